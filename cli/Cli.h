@@ -1,0 +1,12 @@
+#pragma once
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace duplora::cli {
+
+// Runs the console program with its arguments (without the program name);
+// returns the exit code. Tests call it in-process with their own streams.
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+} // namespace duplora::cli

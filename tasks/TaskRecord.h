@@ -1,0 +1,136 @@
+#pragma once
+// The task record: one fixed 3458-byte little-endian block per task, kept in
+// memory exactly as the configuration file stores it. Every field is reached
+// through a named accessor; the offsets live only in TaskRecord.cpp.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace duplora {
+
+enum class SyncAction : std::uint8_t { Ignore = 0, Delete = 1, HostToMirror = 2, MirrorToHost = 3 };
+enum class SyncType : std::uint8_t { Folder = 0, File = 1 };
+
+// Longest prefix of `text` that fits in `maxBytes` without splitting a UTF-8
+// sequence.
+std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes);
+
+class TaskRecord {
+public:
+    static constexpr std::size_t kSize = 3458;
+    // Records of the oldest configuration layout end here.
+    static constexpr std::size_t kOldSize = 2092;
+    using Bytes = std::array<std::uint8_t, kSize>;
+
+    // Field capacities in bytes (text buffers keep one byte for the NUL,
+    // length-prefixed texts one for the length).
+    static constexpr std::size_t kPathCapacity = 511;
+    static constexpr std::size_t kFolderListCapacity = 1023;
+    static constexpr std::size_t kDescriptionCapacity = 511;
+    static constexpr std::size_t kMaskCapacity = 255;
+    static constexpr std::size_t kCredentialCapacity = 31;
+    static constexpr std::uint64_t kTwoSecondsBits = 0x3EF84877D2AA973BULL;
+
+    // All zero: not a valid task until one of the factories fills it.
+    TaskRecord() { bytes_.fill(0); }
+
+    // A new task: `description` is interface text 76 of the current language.
+    static TaskRecord MakeNew(std::string_view description);
+    // The base a stored record is laid over: the new-task values with an
+    // empty description, so fields an older, shorter record lacks keep them.
+    static TaskRecord MakeForLoading();
+
+    const Bytes& bytes() const { return bytes_; }
+    Bytes& bytes() { return bytes_; }
+    // Lays up to kSize stored bytes over the record from offset 0.
+    void overlay(const std::uint8_t* data, std::size_t count);
+
+    SyncAction only_in_host_action() const;
+    void set_only_in_host_action(SyncAction a);
+    SyncAction only_in_mirror_action() const;
+    void set_only_in_mirror_action(SyncAction a);
+    SyncAction size_differs_action() const;
+    void set_size_differs_action(SyncAction a);
+    SyncAction newer_in_host_action() const;
+    void set_newer_in_host_action(SyncAction a);
+    SyncAction newer_in_mirror_action() const;
+    void set_newer_in_mirror_action(SyncAction a);
+    SyncAction empty_folder_action() const;
+    void set_empty_folder_action(SyncAction a);
+    // Raw stored action bytes, for callers that must see values outside 0..3.
+    std::uint8_t action_byte(std::size_t offset) const { return bytes_[offset]; }
+
+    bool include_subfolders() const;
+    void set_include_subfolders(bool on);
+    bool auto_mode() const;
+    void set_auto_mode(bool on);
+    bool ignore_masks_enabled() const;
+    void set_ignore_masks_enabled(bool on);
+    bool delete_masks_enabled() const;
+    void set_delete_masks_enabled(bool on);
+    bool only_masks_enabled() const;
+    void set_only_masks_enabled(bool on);
+    bool only_include_folders() const;
+    void set_only_include_folders(bool on);
+    bool ignore_hour_difference() const;
+    void set_ignore_hour_difference(bool on);
+
+    // Texts are UTF-8; setters cut to the capacity at a character boundary.
+    std::string host_path() const;
+    void set_host_path(std::string_view s);
+    std::string mirror_path() const;
+    void set_mirror_path(std::string_view s);
+    std::string folder_list() const; // CR LF after every line
+    void set_folder_list(std::string_view s);
+    std::string description() const;
+    void set_description(std::string_view s);
+    std::string ignore_masks() const;
+    void set_ignore_masks(std::string_view s);
+    std::string delete_masks() const;
+    void set_delete_masks(std::string_view s);
+    std::string only_masks() const;
+    void set_only_masks(std::string_view s);
+    std::string net_user() const;
+    void set_net_user(std::string_view s);
+    std::string net_password() const;
+    void set_net_password(std::string_view s);
+
+    std::int32_t speed_limit() const; // KB/s, 0 = no limit
+    void set_speed_limit(std::int32_t kbps);
+    SyncType sync_type() const;
+    void set_sync_type(SyncType t);
+    std::uint8_t sync_type_byte() const;
+    std::uint16_t max_errors() const; // 0 = no limit
+    void set_max_errors(std::uint16_t n);
+    double time_tolerance() const; // days
+    void set_time_tolerance(double days);
+
+    // Tolerance as the whole seconds the user sees and types (0 to 99).
+    int tolerance_seconds() const;
+    void set_tolerance_seconds(int seconds);
+
+    // What a confirmed change of sync type does to the record: the mask
+    // filters and the folder/file list are dropped; the only-masks flag stays.
+    void change_sync_type(SyncType t);
+
+    bool operator==(const TaskRecord& other) const { return bytes_ == other.bytes_; }
+
+private:
+    Bytes bytes_;
+};
+
+// Split a CR LF text (a folder list, a mask list) into its lines. A line ends
+// at CR LF, a lone CR or a lone LF; a last line without an ending counts.
+std::vector<std::string> SplitLines(std::string_view text);
+// Join lines with CR LF after every line, the last one included.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// Stored action value <-> the four action texts (entries 20..23 of the
+// current text table): exact comparison, anything else gives Ignore.
+SyncAction ActionFromText(std::string_view text, const std::array<std::string, 4>& names);
+const std::string& ActionToText(SyncAction a, const std::array<std::string, 4>& names);
+
+} // namespace duplora
