@@ -51,8 +51,12 @@ double AgeToDateTime(std::int32_t age);
 // Unpacked to a time_t, in local time.
 std::time_t AgeToTime(std::int32_t age);
 
-// Opens a file stream. "create" first gives an existing file owner write
-// permission so it can be replaced. Returns null when it cannot be opened.
+// Opens a file stream. Modes: "create" (read and write, created or
+// truncated; an existing file first gets owner write permission so it can be
+// replaced), "read", "write" (created or truncated), "readwrite" (must
+// exist), "append", or the stdio spellings "rb", "wb", "w+b", "r+b", "ab".
+// Writing modes never follow a link in the last component. Returns null when
+// the file cannot be opened, is a folder, or the mode is unknown.
 struct FileCloser {
     void operator()(std::FILE* f) const {
         if (f)

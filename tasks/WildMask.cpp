@@ -85,10 +85,16 @@ struct Token {
     bool complement = false; // Set: "[!...]"
 };
 
-struct Compiled {
+} // namespace
+
+struct CompiledMask::Program {
     std::vector<Token> tokens;
     std::vector<Range> ranges;
 };
+
+namespace {
+
+using Compiled = CompiledMask::Program;
 
 Compiled Compile(std::string_view mask) {
     Compiled out;
@@ -201,8 +207,12 @@ void ValidateMask(std::string_view mask) {
     (void)Compile(mask);
 }
 
-bool MatchesMask(std::string_view name, std::string_view mask) {
-    const Compiled m = Compile(mask);
+CompiledMask::CompiledMask(std::string_view mask)
+    : program_(std::make_shared<const Program>(Compile(mask))) {}
+
+namespace {
+
+bool Run(const Compiled& m, std::string_view name) {
     const std::vector<Token>& tokens = m.tokens;
     const std::size_t count = tokens.size();
 
@@ -235,6 +245,16 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
     while (ti < count && tokens[ti].kind == Token::Star)
         ++ti;
     return ti == count;
+}
+
+} // namespace
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    return Run(Compile(mask), name);
+}
+
+bool CompiledMask::Matches(std::string_view name) const {
+    return Run(*program_, name);
 }
 
 } // namespace duplora

@@ -3,6 +3,7 @@
 // ranges and a leading '!' for the complement, ASCII letters without regard
 // to case, the whole name consumed. Matching runs in O(name x mask) at worst.
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,5 +27,18 @@ private:
 bool MatchesMask(std::string_view name, std::string_view mask);
 // Checks a mask without matching anything (throws InvalidMask).
 void ValidateMask(std::string_view mask);
+
+// A mask read once and matched against many names, for loops over a whole
+// folder tree. Same rules and errors as MatchesMask; cheap to copy.
+class CompiledMask {
+public:
+    explicit CompiledMask(std::string_view mask); // throws InvalidMask
+    bool Matches(std::string_view name) const;
+
+    struct Program;
+
+private:
+    std::shared_ptr<const Program> program_;
+};
 
 } // namespace duplora

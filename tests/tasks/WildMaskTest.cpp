@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <random>
 #include <string>
 
 using namespace duplora;
@@ -163,4 +165,48 @@ TEST(WildMask, AnyMaskOfAList) {
     EXPECT_FALSE(MatchesAnyMask("a.bak", masks));
     EXPECT_FALSE(MatchesAnyMask("x.tmp", {}));
     EXPECT_THROW(MatchesAnyMask("a", {"b", "[a"}), InvalidMask);
+}
+
+namespace {
+
+// Plain recursive matcher over one-byte characters, obviously right and
+// exponential: the reference for small random cases.
+bool Reference(std::string_view name, std::string_view mask) {
+    if (mask.empty())
+        return name.empty();
+    if (mask[0] == '*')
+        return Reference(name, mask.substr(1)) ||
+               (!name.empty() && Reference(name.substr(1), mask));
+    if (name.empty())
+        return false;
+    if (mask[0] == '[') { // only "[ab]" and "[!ab]" are generated
+        const bool complement = mask[1] == '!';
+        const std::size_t close = mask.find(']');
+        const std::string_view members =
+            mask.substr(complement ? 2 : 1, close - (complement ? 2 : 1));
+        const bool in = members.find(static_cast<char>(std::tolower(name[0]))) != std::string::npos;
+        return in != complement && Reference(name.substr(1), mask.substr(close + 1));
+    }
+    const bool same = mask[0] == '?' || std::tolower(mask[0]) == std::tolower(name[0]);
+    return same && Reference(name.substr(1), mask.substr(1));
+}
+
+} // namespace
+
+TEST(WildMask, AgreesWithAReferenceOnRandomCases) {
+    std::mt19937 rng(12345);
+    const char* pieces[] = {"a", "B", "b", "*", "?", "[ab]", "[!a]", "c"};
+    for (int round = 0; round < 20000; ++round) {
+        std::string mask;
+        const int tokens = static_cast<int>(rng() % 7);
+        for (int i = 0; i < tokens; ++i)
+            mask += pieces[rng() % 8];
+        std::string name;
+        const int length = static_cast<int>(rng() % 8);
+        for (int i = 0; i < length; ++i)
+            name += "abAc"[rng() % 4];
+        ASSERT_EQ(MatchesMask(name, mask), Reference(name, mask))
+            << "mask '" << mask << "' name '" << name << "'";
+        ASSERT_EQ(CompiledMask(mask).Matches(name), Reference(name, mask));
+    }
 }
