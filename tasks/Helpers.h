@@ -19,7 +19,11 @@ namespace duplora {
 std::string RemoveTrailingBackslash(std::string_view path);
 
 // Expands "%DATE%" (any case) to today's yyyymmdd and %NAME% environment
-// references, in place. `today` and `getenv` are injectable for tests.
+// references, in place, left to right. A lone '%' is removed, "%%" leaves
+// nothing, an unknown name stops the expansion (it and the rest stay as
+// written). A value is inserted as it is (at most 259 bytes, cut on a
+// character boundary) and never expanded again. The clock and the lookup are
+// injectable for tests.
 struct MacroEnvironment {
     std::function<std::tm()> localNow;                              // default: localtime_r(now)
     std::function<const char*(const char*)> lookup;                // default: std::getenv

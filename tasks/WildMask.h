@@ -23,7 +23,12 @@ private:
 };
 
 // Throws InvalidMask for an unclosed set, a range without a start or more
-// than 30 '*'.
+// than 30 '*'. The position is the 1-based byte offset of the '[' of an
+// unclosed set, of the '-' that has no start, or of the 31st '*'.
+// Inside a set: '*', '?' and '[' are members, a '-' just before ']' is a
+// member, "[]" matches nothing and "[!]" any one character, a reversed range
+// ("[z-a]") holds nothing. "*?" needs at least one character. "*.*" matches
+// only names with a dot (a caller that wants "every name" tests for it).
 bool MatchesMask(std::string_view name, std::string_view mask);
 // Checks a mask without matching anything (throws InvalidMask).
 void ValidateMask(std::string_view mask);
