@@ -107,11 +107,14 @@ FileStream OpenWideFile(const std::string& path, std::string_view mode) {
         if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
             (void)::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
     }
-    const int fd = ::open(path.c_str(), m.flags, 0666);
+    // O_NONBLOCK keeps a named pipe from hanging the open; only regular
+    // files are streamed, so the flag is cleared again for them.
+    const int fd = ::open(path.c_str(), m.flags | O_NONBLOCK, 0666);
     if (fd < 0)
         return nullptr;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return nullptr;
     }

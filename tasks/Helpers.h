@@ -60,7 +60,8 @@ std::time_t AgeToTime(std::int32_t age);
 // replaced), "read", "write" (created or truncated), "readwrite" (must
 // exist), "append", or the stdio spellings "rb", "wb", "w+b", "r+b", "ab".
 // Writing modes never follow a link in the last component. Returns null when
-// the file cannot be opened, is a folder, or the mode is unknown.
+// the file cannot be opened, is not a regular file (a folder, a pipe, a
+// device), or the mode is unknown.
 struct FileCloser {
     void operator()(std::FILE* f) const {
         if (f)

@@ -119,6 +119,8 @@ TEST_F(FileHelpers, OpenWideFileCreateReplacesReadOnlyFile) {
     EXPECT_FALSE(OpenWideFile(Path("missing"), "read"));
     EXPECT_FALSE(OpenWideFile(Path("nodir/x"), "create"));
     EXPECT_FALSE(OpenWideFile(root_, "read")); // a folder is no file
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(OpenWideFile(Path("pipe"), "read")); // and a pipe does not hang
     EXPECT_FALSE(OpenWideFile(Path("ro"), "bogus"));
 }
 
