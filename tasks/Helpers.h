@@ -25,8 +25,8 @@ std::string RemoveTrailingBackslash(std::string_view path);
 // character boundary) and never expanded again. The clock and the lookup are
 // injectable for tests.
 struct MacroEnvironment {
-    std::function<std::tm()> localNow;                              // default: localtime_r(now)
-    std::function<const char*(const char*)> lookup;                // default: std::getenv
+    std::function<std::tm()> localNow;              // default: localtime_r(now)
+    std::function<const char*(const char*)> lookup; // default: std::getenv
 };
 void ExpandPathMacros(std::string& path, const MacroEnvironment& env = {});
 
