@@ -10,6 +10,7 @@
 //                              otherwise (written or not): close
 
 #include "tasks/TaskList.h"
+#include "tasks/TextTable.h"
 
 #include <functional>
 #include <string>
@@ -22,6 +23,11 @@ struct ClosingTexts {
     std::string promptCaption; // "Prompt"
     std::string errorCaption;  // "Error"
 };
+
+// The texts of the current interface language: entries 28, 27 and 31.
+inline ClosingTexts ClosingTextsFromTable() {
+    return {Msg(28), Msg(27), Msg(31)};
+}
 
 struct ClosingActions {
     // Asks a Yes/No question; true is Yes.
