@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace duplora {
@@ -175,7 +174,7 @@ Fd OpenFolderBelow(const std::string& root, std::string_view folderPart, bool cr
     open_how how{};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = ::syscall(SYS_openat2, rootFd.get(), rel.c_str(), &how, sizeof how);
+    const long fd = CurrentFileIo().openat2(rootFd.get(), rel.c_str(), &how, sizeof how);
     if (fd >= 0)
         return Fd(static_cast<int>(fd));
     // A missing folder is created, and a kernel or sandbox without openat2

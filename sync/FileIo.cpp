@@ -1,5 +1,6 @@
 #include "sync/FileIo.h"
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <utility>
@@ -13,6 +14,9 @@ const FileIoCalls kKernel{
     [](int fd, const void* buf, size_t count) { return ::write(fd, buf, count); },
     [](int fdIn, int fdOut, size_t count) {
         return ::copy_file_range(fdIn, nullptr, fdOut, nullptr, count, 0);
+    },
+    [](int dirFd, const char* path, const void* how, size_t size) {
+        return ::syscall(SYS_openat2, dirFd, path, how, size);
     },
 };
 
@@ -35,6 +39,8 @@ ScopedFileIo::ScopedFileIo(FileIoCalls calls) : previous_(current), calls_(std::
         calls_.write = kKernel.write;
     if (!calls_.copyRange)
         calls_.copyRange = kKernel.copyRange;
+    if (!calls_.openat2)
+        calls_.openat2 = kKernel.openat2;
     current = &calls_;
 }
 

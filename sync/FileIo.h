@@ -2,7 +2,9 @@
 // The data-moving system calls of the file copy, behind one replaceable table
 // so tests can make a read fail half-way (EIO) or the Nth write fail (ENOSPC)
 // without a failing device. Everything else the copy does (open, rename,
-// chmod, ...) goes to the kernel directly: real files reproduce those faults.
+// chmod, ...) goes to the kernel directly, except openat2, which tests turn
+// off to check the component-by-component folder walk used without it: real files reproduce those
+// faults.
 
 #include <functional>
 #include <sys/types.h>
@@ -14,6 +16,9 @@ struct FileIoCalls {
     std::function<ssize_t(int fd, const void* buf, size_t count)> write;
     // Same contract as copy_file_range(2) with null offsets and no flags.
     std::function<ssize_t(int fdIn, int fdOut, size_t count)> copyRange;
+    // openat2(2) (Linux 5.6 and later; a sandbox may refuse it with ENOSYS or
+    // EPERM). `how` points to a struct open_how of `size` bytes.
+    std::function<long(int dirFd, const char* path, const void* how, size_t size)> openat2;
 };
 
 // The calls the copy uses now (the kernel's unless a test replaced them).
