@@ -62,9 +62,18 @@ struct RunContext {
     RunState State = RunState::Idle;
     RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
     bool ResultShown = false;
+    bool InvalidMaskFound = false; // the run ended on an invalid mask
     RunOutcome Outcome = RunOutcome::NotRun;
-    std::string EndLine; // 67/68/69 (or 55/63): the main window's status bar text
+    std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
     SyncPlan Plan;
+
+    // What the observer was last given, so it is called only on a change (a
+    // label or gauge update per 16 KiB chunk would slow the copy).
+    struct Shown {
+        std::string status, operation, path, totals;
+        int fileGauge = -1;
+        int totalGauge = -1;
+    } Display;
 
     // A quiet run shows no preview, no box for message 55 and no result.
     bool Quiet() const { return CommandLineRun || ScheduledRun || Task.auto_mode(); }

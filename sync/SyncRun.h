@@ -14,6 +14,8 @@
 
 #include "sync/RunContext.h"
 
+#include <string>
+
 namespace duplora {
 
 enum class CheckResult {
@@ -50,6 +52,12 @@ void StepSyncFolder(RunContext& run);
 // scan or execution is going on (State 1..4). True when it took effect.
 bool CanCancel(const RunContext& run);
 bool RequestCancel(RunContext& run);
+
+// Scans and compares exactly as a run would (after PrepareRoots), counts the
+// plan, and stops there: no result line, nothing shown, nothing changed on
+// disk. False when the host root is missing or a mask is invalid; `error`
+// then says which.
+bool BuildPlan(RunContext& run, std::string& error);
 
 // Checks, roots, safety test and all steps in a row.
 RunOutcome RunSteps(RunContext& run);
