@@ -210,3 +210,23 @@ TEST(WildMask, AgreesWithAReferenceOnRandomCases) {
         ASSERT_EQ(CompiledMask(mask).Matches(name), Reference(name, mask));
     }
 }
+
+TEST(WildMask, RandomBytesGiveAResultOrAnInvalidMask) {
+    // Masks and names of arbitrary bytes (cut UTF-8, stray '[' and '-'):
+    // every call ends with an answer or InvalidMask, never a bad read.
+    std::mt19937 rng(99);
+    const char alphabet[] = "ab*?[]!-\xC3\xA9\xE4\xB8\xFF";
+    for (int round = 0; round < 20000; ++round) {
+        std::string mask, name;
+        for (unsigned i = rng() % 8; i > 0; --i)
+            mask += alphabet[rng() % (sizeof alphabet - 1)];
+        for (unsigned i = rng() % 8; i > 0; --i)
+            name += alphabet[rng() % (sizeof alphabet - 1)];
+        try {
+            (void)MatchesMask(name, mask);
+        } catch (const InvalidMask& e) {
+            ASSERT_GE(e.position(), 1);
+            ASSERT_LE(e.position(), static_cast<int>(mask.size()));
+        }
+    }
+}
