@@ -79,6 +79,8 @@ public:
     void OnSyncFolder();
     void btnCancelClick();
     bool AnimationRunning() const;
+    // Esc: refused while the run goes on.
+    void reject() override;
 
     // RunObserver
     void Pump() override;
@@ -98,7 +100,6 @@ protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
-    void reject() override;
     void resizeEvent(QResizeEvent* e) override;
 
 private:
