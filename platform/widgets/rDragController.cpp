@@ -156,6 +156,10 @@ bool TrDragController::eventFilter(QObject* watched, QEvent* event) {
         cancelDrag();
         const QPoint pos = me->position().toPoint();
         if (InCheckArea(list_, pos)) {
+            // Qt reports a double click as a second press followed by this
+            // event: the press has flipped the mark already.
+            if (event->type() == QEvent::MouseButtonDblClick)
+                return true;
             // The press flips the mark itself; the list's own handling (which
             // flips on release) must not see this press or its release.
             QListWidgetItem* item = list_->itemAt(pos);
