@@ -61,6 +61,12 @@ QPushButton* SmallButton(QWidget* parent, const char* name) {
     return b;
 }
 
+// No current row. Through the view, so that the list does not make its
+// first row current by itself when it gets the keyboard focus.
+void ClearListCurrent(QListWidget* list) {
+    list->setCurrentIndex(QModelIndex());
+}
+
 } // namespace
 
 TcltForm::TcltForm(QWidget* parent)
@@ -306,6 +312,8 @@ void TcltForm::ApplyTexts() {
     if (statusIsLink_)
         StatusBar1->setText(QUtf8(Msg(41) + "  " + Msg(43)));
     ShowCurrentTask();
+    // A fixed border: the size the texts of this language need.
+    setFixedSize(sizeHint());
 }
 
 void TcltForm::fillActionList(QComboBox* box, std::initializer_list<int> entries) {
@@ -327,7 +335,7 @@ void TcltForm::RefreshTaskList() {
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(t.checked ? Qt::Checked : Qt::Unchecked);
         }
-        liTask->setCurrentRow(-1);
+        ClearListCurrent(liTask);
     }
     loading_ = wasLoading;
     CheckMarksChanged();
@@ -341,7 +349,10 @@ void TcltForm::liTaskClick() {
 void TcltForm::selectRow(int row) {
     {
         const QSignalBlocker block(liTask);
-        liTask->setCurrentRow(row);
+        if (row < 0)
+            ClearListCurrent(liTask);
+        else
+            liTask->setCurrentRow(row);
     }
     ShowCurrentTask();
 }
@@ -379,7 +390,7 @@ void TcltForm::DelBtnClick() {
     {
         const QSignalBlocker block(liTask);
         delete liTask->takeItem(row);
-        liTask->setCurrentRow(-1);
+        ClearListCurrent(liTask);
     }
     tasks_.remove(static_cast<std::size_t>(row));
     ShowCurrentTask();

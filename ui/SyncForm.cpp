@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace duplora {
 
 namespace {
@@ -76,7 +78,6 @@ TSyncForm::TSyncForm(QWidget* parent)
     buttons->addWidget(btnCancel);
     buttons->addStretch();
     layout->addLayout(buttons);
-    setMinimumWidth(403);
     resize(403, 285);
 }
 
@@ -86,6 +87,9 @@ void TSyncForm::ApplyTexts() {
     ApplyInterfaceFont(this);
     setWindowTitle(QMsg(44));
     btnCancel->setText(QMsg(45));
+    // A fixed border; the path label cuts its text instead of widening it.
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(403, hint.width()), std::max(285, hint.height()));
 }
 
 void TSyncForm::Execute(RunContext& run) {

@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace duplora {
@@ -131,6 +132,11 @@ int RunDesktopProgram(QApplication& app) {
     options.arguments = ProgramArguments(QCoreApplication::arguments());
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
     windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    // Opens centred on the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        TcltForm* main = windows->cltForm.get();
+        main->move(screen->availableGeometry().center() - main->rect().center());
+    }
     windows->cltForm->show();
     return app.exec();
 }
