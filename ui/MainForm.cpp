@@ -750,8 +750,12 @@ RunOutcome TcltForm::RunSelectedTask() {
                 const bool wasVisible = isVisible();
                 hide();
                 SyncForm->Execute(*run);
-                if (wasVisible)
+                if (minimiseAfterRun_) {
+                    minimiseAfterRun_ = false;
+                    showMinimized();
+                } else if (wasVisible) {
                     show();
+                }
                 lastResultShown_ = run->ResultShown;
                 outcome = run->Outcome;
                 if (!run->EndLine.empty())
@@ -779,6 +783,12 @@ void TcltForm::OnDoSchedule() {
 }
 
 void TcltForm::OnMiniToTray() {
+    // During a run the window is hidden; showing it minimised now would
+    // bring it back before the run has ended.
+    if (running_) {
+        minimiseAfterRun_ = true;
+        return;
+    }
     showMinimized();
 }
 

@@ -67,6 +67,9 @@ public:
     // nothing and shows no task. After loading and after the command line.
     void RefreshTaskList();
     int CurrentIndex() const { return current_; }
+    // Makes `row` (-1: none) the current task and shows it, as a click on
+    // the list does. The scheduler selects the tasks it runs with this.
+    void SelectTask(int row) { selectRow(row); }
 
     RunFlags Flags;         // set once by the command line
     ResultLines Results;    // every run's result lines since the start
@@ -209,6 +212,7 @@ private:
     bool statusIsLink_ = true;
     bool lastResultShown_ = false;
     bool running_ = false;
+    bool minimiseAfterRun_ = false; // 1288 arrived while a run was going on
     bool closedForGood_ = false; // the closing steps ran and said Close
     std::array<QComboBox*, 6> actionLists_{};
 };

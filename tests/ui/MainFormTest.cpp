@@ -1,7 +1,10 @@
 #include "ui/MainForm.h"
 
+#include "app/core/RunMarker.h"
+
 #include "WindowTestSupport.h"
 #include "platform/widgets/rDragController.h"
+#include "ui/AdvUnit.h"
 #include "ui/SMemo.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
@@ -16,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QUrl>
 
 namespace duplora {
 namespace {
@@ -314,6 +318,41 @@ TEST_F(MainFormTest, FileListTakesNamesOnce) {
     EXPECT_EQ(w().Tasks()[0].record.folder_list(), "report.txt\r\n");
 }
 
+TEST_F(MainFormTest, AdvancedOptionsEditTheCurrentRecord) {
+    AddTasks({"A", "B"});
+    Select(1);
+    w().Tasks().setChanged(false);
+    WhenModalOpens<TadvForm>([](TadvForm* d) { d->btnCancel->click(); });
+    w().btnAdvClick();
+    EXPECT_FALSE(w().Tasks().changed());
+    WhenModalOpens<TadvForm>([](TadvForm* d) {
+        d->chkAuto->setChecked(true);
+        d->btnOk->click();
+    });
+    w().btnAdvClick();
+    EXPECT_TRUE(w().Tasks().changed());
+    EXPECT_TRUE(w().Tasks()[1].record.auto_mode());
+    EXPECT_FALSE(w().Tasks()[0].record.auto_mode());
+}
+
+TEST_F(MainFormTest, StatusLineLinksUntilTheFirstRunEnds) {
+    std::vector<QString> opened;
+    w().OpenUrl = [&](const QUrl& url) {
+        opened.push_back(url.toString());
+        return true;
+    };
+    w().StatusBar1Click();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toStdString(), Msg(43));
+    w().ShowEndLine("Task finish!");
+    w().StatusBar1Click();
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_EQ(w().StatusBar1->text(), "Task finish!");
+    // Texts applied again keep the end line.
+    w().ApplyTexts();
+    EXPECT_EQ(w().StatusBar1->text(), "Task finish!");
+}
+
 // --- runs through the real progress window ---
 
 class MainFormRunTest : public MainFormTest {
@@ -385,6 +424,37 @@ TEST_F(MainFormRunTest, ShownRunOpensTheResultWindowOnce) {
     EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"No file need to be synchronized!"});
     EXPECT_EQ(boxes_.seen[0].caption, "Prompt");
     EXPECT_FALSE(windows_->SyncForm->isVisible());
+}
+
+TEST_F(MainFormRunTest, HiddenDuringTheRunAndMinimisedAfterIt) {
+    WriteFileText(host() / "a.txt", "alpha");
+    std::filesystem::create_directories(mirror());
+    AddRunnable("Quiet", true);
+    w().RefreshTaskList();
+    Tick(0, true);
+    w().show();
+    bool hiddenDuringRun = false;
+    bool markerSet = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (windows_->SyncForm->isVisible()) {
+            hiddenDuringRun = !w().isVisible();
+            markerSet = RunInProgress().load() != 0;
+            // A minimise request arriving meanwhile waits for the run's end.
+            w().OnMiniToTray();
+            EXPECT_FALSE(w().isVisible());
+        }
+    });
+    probe.start(0);
+    windows_->cltForm->Flags = {};
+    w().Tasks()[0].record.set_speed_limit(64); // 5 bytes: still quick, but pumps
+    w().GoSyncClick();
+    probe.stop();
+    EXPECT_TRUE(hiddenDuringRun);
+    EXPECT_TRUE(markerSet);
+    EXPECT_EQ(RunInProgress().load(), 0);
+    EXPECT_TRUE(w().isVisible());
+    EXPECT_TRUE(w().windowState() & Qt::WindowMinimized);
 }
 
 TEST_F(MainFormRunTest, ClosingAsksToSaveAndAppendsTheLog) {
