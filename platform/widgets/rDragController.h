@@ -14,6 +14,7 @@
 // The controller only filters events of the list and its viewport; it owns
 // nothing of the list.
 
+#include <QListWidget>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -21,7 +22,6 @@
 
 #include <functional>
 
-class QListWidget;
 class QListWidgetItem;
 class QWidget;
 
