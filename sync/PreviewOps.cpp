@@ -211,8 +211,8 @@ int TFolderTree::addNode(bool hostSide, std::string_view path, bool empty, int d
 }
 
 void TFolderTree::MarkFiles(const SyncPlan& plan) {
-    auto mark = [this](bool hostSide, const TFileEntry& e, std::uint32_t i, std::string_view& prevDir,
-                       int& node) {
+    auto mark = [this](bool hostSide, const TFileEntry& e, std::uint32_t i,
+                       std::string_view& prevDir, int& node) {
         const std::string_view dir = DirPart(e.RelPath);
         if (node < 0 || dir != prevDir) {
             prevDir = dir;
@@ -254,8 +254,8 @@ void TFolderTree::ExpandQualifying(SyncAction emptyFolderAction) {
         bool qualifies = (f & (fnToMirror | fnToHost | fnDelete)) != 0;
         if (!qualifies && emptyFolderAction != SyncAction::Ignore &&
             (f & (fnHostEmpty | fnMirrorEmpty)) != 0)
-            qualifies = emptyFolderAction == SyncAction::Delete ||
-                        (f & (fnOnlyHost | fnOnlyMirror)) != 0;
+            qualifies =
+                emptyFolderAction == SyncAction::Delete || (f & (fnOnlyHost | fnOnlyMirror)) != 0;
         if (!qualifies)
             continue;
         // Every expanded node has all its ancestors expanded, so the walk can
@@ -431,10 +431,9 @@ const char* MirrorFolderImage(std::uint8_t flags, bool selected) {
 std::string StatusPanelText(const SyncPlan& plan, int panel) {
     switch (panel) {
     case 0:
-        return MsgFill(83,
-                       std::to_string(static_cast<std::int64_t>(plan.ToMirrorCount) +
-                                      plan.ToHostCount),
-                       ShortSizeText(plan.TotalBytes));
+        return MsgFill(
+            83, std::to_string(static_cast<std::int64_t>(plan.ToMirrorCount) + plan.ToHostCount),
+            ShortSizeText(plan.TotalBytes));
     case 1:
         return MsgFill(84, std::to_string(plan.HostDeleteCount));
     case 2:

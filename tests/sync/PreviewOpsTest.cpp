@@ -268,9 +268,9 @@ TEST_F(PreviewOpsTest, FoldersDifferingInCaseShareANodeOnlyWhenThePlanFolds) {
         ASSERT_TRUE(t.Build(p, "/h", "/m", SyncAction::Ignore));
         if (!fold) {
             EXPECT_EQ(t.Nodes.size(), 3u);
-            EXPECT_EQ(ListFolderRows(p, t.Nodes[static_cast<std::size_t>(t.Find("/Data"))], false)
-                          .size(),
-                      1u);
+            EXPECT_EQ(
+                ListFolderRows(p, t.Nodes[static_cast<std::size_t>(t.Find("/Data"))], false).size(),
+                1u);
             continue;
         }
         ASSERT_EQ(t.Nodes.size(), 2u);
@@ -358,7 +358,8 @@ TEST_F(PreviewOpsTest, ProgressEvery64FoldersAndEarlyStop) {
     EXPECT_EQ(tree.Nodes.size(), 131u);
 
     int calls = 0;
-    EXPECT_FALSE(tree.Build(plan, "/h", "/m", SyncAction::Ignore, [&](int) { return ++calls < 1; }));
+    EXPECT_FALSE(
+        tree.Build(plan, "/h", "/m", SyncAction::Ignore, [&](int) { return ++calls < 1; }));
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(tree.Nodes.size(), 1u + 6u); // root and mirror folders 69..64
 }
@@ -394,8 +395,8 @@ TEST_F(PreviewOpsTest, RowsPairByNameInFoldedOrderAndFilterHidesOnlyNoOpRows) {
 TEST(PreviewTexts, TimesColoursImagesAndStatus) {
     SetLanguage(Language::English);
     // 2024-05-06 13:07:58
-    const std::int32_t age = ((2024 - 1980) << 25) | (5 << 21) | (6 << 16) | (13 << 11) |
-                             (7 << 5) | (58 / 2);
+    const std::int32_t age =
+        ((2024 - 1980) << 25) | (5 << 21) | (6 << 16) | (13 << 11) | (7 << 5) | (58 / 2);
     EXPECT_EQ(AgeText(age), "24-05-06 13:07:58");
     EXPECT_EQ(AgeText(static_cast<std::int32_t>(0xFF9FBF7DU)), "07-12-31 23:59:58");
 
