@@ -484,8 +484,19 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     ListV->horizontalHeader()->setSectionsClickable(false);
     ListV->horizontalHeader()->setMinimumSectionSize(8);
     ListV->horizontalHeader()->setStretchLastSection(false);
-    for (int c = 0; c < 6; ++c)
-        ListV->setColumnWidth(c, kColumnWidth[c]);
+    // The widths suit an 8-point interface font; a wider desktop font gets
+    // room for a whole time and size instead of a clipped one.
+    const QFontMetrics fm = ListV->fontMetrics();
+    const int timeWidth = fm.horizontalAdvance(QStringLiteral("00-00-00 00:00:00")) + 8;
+    const int sizeWidth = fm.horizontalAdvance(QStringLiteral("0000.0M")) + 8;
+    for (int c = 0; c < 6; ++c) {
+        int w = kColumnWidth[c];
+        if (c == 2 || c == 4)
+            w = std::max(w, timeWidth);
+        else if (c == 1 || c == 5)
+            w = std::max(w, sizeWidth);
+        ListV->setColumnWidth(c, w);
+    }
     ListV->setContextMenuPolicy(Qt::CustomContextMenu);
 
     Splitter1->addWidget(Panel2);
