@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
         form.TreeV->setCurrentIndex(form.TreeModel()->IndexOf(big));
     }
     form.TreeVChange();
+    QCoreApplication::processEvents(); // lets the grid work out its scroll range
 
     QScrollBar* bar = form.ListV->verticalScrollBar();
     int pages = 0;
