@@ -384,6 +384,62 @@ TEST(TreeVForm, SizeLimitsTextsAndPictures) {
     EXPECT_TRUE(PreviewImage(QStringLiteral("NOSUCH")).isNull());
 }
 
+// Pixels of a colour family inside a rectangle of a painted widget.
+int CountPixels(const QImage& img, const QRect& r, const std::function<bool(QColor)>& match) {
+    int n = 0;
+    const QRect inside = r.intersected(img.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            n += match(img.pixelColor(x, y)) ? 1 : 0;
+    return n;
+}
+bool Reddish(QColor c) {
+    return c.red() > 180 && c.green() < 90 && c.blue() < 90;
+}
+bool Bluish(QColor c) {
+    return c.blue() > 180 && c.red() < 110 && c.green() < 130;
+}
+
+TEST(TreeVForm, NodesAndRowsArePaintedWithTheirPictures) {
+    PreviewRun f;
+    f.run.Task.set_delete_masks_enabled(true);
+    f.run.Task.set_delete_masks("*.tmp");
+    f.tmp.build(f.host, {{"docs/~lock.tmp", "l"}});
+    TTreeVForm form;
+    f.RunWith(form, [&](TTreeVForm& w) {
+        const int docs = w.Tree().Find("/docs");
+        ASSERT_GE(docs, 0);
+        EXPECT_TRUE(w.Tree().Nodes[static_cast<std::size_t>(docs)].Flags & fnDelete);
+        SelectFolder(w, "/");
+        QCoreApplication::processEvents();
+        const QImage tree = w.TreeV->viewport()->grab().toImage();
+        const QRect docsRow = w.TreeV->visualRect(w.TreeModel()->IndexOf(docs));
+        const int L = docsRow.left() + TFolderTreeView::kIndent;
+        // The delete mark between the two folders (at L-26, 7 wide), and a
+        // host folder picture that is not the plain background.
+        EXPECT_GT(CountPixels(tree, QRect(L - 26, docsRow.top(), 7, 16), Reddish), 4);
+        const QColor base = w.TreeV->palette().color(QPalette::Base);
+        EXPECT_GT(CountPixels(tree, QRect(L - 42, docsRow.top(), 16, 16),
+                              [&](QColor c) { return c != base; }),
+                  40);
+        // A node without deletes has no red between its folders.
+        const QRect rootRow = w.TreeV->visualRect(w.TreeModel()->IndexOf(0));
+        EXPECT_EQ(CountPixels(tree, QRect(rootRow.left() + 42 - 26, rootRow.top(), 7, 16), Reddish),
+                  0);
+
+        // The grid: the copy's arrow in column 3 and its text in blue.
+        const int row = RowOf(w, "new.txt");
+        ASSERT_GE(row, 0);
+        w.ListV->clearSelection();
+        const QImage grid = w.ListV->viewport()->grab().toImage();
+        EXPECT_GT(CountPixels(grid, w.ListV->visualRect(w.GridModel()->index(row, 3)), Bluish), 10);
+        EXPECT_GT(CountPixels(grid, w.ListV->visualRect(w.GridModel()->index(row, 0)), Bluish), 5);
+        const int same = RowOf(w, "same.txt");
+        EXPECT_EQ(CountPixels(grid, w.ListV->visualRect(w.GridModel()->index(same, 3)), Bluish), 0);
+        w.btnCancel->click();
+    });
+}
+
 // With DUPLORA_SCREENSHOT set, saves the window on a real plan to that file
 // (scripts/screenshot-preview.sh runs this under Xvfb); otherwise it only
 // checks that the window paints.
