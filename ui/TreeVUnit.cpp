@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -606,6 +607,14 @@ void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirro
 bool TTreeVForm::Preview(SyncPlan& plan, const RunContext& run) {
     SetPlan(&plan, run.HostRoot, run.MirrorRoot, run.Task.empty_folder_action());
     Tag = 0;
+    // Centred on the screen, not on the parent: the progress window may be
+    // hidden or parked off screen while the preview is open.
+    QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (scr) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(scr->availableGeometry().center());
+        move(frame.topLeft());
+    }
     exec();
     const bool go = Tag >= 1;
     plan_ = nullptr;
