@@ -1,0 +1,243 @@
+#include "sync/Analysis.h"
+
+#include "sync/FileTime.h"
+#include "sync/FolderOps.h"
+#include "sync/RunContext.h"
+#include "sync/RunDisplay.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+#include "tasks/WildMask.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace duplora {
+
+namespace {
+
+std::string UpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+    return out;
+}
+
+std::string_view LastComponent(std::string_view path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+bool IsRecycleFolderName(std::string_view name) {
+    if (name.size() != 8)
+        return false;
+    const std::string up = UpperAscii(name);
+    return up == "RECYCLED" || up == "RECYCLER";
+}
+
+FolderFilter::FolderFilter(const TaskRecord& task, bool foldCase)
+    : include_(task.only_include_folders()), fold_(foldCase) {
+    for (const std::string& raw : SplitLines(task.folder_list())) {
+        std::string line = raw;
+        while (!line.empty() && line.back() == '/')
+            line.pop_back();
+        if (line.empty())
+            continue; // an empty line names no folder
+        if (line.front() != '/')
+            line.insert(line.begin(), '/');
+        lines_.insert(key(line) + '/');
+    }
+}
+
+std::string FolderFilter::key(std::string_view rel) const {
+    return fold_ ? UpperAscii(rel) : std::string(rel);
+}
+
+TSearchOperation FolderFilter::Ask(std::string_view rel) const {
+    const std::string r = key(rel) + '/';
+    if (!include_)
+        return lines_.count(r) != 0 ? soSkip : soContinue;
+    // Include mode: go on when any leading part of R that ends at a '/' is a
+    // listed line (R begins with that line).
+    for (std::size_t i = 1; i < r.size(); ++i) {
+        if (r[i] == '/' && lines_.count(r.substr(0, i + 1)) != 0)
+            return soContinue;
+    }
+    return soSkip;
+}
+
+std::vector<std::string> ListedFileNames(const TaskRecord& task) {
+    std::vector<std::string> names;
+    for (const std::string& line : SplitLines(task.folder_list())) {
+        if (line.empty() || line == "." || line == ".." || line.find('/') != std::string::npos)
+            continue;
+        if (std::find(names.begin(), names.end(), line) == names.end())
+            names.push_back(line);
+    }
+    return names;
+}
+
+bool SameTime(std::int32_t hostAge, std::int32_t mirrorAge, double toleranceDays,
+              bool ignoreHourDifference) {
+    if (hostAge == mirrorAge)
+        return true;
+    const double d =
+        static_cast<double>(std::llabs(AgeWallSeconds(hostAge) - AgeWallSeconds(mirrorAge)));
+    const double tolerance = toleranceDays * 86400.0;
+    if (d < tolerance)
+        return true;
+    return ignoreHourDifference && 3600.0 - tolerance < d && d < 3600.0 + tolerance;
+}
+
+TSyncOp ComparePair(const TFileEntry& host, const TFileEntry& mirror, const TaskRecord& task) {
+    if (SameTime(host.Age, mirror.Age, task.time_tolerance(), task.ignore_hour_difference()))
+        return host.Size == mirror.Size ? opNone : static_cast<TSyncOp>(task.size_differs_action());
+    return AgeLater(host.Age, mirror.Age) ? static_cast<TSyncOp>(task.newer_in_host_action())
+                                          : static_cast<TSyncOp>(task.newer_in_mirror_action());
+}
+
+void CompareHostEntries(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    const TSyncOp onlyInHost = static_cast<TSyncOp>(run.Task.only_in_host_action());
+    plan.MirrorFiles.Sort();
+    for (TFileEntry& host : plan.HostFiles) {
+        if (host.Op != opNone)
+            continue; // marked for deletion by the delete masks
+        const int i = plan.MirrorFiles.Find(host.RelPath);
+        if (i < 0) {
+            host.Op = onlyInHost;
+            continue;
+        }
+        TFileEntry& mirror = plan.MirrorFiles.Items(i);
+        mirror.Op = opNone; // the pair is handled from the host side
+        host.Op = ComparePair(host, mirror, run.Task);
+    }
+}
+
+namespace {
+
+// Files of a file-type task: root + '/' + each listed name that is a file
+// (a link to a file counts).
+void ReadListedFiles(RunContext& run, bool hostSide) {
+    const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
+    const std::string base = (!root.empty() && root.back() == '/') ? root : root + '/';
+    const TSyncOp mirrorOp = static_cast<TSyncOp>(run.Task.only_in_mirror_action());
+    for (const std::string& name : ListedFileNames(run.Task)) {
+        const std::string path = base + name;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        TFileEntry e;
+        const std::string rel = '/' + name;
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        e.Size = fd >= 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+        if (fd >= 0)
+            close(fd);
+        e.Age = PackLocalTime(st.st_mtim.tv_sec);
+        if (hostSide) {
+            e.RelPath = run.Plan.StoreHostPath(rel);
+            e.Op = opNone;
+            run.Plan.HostFiles.push_back(e);
+        } else {
+            e.RelPath = run.Plan.StoreMirrorPath(rel);
+            e.Op = mirrorOp;
+            run.Plan.MirrorFiles.Add(e);
+        }
+    }
+}
+
+void ScanFolderSide(RunContext& run, bool hostSide) {
+    const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
+    // Item paths are root + '/' + relative part; the relative path keeps that
+    // '/' (for the root "/" the item is "/name").
+    const std::size_t relStart =
+        (!root.empty() && root.back() == '/') ? root.size() - 1 : root.size();
+    const FolderFilter filter(run.Task, run.FoldCase);
+    const TaskRecord& task = run.Task;
+    const bool onlyMasks = task.only_masks_enabled();
+    const bool ignoreMasks = task.ignore_masks_enabled();
+    const bool deleteMasks = task.delete_masks_enabled();
+    const TSyncOp mirrorOp = static_cast<TSyncOp>(task.only_in_mirror_action());
+    SyncPlan& plan = run.Plan;
+    RunObserver& ui = run.ui();
+
+    TSearchDirW scanner;
+    scanner.Root = root;
+    scanner.IntoSubDir = task.include_subfolders();
+    scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
+        ShowPath(run, dir);
+        ui.Pump();
+    };
+    scanner.OnEnquiryOperation = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
+                                     TSearchOperation& op) {
+        if (run.State == RunState::Cancelled) {
+            op = soSkip;
+            return;
+        }
+        if (type == fiFile)
+            return;
+        const std::string_view rel = std::string_view(item).substr(relStart);
+        if (IsRecycleFolderName(LastComponent(rel)))
+            op = soSkip;
+        else
+            op = filter.Ask(rel);
+    };
+    scanner.OnFoundItem = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
+                              std::int64_t& size, std::int32_t age, std::uint32_t) {
+        if (run.State != RunState::ScanHost && run.State != RunState::ScanMirror)
+            return;
+        const std::string_view rel = std::string_view(item).substr(relStart);
+        if (type == fiDir) {
+            FolderItem f;
+            f.Path = hostSide ? plan.StoreHostPath(rel) : plan.StoreMirrorPath(rel);
+            f.Total = size;
+            (hostSide ? plan.HostFolders : plan.MirrorFolders).push_back(f);
+            return;
+        }
+        const std::string_view name = LastComponent(rel);
+        if (onlyMasks && !MatchesAnyMask(name, run.OnlyMasks))
+            return;
+        if (ignoreMasks && MatchesAnyMask(name, run.IgnoreMasks))
+            return;
+        const bool del = deleteMasks && MatchesAnyMask(name, run.DeleteMasks);
+        TFileEntry e;
+        e.Size = size;
+        e.Age = age;
+        if (hostSide) {
+            e.RelPath = plan.StoreHostPath(rel);
+            e.Op = del ? opDelete : opNone;
+            plan.HostFiles.push_back(e);
+        } else {
+            e.RelPath = plan.StoreMirrorPath(rel);
+            e.Op = del ? opDelete : mirrorOp;
+            plan.MirrorFiles.Append(e);
+        }
+    };
+    scanner.Search();
+    if (!hostSide)
+        plan.MirrorFiles.Sort();
+}
+
+} // namespace
+
+void ScanHostSide(RunContext& run) {
+    if (run.Task.sync_type() == SyncType::File)
+        ReadListedFiles(run, true);
+    else
+        ScanFolderSide(run, true);
+}
+
+void ScanMirrorSide(RunContext& run) {
+    if (run.Task.sync_type() == SyncType::File)
+        ReadListedFiles(run, false);
+    else
+        ScanFolderSide(run, false);
+}
+
+} // namespace duplora

@@ -1,0 +1,50 @@
+#pragma once
+// One file of a run's plan and what the run will do with it.
+
+#include <cstdint>
+#include <string_view>
+
+namespace duplora {
+
+// Values 0..3 equal the stored SyncAction values; 4..6 are the same planned
+// operations switched off by the user in the preview (1<->4, 2<->5, 3<->6).
+enum TSyncOp : std::uint8_t {
+    opNone = 0,
+    opDelete = 1,      // delete the file on the side whose list holds the entry
+    opToMirror = 2,    // copy the host file to the mirror
+    opToHost = 3,      // copy the mirror file to the host
+    opDeleteOff = 4,   // switched-off opDelete
+    opToMirrorOff = 5, // switched-off opToMirror
+    opToHostOff = 6,   // switched-off opToHost
+};
+
+// opDelete <-> opDeleteOff and so on; opNone and unknown values stay.
+constexpr TSyncOp ToggledOp(TSyncOp op) {
+    switch (op) {
+    case opDelete:
+    case opToMirror:
+    case opToHost:
+        return static_cast<TSyncOp>(op + 3);
+    case opDeleteOff:
+    case opToMirrorOff:
+    case opToHostOff:
+        return static_cast<TSyncOp>(op - 3);
+    default:
+        return op;
+    }
+}
+constexpr bool IsSwitchedOff(TSyncOp op) {
+    return op >= opDeleteOff && op <= opToHostOff;
+}
+
+// 32 bytes. RelPath points into the plan's path storage (see SyncPlan), so a
+// 100,000-file side costs 3.2 MB of entries plus the path bytes themselves,
+// with no heap block per file. It starts with '/' and is never cut.
+struct TFileEntry {
+    std::string_view RelPath;
+    std::int64_t Size = 0; // bytes at scan time; -1 for a listed file that cannot be opened
+    std::int32_t Age = 0;  // packed local last-write time, 2-second steps
+    TSyncOp Op = opNone;
+};
+
+} // namespace duplora

@@ -1,0 +1,27 @@
+#pragma once
+// Creating and removing empty folders below a root without ever following a
+// link: every component below the root is opened with O_NOFOLLOW, so a
+// folder replaced by a link since the scan stops the operation instead of
+// leading it outside the root.
+
+#include <string>
+#include <string_view>
+
+namespace duplora {
+
+// Removes root + rel when it is a real, empty folder. `rel` starts with '/'
+// and names a folder strictly below the root.
+bool RemoveEmptyFolderBelow(const std::string& root, std::string_view rel);
+// Creates root + rel with its missing parents below the root (a missing root
+// is created too). False when a component is a link or not a folder.
+bool CreateFolderBelow(const std::string& root, std::string_view rel);
+
+// Whether the root (or, when it does not exist yet, its nearest existing
+// parent) lies on a file system that ignores letter case: vfat, exfat, ntfs,
+// cifs/smb.
+bool FileSystemFoldsCase(const std::string& path);
+
+// An existing folder (a link to one counts).
+bool IsFolder(const std::string& path);
+
+} // namespace duplora

@@ -1,0 +1,84 @@
+#pragma once
+// Everything one run of one task works with: the task, its prepared roots and
+// masks, the plan, the run state and where the result lines go.
+
+#include "sync/ResultLines.h"
+#include "sync/RunObserver.h"
+#include "sync/SyncPlan.h"
+#include "tasks/TaskRecord.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace duplora {
+
+enum class RunState : std::uint8_t {
+    Idle = 0,
+    ScanHost = 1,
+    ScanMirror = 2,
+    ExecHost = 3,   // executing HostFiles
+    ExecMirror = 4, // executing MirrorFiles and empty folders
+    Cancelled = 5,  // cancel confirmed, host root missing or invalid mask
+    ErrorLimit = 6, // stopped at max_errors failures
+};
+
+// How the run ended, for callers that need more than the result lines.
+enum class RunOutcome {
+    NotRun,      // a check before the run refused it (messages 32, 33)
+    Skipped,     // the safety test refused it; nothing written
+    NothingToDo, // message 55
+    Declined,    // message 63: the preview was declined
+    Finished,    // message 69
+    Cancelled,   // message 67
+    ErrorLimit,  // message 68
+};
+
+struct RunContext {
+    // --- given by the caller ---
+    std::string TaskName;
+    TaskRecord Task;
+    bool CommandLineRun = false;        // started from the command line (-A, -C, /A)
+    bool SkipMirrorScan = false;        // -C: the mirror counts as empty
+    bool ScheduledRun = false;          // started by a due schedule
+    RunObserver* Ui = nullptr;          // null: nothing shown
+    ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
+    std::function<std::time_t()> Clock; // empty: std::time
+    // Fold a-z in path comparisons. PrepareRoots() sets it from the file
+    // systems of the two roots (vfat, exfat, ntfs, cifs/smb fold); a caller
+    // may override it afterwards.
+    bool FoldCase = false;
+
+    // --- prepared by PrepareRoots() ---
+    std::string HostRoot; // no trailing '/', macros expanded
+    std::string MirrorRoot;
+    std::vector<std::string> OnlyMasks;
+    std::vector<std::string> IgnoreMasks;
+    std::vector<std::string> DeleteMasks;
+
+    // --- the run ---
+    RunState State = RunState::Idle;
+    RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
+    bool ResultShown = false;
+    bool InvalidMaskFound = false; // the run ended on an invalid mask
+    RunOutcome Outcome = RunOutcome::NotRun;
+    std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
+    SyncPlan Plan;
+
+    // What the observer was last given, so it is called only on a change (a
+    // label or gauge update per 16 KiB chunk would slow the copy).
+    struct Shown {
+        std::string status, operation, path, totals;
+        int fileGauge = -1;
+        int totalGauge = -1;
+    } Display;
+
+    // A quiet run shows no preview, no box for message 55 and no result.
+    bool Quiet() const { return CommandLineRun || ScheduledRun || Task.auto_mode(); }
+    RunObserver& ui();
+    std::time_t now() const;
+};
+
+} // namespace duplora

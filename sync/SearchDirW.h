@@ -1,0 +1,75 @@
+#pragma once
+// TSearchDirW walks a folder tree and reports every file and folder through
+// events; it knows nothing of tasks or plans. Folders are reported after
+// their contents (post-order) with the byte total of the files below them.
+//
+// Links: a link to a folder is neither entered nor reported (no loops, no way
+// out of the root); a link to a file counts as the file it points to; a
+// dangling link, and anything that is neither file nor folder (fifo, socket,
+// device), is passed over. Hidden = the name starts with '.'; read-only = the
+// owner may not write.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace duplora {
+
+enum TSearchDirType : std::uint8_t { stBoth = 0, stFile = 1, stDir = 2 };
+enum TFoundItemType : std::uint8_t { fiDir = 0, fiFile = 1 };
+enum TSearchOperation : std::uint8_t { soContinue = 0, soSkip = 1, soAbort = 2 };
+
+constexpr std::uint32_t kAttrReadOnly = 0x01;
+constexpr std::uint32_t kAttrHidden = 0x02;
+constexpr std::uint32_t kAttrDirectory = 0x10;
+
+class TSearchDirW;
+
+// Item is the full path (root + '/' + relative part); it is a buffer reused
+// for the next item, so copy what you keep.
+using TFoundItemNotify =
+    std::function<void(TSearchDirW& Sender, TFoundItemType ItemType, const std::string& Item,
+                       std::int64_t& ItemSize, std::int32_t Age, std::uint32_t Attr)>;
+using TAskOperation = std::function<void(TSearchDirW& Sender, TFoundItemType ItemType,
+                                         const std::string& Item, TSearchOperation& Operation)>;
+using TSearchingNotify = std::function<void(TSearchDirW& Sender, const std::string& Directory)>;
+using TNotifyEvent = std::function<void(TSearchDirW& Sender)>;
+
+class TSearchDirW {
+public:
+    std::string Root;
+    bool IntoSubDir = false;
+    TSearchDirType SearchType = stBoth;
+    // Entries between two progress calls within a folder; 0 = only on entry.
+    std::uint32_t ProgressInterval = 16;
+
+    TAskOperation OnEnquiryOperation;
+    TFoundItemNotify OnFoundItem;
+    TNotifyEvent OnSearchEnd;
+    TSearchingNotify OnProgress;
+
+    // "*.*" matches every name; any other mask is matched against the name
+    // (throws InvalidMask on the first name matched against an invalid one).
+    void SetMask(const std::string& mask);
+    const std::string& Mask() const { return mask_; }
+
+    // -1 outside a search, 0 for the entries of Root, +1 per nested folder.
+    int Level() const { return level_; }
+
+    // Scans Root on the calling thread; returns the root's byte total, or 0
+    // (and calls nothing) when Root is empty or not a folder. An exception
+    // from an event handler passes out after every open folder is closed.
+    std::int64_t Search();
+
+private:
+    struct Walk;
+    std::int64_t scanFolder(Walk& walk, int dirFd);
+    bool nameMatches(const char* name) const;
+
+    std::string mask_ = "*.*";
+    bool matchAll_ = true;
+    int level_ = 0;
+    std::uint32_t progressCounter_ = 0;
+};
+
+} // namespace duplora

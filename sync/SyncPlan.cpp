@@ -1,0 +1,130 @@
+#include "sync/SyncPlan.h"
+
+namespace duplora {
+
+std::size_t SyncPlan::KeyHash::operator()(std::string_view s) const {
+    // FNV-1a over the bytes as the comparison sees them.
+    std::uint64_t h = 1469598103934665603ULL;
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (fold && c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - 32);
+        h = (h ^ c) * 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h);
+}
+
+bool SyncPlan::KeyEqual::operator()(std::string_view a, std::string_view b) const {
+    return fold ? CompareKeysFolded(a, b) == 0 : a == b;
+}
+
+void SyncPlan::SetFoldCase(bool fold) {
+    foldCase_ = fold;
+    MirrorFiles.FoldCase = fold;
+    hostSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    mirrorSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    hostSetBuilt_ = mirrorSetBuilt_ = false;
+}
+
+void SyncPlan::ClearHost() {
+    HostFiles.clear();
+    HostFiles.shrink_to_fit();
+    HostFolders.clear();
+    HostFolders.shrink_to_fit();
+    hostSet_.clear();
+    hostSetBuilt_ = false;
+    hostPaths_.Clear();
+}
+
+void SyncPlan::ClearMirror() {
+    MirrorFiles.Clear();
+    MirrorFolders.clear();
+    MirrorFolders.shrink_to_fit();
+    mirrorSet_.clear();
+    mirrorSetBuilt_ = false;
+    mirrorPaths_.Clear();
+}
+
+void SyncPlan::ClearResults() {
+    CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = FailedCount = 0;
+}
+
+const SyncPlan::FolderSet& SyncPlan::folderSet(const std::vector<FolderItem>& items, FolderSet& set,
+                                               bool& built) const {
+    if (!built) {
+        set.clear();
+        set.reserve(items.size());
+        for (const FolderItem& f : items)
+            set.insert(f.Path);
+        built = true;
+    }
+    return set;
+}
+
+bool SyncPlan::HostHasFolder(std::string_view path) const {
+    return folderSet(HostFolders, hostSet_, hostSetBuilt_).count(path) != 0;
+}
+
+bool SyncPlan::MirrorHasFolder(std::string_view path) const {
+    return folderSet(MirrorFolders, mirrorSet_, mirrorSetBuilt_).count(path) != 0;
+}
+
+std::int64_t SyncPlan::SourceSize(const TFileEntry& entry, bool inHostList) const {
+    if (inHostList && (entry.Op == opToHost || entry.Op == opToHostOff)) {
+        const int i = MirrorFiles.Find(entry.RelPath);
+        return i >= 0 ? MirrorFiles.Items(i).Size : 0;
+    }
+    return entry.Size;
+}
+
+void SyncPlan::adjustCounters(const TFileEntry& entry, bool inHostList, int sign) {
+    switch (entry.Op) {
+    case opToMirror:
+        // Only host entries are copied to the mirror.
+        if (inHostList) {
+            ToMirrorCount += sign;
+            TotalBytes += sign * entry.Size;
+        }
+        break;
+    case opToHost:
+        ToHostCount += sign;
+        TotalBytes += sign * SourceSize(entry, inHostList);
+        break;
+    case opDelete:
+        (inHostList ? HostDeleteCount : MirrorDeleteCount) += sign;
+        break;
+    default:
+        break;
+    }
+}
+
+void SyncPlan::SetOp(TFileEntry& entry, bool inHostList, TSyncOp op) {
+    adjustCounters(entry, inHostList, -1);
+    entry.Op = op;
+    adjustCounters(entry, inHostList, +1);
+}
+
+void SyncPlan::Count(SyncAction emptyFolderAction) {
+    ToMirrorCount = ToHostCount = HostDeleteCount = MirrorDeleteCount = EmptyFolderCount = 0;
+    TotalBytes = DoneBytes = 0;
+    for (const TFileEntry& e : HostFiles)
+        adjustCounters(e, true, +1);
+    for (const TFileEntry& e : MirrorFiles)
+        adjustCounters(e, false, +1);
+    if (emptyFolderAction == SyncAction::Ignore)
+        return;
+    const bool del = emptyFolderAction == SyncAction::Delete;
+    for (const FolderItem& f : HostFolders)
+        if (f.Total == 0 && (del || !MirrorHasFolder(f.Path)))
+            ++EmptyFolderCount;
+    for (const FolderItem& f : MirrorFolders)
+        if (f.Total == 0 && (del || !HostHasFolder(f.Path)))
+            ++EmptyFolderCount;
+}
+
+std::int64_t SyncPlan::WorkCount() const {
+    return static_cast<std::int64_t>(ToMirrorCount) + ToHostCount + HostDeleteCount +
+           MirrorDeleteCount + EmptyFolderCount;
+}
+
+} // namespace duplora

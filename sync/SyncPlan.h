@@ -1,0 +1,101 @@
+#pragma once
+// The operation plan of one run: the files and folders of both sides, what
+// will be done with each file, and the counters derived from that.
+
+#include "sync/FileEntry.h"
+#include "sync/PathArena.h"
+#include "sync/SortList.h"
+#include "tasks/TaskRecord.h"
+
+#include <cstdint>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace duplora {
+
+// A folder met by the scan, after its contents. Total is the byte total of
+// the files below it; 0 marks an empty folder (nothing, or only empty files).
+struct FolderItem {
+    std::string_view Path; // relative to the root, starting with '/'
+    std::int64_t Total = 0;
+};
+
+class SyncPlan {
+public:
+    // Host files in scan order (never sorted); mirror files sorted by RelPath.
+    std::vector<TFileEntry> HostFiles;
+    TSortList MirrorFiles;
+    std::vector<FolderItem> HostFolders;
+    std::vector<FolderItem> MirrorFolders;
+
+    // Derived by Count() (and kept in step by SetOp()).
+    std::int32_t ToMirrorCount = 0;
+    std::int32_t ToHostCount = 0;
+    std::int32_t HostDeleteCount = 0;
+    std::int32_t MirrorDeleteCount = 0;
+    std::int32_t EmptyFolderCount = 0;
+    std::int64_t TotalBytes = 0; // source sizes of all planned copies
+    std::int64_t DoneBytes = 0;  // bytes copied so far
+
+    // Results of the run, zeroed when a run begins.
+    std::int32_t CopiedToMirror = 0;
+    std::int32_t CopiedToHost = 0;
+    std::int32_t DeletedInHost = 0;
+    std::int32_t DeletedInMirror = 0;
+    std::int32_t FailedCount = 0;
+
+    // Chooses the key comparison for paths (both sides, folder lookups).
+    void SetFoldCase(bool fold);
+    bool FoldCase() const { return foldCase_; }
+
+    void ClearHost();
+    void ClearMirror();
+    void ClearResults();
+
+    // Copies a path into the side's storage; the view lives until that side
+    // is cleared.
+    std::string_view StoreHostPath(std::string_view path) { return hostPaths_.Store(path); }
+    std::string_view StoreMirrorPath(std::string_view path) { return mirrorPaths_.Store(path); }
+
+    // Recomputes the four counters, EmptyFolderCount and TotalBytes from the
+    // Op values; DoneBytes becomes 0.
+    void Count(SyncAction emptyFolderAction);
+    // Sum of the five counters that mean work.
+    std::int64_t WorkCount() const;
+
+    // Folder lookup, under the same comparison as MirrorFiles, in O(1).
+    bool HostHasFolder(std::string_view path) const;
+    bool MirrorHasFolder(std::string_view path) const;
+
+    // Size of the source file of a planned copy of `entry`: its own size, or
+    // for a host entry copied to the host, the mirror twin's size (0 if gone).
+    std::int64_t SourceSize(const TFileEntry& entry, bool inHostList) const;
+    // Changes one entry's Op and keeps the four counters and TotalBytes in
+    // step (the preview switches operations off and on with this).
+    void SetOp(TFileEntry& entry, bool inHostList, TSyncOp op);
+
+private:
+    struct KeyHash {
+        bool fold = false;
+        std::size_t operator()(std::string_view s) const;
+    };
+    struct KeyEqual {
+        bool fold = false;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
+    const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
+                               bool& built) const;
+    void adjustCounters(const TFileEntry& entry, bool inHostList, int sign);
+
+    bool foldCase_ = false;
+    PathArena hostPaths_;
+    PathArena mirrorPaths_;
+    mutable FolderSet hostSet_{0, KeyHash{}, KeyEqual{}};
+    mutable FolderSet mirrorSet_{0, KeyHash{}, KeyEqual{}};
+    mutable bool hostSetBuilt_ = false;
+    mutable bool mirrorSetBuilt_ = false;
+};
+
+} // namespace duplora

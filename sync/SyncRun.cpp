@@ -1,0 +1,247 @@
+#include "sync/SyncRun.h"
+
+#include "sync/Analysis.h"
+#include "sync/FolderOps.h"
+#include "sync/RunDisplay.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+#include "tasks/WildMask.h"
+
+#include <string>
+
+namespace duplora {
+
+void SyncEmptyFolders(RunContext& run); // Execution.cpp
+
+namespace {
+
+std::vector<std::string> MaskLines(const std::string& text) {
+    std::vector<std::string> masks;
+    for (std::string& line : SplitLines(text))
+        if (!line.empty())
+            masks.push_back(std::move(line));
+    return masks;
+}
+
+// An invalid mask in a list that is in use ends the run before any file
+// operation, with the mask's error as a result line.
+bool MasksValid(RunContext& run) {
+    const TaskRecord& task = run.Task;
+    const std::pair<bool, const std::vector<std::string>*> lists[] = {
+        {task.only_masks_enabled(), &run.OnlyMasks},
+        {task.ignore_masks_enabled(), &run.IgnoreMasks},
+        {task.delete_masks_enabled(), &run.DeleteMasks},
+    };
+    for (const auto& [enabled, masks] : lists) {
+        if (!enabled || task.sync_type() == SyncType::File)
+            continue;
+        for (const std::string& mask : *masks) {
+            try {
+                ValidateMask(mask);
+            } catch (const InvalidMask& e) {
+                run.Lines->Append(e.what());
+                run.InvalidMaskFound = true;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void EndWithoutWork(RunContext& run, int message, RunOutcome outcome) {
+    run.Lines->Append(Msg(message));
+    run.Lines->Append(SeparatorLine());
+    run.State = RunState::Idle;
+    run.Outcome = outcome;
+}
+
+} // namespace
+
+CheckResult CheckBeforeRun(RunContext& run) {
+    const TaskRecord& t = run.Task;
+    CheckResult result = CheckResult::Ok;
+    if (t.host_path().empty() || t.mirror_path().empty())
+        result = CheckResult::InvalidFolders;
+    else if (t.only_in_host_action() == SyncAction::Ignore &&
+             t.only_in_mirror_action() == SyncAction::Ignore &&
+             t.size_differs_action() == SyncAction::Ignore &&
+             t.newer_in_host_action() == SyncAction::Ignore &&
+             t.newer_in_mirror_action() == SyncAction::Ignore &&
+             t.empty_folder_action() == SyncAction::Ignore)
+        result = CheckResult::NoOperation;
+    if (result != CheckResult::Ok && !run.CommandLineRun)
+        run.ui().ShowMessage(Msg(result == CheckResult::InvalidFolders ? 32 : 33), Msg(31));
+    return result;
+}
+
+void PrepareRoots(RunContext& run) {
+    run.HostRoot = RemoveTrailingBackslash(run.Task.host_path());
+    ExpandPathMacros(run.HostRoot);
+    run.MirrorRoot = RemoveTrailingBackslash(run.Task.mirror_path());
+    ExpandPathMacros(run.MirrorRoot);
+    run.OnlyMasks = MaskLines(run.Task.only_masks());
+    run.IgnoreMasks = MaskLines(run.Task.ignore_masks());
+    run.DeleteMasks = MaskLines(run.Task.delete_masks());
+    run.FoldCase = FileSystemFoldsCase(run.HostRoot) || FileSystemFoldsCase(run.MirrorRoot);
+}
+
+bool SafetyTest(const RunContext& run) {
+    return (IsFolder(run.HostRoot) || run.Task.only_in_mirror_action() != SyncAction::Delete) &&
+           (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
+}
+
+void BeginRun(RunContext& run) {
+    run.Display = {};
+    ShowFileGauge(run, 0);
+    ShowTotalGauge(run, 0);
+    ShowOperation(run, "");
+    ShowTotals(run, "");
+    run.Plan.ClearResults();
+    run.Plan.SetFoldCase(run.FoldCase);
+    run.ResultShown = false;
+    run.CancelState = RunState::Idle;
+    run.EndLine.clear();
+    run.InvalidMaskFound = false;
+    run.Outcome = RunOutcome::NotRun;
+    run.Lines->Append(TimeStampText(run.now()));
+    run.Lines->Append(Msg(46) + run.TaskName);
+}
+
+void StepListMain(RunContext& run) {
+    run.Plan.ClearHost();
+    run.State = RunState::ScanHost;
+    ShowStatus(run, Msg(53));
+    ShowPath(run, run.HostRoot);
+    if (!MasksValid(run)) {
+        run.State = RunState::Cancelled;
+        return;
+    }
+    ScanHostSide(run);
+    if (!IsFolder(run.HostRoot))
+        run.State = RunState::Cancelled;
+}
+
+bool StepListMirror(RunContext& run) {
+    run.Plan.ClearMirror();
+    if (run.State != RunState::Cancelled && !run.SkipMirrorScan) {
+        if (run.Task.sync_type() != SyncType::File) {
+            run.State = RunState::ScanMirror;
+            ShowStatus(run, Msg(54));
+            ShowPath(run, run.MirrorRoot);
+        }
+        ScanMirrorSide(run);
+    }
+    if (run.State != RunState::Cancelled) {
+        CompareHostEntries(run);
+        run.Plan.Count(run.Task.empty_folder_action());
+        if (run.Plan.WorkCount() == 0) {
+            EndWithoutWork(run, 55, RunOutcome::NothingToDo);
+            if (!run.Quiet())
+                run.ui().ShowMessage(Msg(55), Msg(27));
+            return false;
+        }
+        if (!run.Quiet() && !run.ui().ShowPreview(run.Plan, run)) {
+            EndWithoutWork(run, 63, RunOutcome::Declined);
+            return false;
+        }
+    }
+    ShowStatus(run, Msg(64));
+    return true;
+}
+
+void StepSyncFolder(RunContext& run) {
+    SyncEmptyFolders(run);
+    run.ui().StopAnimation();
+
+    const SyncPlan& plan = run.Plan;
+    int end = 69;
+    run.Outcome = RunOutcome::Finished;
+    if (run.State == RunState::Cancelled) {
+        end = 67;
+        run.Outcome = RunOutcome::Cancelled;
+    } else if (run.State == RunState::ErrorLimit) {
+        end = 68;
+        run.Outcome = RunOutcome::ErrorLimit;
+    }
+    ResultLines& lines = *run.Lines;
+    lines.Append(Msg(end));
+    lines.Append("\r\n" + Msg(70));
+    lines.Append(MsgFill(57, std::to_string(plan.CopiedToMirror)));
+    lines.Append(MsgFill(58, std::to_string(plan.CopiedToHost)));
+    lines.Append(MsgFill(59, std::to_string(plan.DeletedInHost)));
+    lines.Append(MsgFill(60, std::to_string(plan.DeletedInMirror)));
+    lines.Append(MsgFill(71, std::to_string(plan.FailedCount)));
+    lines.Append(TimeStampText(run.now()));
+    lines.Append(SeparatorLine());
+
+    // A cancel made while scanning, or a missing host root, shows no result;
+    // a cancel made while files were being copied does, and so does an
+    // invalid mask, whose line is the only hint the user gets.
+    const bool cancelledEarly = run.State == RunState::Cancelled && !run.InvalidMaskFound &&
+                                run.CancelState != RunState::ExecHost &&
+                                run.CancelState != RunState::ExecMirror;
+    if (!cancelledEarly && !run.Quiet()) {
+        run.ResultShown = true;
+        run.ui().ShowResult();
+    }
+    run.EndLine = Msg(end);
+    run.State = RunState::Idle;
+}
+
+bool BuildPlan(RunContext& run, std::string& error) {
+    ResultLines scratch;
+    ResultLines* const lines = run.Lines;
+    run.Lines = &scratch;
+    run.Plan.SetFoldCase(run.FoldCase);
+    run.InvalidMaskFound = false;
+    StepListMain(run);
+    bool ok = run.State != RunState::Cancelled;
+    if (ok) {
+        run.Plan.ClearMirror();
+        if (!run.SkipMirrorScan) {
+            run.State = RunState::ScanMirror;
+            ScanMirrorSide(run);
+        }
+        CompareHostEntries(run);
+        run.Plan.Count(run.Task.empty_folder_action());
+    } else {
+        error = run.InvalidMaskFound && !scratch.Empty() ? scratch.Lines().back()
+                                                         : Msg(32) + " " + run.HostRoot;
+    }
+    run.State = RunState::Idle;
+    run.Lines = lines;
+    return ok;
+}
+
+bool CanCancel(const RunContext& run) {
+    return run.State >= RunState::ScanHost && run.State <= RunState::ExecMirror;
+}
+
+bool RequestCancel(RunContext& run) {
+    if (!CanCancel(run))
+        return false;
+    run.CancelState = run.State;
+    run.State = RunState::Cancelled;
+    return true;
+}
+
+RunOutcome RunSteps(RunContext& run) {
+    run.Outcome = RunOutcome::NotRun;
+    if (CheckBeforeRun(run) != CheckResult::Ok)
+        return RunOutcome::NotRun;
+    PrepareRoots(run);
+    if (!SafetyTest(run)) {
+        run.Outcome = RunOutcome::Skipped;
+        return run.Outcome;
+    }
+    BeginRun(run);
+    StepListMain(run);
+    if (StepListMirror(run)) {
+        StepSyncMain(run);
+        StepSyncMirror(run);
+        StepSyncFolder(run);
+    }
+    return run.Outcome;
+}
+
+} // namespace duplora

@@ -1,0 +1,65 @@
+#pragma once
+// The steps of one run. The progress window calls them one per posted event
+// so that it can repaint and take Cancel in between; the console program and
+// the tests call RunSteps(), which does them all in a row.
+//
+//   CheckBeforeRun ─ PrepareRoots ─ SafetyTest            (before the window)
+//   BeginRun        time stamp, "Start task: " line, counters 0
+//   StepListMain    scan the host                                   (1282)
+//   StepListMirror  scan the mirror, compare, count, preview        (1283)
+//        └─ false: nothing to do or declined; the run is over
+//   StepSyncMain    host list in order                              (1280)
+//   StepSyncMirror  mirror list from last to first                  (1281)
+//   StepSyncFolder  empty folders, summary lines, end of run        (1284)
+
+#include "sync/RunContext.h"
+
+#include <string>
+
+namespace duplora {
+
+enum class CheckResult {
+    Ok,
+    InvalidFolders, // message 32: a path is empty
+    NoOperation,    // message 33: all six actions are Ignore
+};
+
+// Shows message 32 or 33 (caption 31) unless CommandLineRun; logs nothing.
+CheckResult CheckBeforeRun(RunContext& run);
+// Roots: RemoveTrailingBackslash, then ExpandPathMacros; the three mask lists
+// (one mask per line, empty lines dropped); FoldCase from the roots' file
+// systems.
+void PrepareRoots(RunContext& run);
+// False when a missing root could make every file of the other side look
+// "only on one side" and be deleted: (host exists or only_in_mirror_action
+// is not Delete) and (mirror exists or only_in_host_action is not Delete).
+bool SafetyTest(const RunContext& run);
+
+// The progress window opens: result counters 0, time stamp and "Start task: "
+// lines.
+void BeginRun(RunContext& run);
+void StepListMain(RunContext& run);
+// False when the run ended here (nothing to do, or preview declined); then
+// State is Idle and the lines are written.
+bool StepListMirror(RunContext& run);
+void StepSyncMain(RunContext& run);
+void StepSyncMirror(RunContext& run);
+// Empty folders, then the summary and the end of the run (State back to Idle,
+// EndLine set, ShowResult when the run shows its result).
+void StepSyncFolder(RunContext& run);
+
+// The window's Cancel, after the user said Yes to message 73: only while a
+// scan or execution is going on (State 1..4). True when it took effect.
+bool CanCancel(const RunContext& run);
+bool RequestCancel(RunContext& run);
+
+// Scans and compares exactly as a run would (after PrepareRoots), counts the
+// plan, and stops there: no result line, nothing shown, nothing changed on
+// disk. False when the host root is missing or a mask is invalid; `error`
+// then says which.
+bool BuildPlan(RunContext& run, std::string& error);
+
+// Checks, roots, safety test and all steps in a row.
+RunOutcome RunSteps(RunContext& run);
+
+} // namespace duplora
