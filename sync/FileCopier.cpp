@@ -1,6 +1,7 @@
 #include "sync/FileCopier.h"
 
 #include "sync/FileIo.h"
+#include "tasks/TextTable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,20 +21,6 @@
 namespace duplora {
 
 namespace {
-
-// Interface texts of the result lines (entries 47 to 52 of the text table).
-const std::string& Text(int n) {
-    static const std::string texts[] = {
-        "Failed to create target file, path: ",
-        "Failed to open source file, path: ",
-        "Break copying, path: ",
-        "Error when copying file, path: ",
-        "",
-        "Failed to delete file, path: ",
-    };
-    static const std::string none;
-    return n >= 47 && n <= 52 ? texts[n - 47] : none;
-}
 
 // The speed limit grants whole steps of this size; the allowance starts with one.
 constexpr std::int64_t kLimitedStep = 16384;
@@ -318,7 +305,7 @@ struct HookSet {
 CopyOutcome Fail(CopyResult result, int text, std::string_view path) {
     CopyOutcome out;
     out.result = result;
-    out.messageLine = Text(text);
+    out.messageLine = Msg(text);
     out.messageLine += path;
     return out;
 }
@@ -490,7 +477,7 @@ DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root) {
             return out;
         }
     }
-    out.messageLine = Text(52) + path;
+    out.messageLine = Msg(52) + path;
     return out;
 }
 
