@@ -84,8 +84,9 @@ bool SplitBelowRoot(const std::string& path, const std::string& root, Below& out
         return false;
     std::string_view p = path;
     std::string_view r = root;
-    if (r == "/")
-        r = "";
+    // A root given with a trailing '/' ("/data/") is the same root.
+    while (!r.empty() && r.back() == '/')
+        r.remove_suffix(1);
     if (p.size() <= r.size() + 1 || p.substr(0, r.size()) != r || p[r.size()] != '/')
         return false;
     out.rel = p.substr(r.size());
@@ -436,9 +437,11 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out.get(), times);
         // No fsync: it would cost a disk flush per file (100,000 small files
-        // take minutes instead of seconds). The rename replaces the target
-        // only after the data were written; the file systems in use flush a
-        // file renamed over another before the rename reaches the disk.
+        // take minutes instead of seconds). The rename happens only after all
+        // data were written, so a failure while running never shows; after a
+        // crash ext4, XFS and btrfs flush a file renamed over another one
+        // before the rename itself, and at worst a new file comes back empty
+        // or a hidden temporary file stays behind.
         if (!out.close())
             end = End::Error;
     }

@@ -123,11 +123,13 @@ TEST_F(FileCopier, RootMayItselfBeALink) {
     // The user chose the root; a link on its own path is followed.
     WriteFile(src / "f", "data");
     ASSERT_EQ(::symlink(root.c_str(), (base / "rootlink").c_str()), 0);
+    const std::string linkRoot = (base / "rootlink").string();
     CopyRequest r;
     r.source = (src / "f").string();
-    r.targetRoot = (base / "rootlink").string();
-    for (const char* rel : {"/f", "/sub/f"}) {
-        r.target = r.targetRoot + rel;
+    // A trailing '/' on the root names the same root.
+    for (const auto& [givenRoot, rel] : {std::pair{linkRoot, "/f"}, {linkRoot + "/", "/sub/f"}}) {
+        r.targetRoot = givenRoot;
+        r.target = linkRoot + rel;
         EXPECT_EQ(CopyOneFile(r, {}).result, CopyResult::Copied) << rel;
         EXPECT_EQ(ReadFile(root.string() + rel), "data");
     }
