@@ -12,6 +12,7 @@
 #include "ui/SMemo.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
+#include "ui/TreeVUnit.h"
 #include "ui/WidgetTexts.h"
 #include "ui/addDirU.h"
 
@@ -82,6 +83,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->SyncForm = new TSyncForm(main);
     w->AboutForm = new TAboutForm(main);
     w->resForm = new TresForm(main);
+    w->TreeVForm = new TTreeVForm(main);
     w->advForm = new TadvForm(main);
     w->dirForm = new TdirForm(main);
 
@@ -89,6 +91,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->AboutForm->ApplyTexts();
     w->resForm->ApplyTexts();
     w->SyncForm->ApplyTexts();
+    w->TreeVForm->ApplyTexts();
     w->advForm->ApplyTexts();
     w->dirForm->ApplyTexts();
 
@@ -97,6 +100,10 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->AdvForm = w->advForm;
     main->DirForm = w->dirForm;
     w->SyncForm->ResultForm = w->resForm;
+    TTreeVForm* preview = w->TreeVForm;
+    w->SyncForm->Preview = [preview](SyncPlan& plan, const RunContext& run) {
+        return preview->Preview(plan, run);
+    };
     w->SyncForm->OnEndLine = [main](const std::string& line) { main->ShowEndLine(line); };
     TSMemo* memo = w->resForm->resMemo;
     main->Results.OnLine = [memo](const std::string& line) { memo->AddLine(QUtf8(line)); };

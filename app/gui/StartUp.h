@@ -21,6 +21,7 @@ namespace duplora {
 
 class TAboutForm;
 class TSyncForm;
+class TTreeVForm;
 class TadvForm;
 class TcltForm;
 class TdirForm;
@@ -33,6 +34,7 @@ struct AppWindows {
     TSyncForm* SyncForm = nullptr;
     TAboutForm* AboutForm = nullptr;
     TresForm* resForm = nullptr;
+    TTreeVForm* TreeVForm = nullptr; // the preview
     TadvForm* advForm = nullptr;
     TdirForm* dirForm = nullptr;
     ~AppWindows();

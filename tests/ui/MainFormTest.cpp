@@ -8,6 +8,7 @@
 #include "ui/SMemo.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
+#include "ui/TreeVUnit.h"
 #include "ui/addDirU.h"
 
 #include <QAction>
@@ -409,12 +410,18 @@ TEST_F(MainFormRunTest, ShownRunOpensTheResultWindowOnce) {
     AddRunnable("Shown", false);
     w().RefreshTaskList();
     Tick(0, true);
+    int previewShown = 0;
+    WhenModalOpens<TTreeVForm>([&](TTreeVForm* p) {
+        ++previewShown;
+        p->btnSync->click();
+    });
     int resultShown = 0;
     WhenModalOpens<TresForm>([&](TresForm* r) {
         ++resultShown;
         r->btnClose->click();
     });
     w().GoSyncClick();
+    EXPECT_EQ(previewShown, 1);
     EXPECT_EQ(resultShown, 1);
     EXPECT_EQ(ReadFileText(mirror() / "a.txt"), "alpha");
 
