@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QUrl>
 
 namespace duplora {
@@ -416,13 +417,18 @@ TEST_F(MainFormRunTest, ShownRunOpensTheResultWindowOnce) {
         p->btnSync->click();
     });
     int resultShown = 0;
+    int sideways = -1;
     WhenModalOpens<TresForm>([&](TresForm* r) {
         ++resultShown;
+        // The report starts at the left edge, although the last line
+        // appended (the long separator) had moved the view to its end.
+        sideways = r->resMemo->horizontalScrollBar()->value();
         r->btnClose->click();
     });
     w().GoSyncClick();
     EXPECT_EQ(previewShown, 1);
     EXPECT_EQ(resultShown, 1);
+    EXPECT_EQ(sideways, 0);
     EXPECT_EQ(ReadFileText(mirror() / "a.txt"), "alpha");
 
     // Nothing left to do: message 55 in a box, no result window.
