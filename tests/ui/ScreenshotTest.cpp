@@ -40,7 +40,13 @@ TEST_F(Screenshots, MainProgressAndResultWindows) {
     fs::create_directories(target);
 
     // A small demo: documents to a backup disk, photos both ways, a file list.
-    const fs::path home = root_ / "demo";
+    // A fixed demo folder, so the pictures show the same paths every time.
+    const fs::path home = fs::temp_directory_path() / "duplora-demo";
+    fs::remove_all(home);
+    struct Cleanup {
+        fs::path p;
+        ~Cleanup() { fs::remove_all(p); }
+    } cleanup{home};
     WriteFileText(home / "Documents/report.odt", std::string(180000, 'r'));
     WriteFileText(home / "Documents/letters/march.txt", "Dear reader");
     WriteFileText(home / "Documents/cache/x.tmp", "t");
