@@ -89,7 +89,7 @@ inline std::map<std::string, std::string> ReadTree(const std::string& dir) {
         return tree;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
          ++it) {
-        const std::string rel = fs::relative(it->path(), dir).string();
+        const std::string rel = it->path().lexically_relative(dir).string();
         if (it->is_symlink()) {
             tree[rel + "@"] = fs::read_symlink(it->path()).string();
         } else if (it->is_directory()) {
