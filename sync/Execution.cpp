@@ -95,8 +95,8 @@ void StepSyncMain(RunContext& run) {
         if (!work)
             continue;
         run.State = RunState::ExecHost;
-        const std::string host = run.HostRoot + std::string(e.RelPath);
-        const std::string mirror = run.MirrorRoot + std::string(e.RelPath);
+        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         switch (e.Op) {
         case opToMirror:
             ShowPath(run, host);
@@ -140,8 +140,8 @@ void StepSyncMirror(RunContext& run) {
         if (!work || e.Op == opToMirror)
             continue; // a mirror file is never copied to the mirror
         run.State = RunState::ExecMirror;
-        const std::string host = run.HostRoot + std::string(e.RelPath);
-        const std::string mirror = run.MirrorRoot + std::string(e.RelPath);
+        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         ShowPath(run, mirror);
         ShowOperation(run, Performing(e.Op));
         if (e.Op == opToHost) {
@@ -183,7 +183,7 @@ void SyncEmptyFolders(RunContext& run) {
             if (Stopped(run))
                 return;
             run.State = RunState::ExecMirror;
-            const std::string path = own + std::string(f.Path);
+            const std::string path = JoinRoot(own, f.Path);
             if (action == SyncAction::Delete) {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
