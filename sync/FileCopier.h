@@ -30,9 +30,9 @@ struct CopyHooks {
 };
 
 struct CopyRequest {
-    std::string source;     // full path
-    std::string target;     // full path
-    std::string targetRoot; // the root the target lies under (no trailing '/')
+    std::string source;              // full path
+    std::string target;              // full path
+    std::string targetRoot;          // the root the target lies under (no trailing '/')
     std::int32_t speedLimitKBps = 0; // 0 = no limit
 };
 

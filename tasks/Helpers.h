@@ -19,10 +19,14 @@ namespace duplora {
 std::string RemoveTrailingBackslash(std::string_view path);
 
 // Expands "%DATE%" (any case) to today's yyyymmdd and %NAME% environment
-// references, in place. `today` and `getenv` are injectable for tests.
+// references, in place, left to right. A lone '%' is removed, "%%" leaves
+// nothing, an unknown name stops the expansion (it and the rest stay as
+// written). A value is inserted as it is (at most 259 bytes, cut on a
+// character boundary) and never expanded again. The clock and the lookup are
+// injectable for tests.
 struct MacroEnvironment {
-    std::function<std::tm()> localNow;                              // default: localtime_r(now)
-    std::function<const char*(const char*)> lookup;                // default: std::getenv
+    std::function<std::tm()> localNow;              // default: localtime_r(now)
+    std::function<const char*(const char*)> lookup; // default: std::getenv
 };
 void ExpandPathMacros(std::string& path, const MacroEnvironment& env = {});
 
@@ -51,8 +55,13 @@ double AgeToDateTime(std::int32_t age);
 // Unpacked to a time_t, in local time.
 std::time_t AgeToTime(std::int32_t age);
 
-// Opens a file stream. "create" first gives an existing file owner write
-// permission so it can be replaced. Returns null when it cannot be opened.
+// Opens a file stream. Modes: "create" (read and write, created or
+// truncated; an existing file first gets owner write permission so it can be
+// replaced), "read", "write" (created or truncated), "readwrite" (must
+// exist), "append", or the stdio spellings "rb", "wb", "w+b", "r+b", "ab".
+// Writing modes never follow a link in the last component. Returns null when
+// the file cannot be opened, is not a regular file (a folder, a pipe, a
+// device), or the mode is unknown.
 struct FileCloser {
     void operator()(std::FILE* f) const {
         if (f)

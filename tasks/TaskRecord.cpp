@@ -16,26 +16,26 @@ enum Offset : std::size_t {
     kNewerInHost = 41,
     kNewerInMirror = 42,
     kIncludeSub = 43,
-    kHostPath = 44,        // 512-byte text buffer
-    kMirrorPath = 556,     // 512-byte text buffer
-    kFolderList = 1068,    // 1024-byte text buffer
+    kHostPath = 44,     // 512-byte text buffer
+    kMirrorPath = 556,  // 512-byte text buffer
+    kFolderList = 1068, // 1024-byte text buffer
     kEmptyFolder = 2092,
     kAutoMode = 2093,
-    kDescription = 2094,   // 512-byte text buffer
+    kDescription = 2094, // 512-byte text buffer
     kIgnoreMasksOn = 2606,
     kDeleteMasksOn = 2607,
-    kIgnoreMasks = 2608,   // 256, length-prefixed
-    kDeleteMasks = 2864,   // 256, length-prefixed
-    kNetUser = 3120,       // 32, length-prefixed
-    kNetPassword = 3152,   // 32, length-prefixed
-    kSpeedLimit = 3184,    // int32
+    kIgnoreMasks = 2608, // 256, length-prefixed
+    kDeleteMasks = 2864, // 256, length-prefixed
+    kNetUser = 3120,     // 32, length-prefixed
+    kNetPassword = 3152, // 32, length-prefixed
+    kSpeedLimit = 3184,  // int32
     kSyncType = 3188,
     kOnlyMasksOn = 3189,
-    kOnlyMasks = 3190,     // 256, length-prefixed
-    kMaxErrors = 3446,     // uint16
+    kOnlyMasks = 3190, // 256, length-prefixed
+    kMaxErrors = 3446, // uint16
     kOnlyIncludeFolders = 3448,
     kIgnoreHour = 3449,
-    kTolerance = 3450,     // double
+    kTolerance = 3450, // double
 };
 
 template <typename T> T loadLE(const std::uint8_t* p) {
@@ -118,8 +118,12 @@ void TaskRecord::overlay(const std::uint8_t* data, std::size_t count) {
 }
 
 #define DUPLORA_ACTION(name, off)                                                                  \
-    SyncAction TaskRecord::name() const { return static_cast<SyncAction>(bytes_[off]); }           \
-    void TaskRecord::set_##name(SyncAction a) { bytes_[off] = static_cast<std::uint8_t>(a); }
+    SyncAction TaskRecord::name() const {                                                          \
+        return static_cast<SyncAction>(bytes_[off]);                                               \
+    }                                                                                              \
+    void TaskRecord::set_##name(SyncAction a) {                                                    \
+        bytes_[off] = static_cast<std::uint8_t>(a);                                                \
+    }
 DUPLORA_ACTION(only_in_host_action, kOnlyInHost)
 DUPLORA_ACTION(only_in_mirror_action, kOnlyInMirror)
 DUPLORA_ACTION(size_differs_action, kSizeDiffers)
@@ -129,8 +133,12 @@ DUPLORA_ACTION(empty_folder_action, kEmptyFolder)
 #undef DUPLORA_ACTION
 
 #define DUPLORA_FLAG(name, off)                                                                    \
-    bool TaskRecord::name() const { return bytes_[off] != 0; }                                     \
-    void TaskRecord::set_##name(bool on) { bytes_[off] = on ? 0xFF : 0; }
+    bool TaskRecord::name() const {                                                                \
+        return bytes_[off] != 0;                                                                   \
+    }                                                                                              \
+    void TaskRecord::set_##name(bool on) {                                                         \
+        bytes_[off] = on ? 0xFF : 0;                                                               \
+    }
 DUPLORA_FLAG(include_subfolders, kIncludeSub)
 DUPLORA_FLAG(auto_mode, kAutoMode)
 DUPLORA_FLAG(ignore_masks_enabled, kIgnoreMasksOn)
@@ -141,8 +149,12 @@ DUPLORA_FLAG(ignore_hour_difference, kIgnoreHour)
 #undef DUPLORA_FLAG
 
 #define DUPLORA_BUFFER(name, off, width)                                                           \
-    std::string TaskRecord::name() const { return readBuffer(&bytes_[off], width); }               \
-    void TaskRecord::set_##name(std::string_view s) { writeBuffer(&bytes_[off], width, s); }
+    std::string TaskRecord::name() const {                                                         \
+        return readBuffer(&bytes_[off], width);                                                    \
+    }                                                                                              \
+    void TaskRecord::set_##name(std::string_view s) {                                              \
+        writeBuffer(&bytes_[off], width, s);                                                       \
+    }
 DUPLORA_BUFFER(host_path, kHostPath, 512)
 DUPLORA_BUFFER(mirror_path, kMirrorPath, 512)
 DUPLORA_BUFFER(folder_list, kFolderList, 1024)
@@ -150,8 +162,12 @@ DUPLORA_BUFFER(description, kDescription, 512)
 #undef DUPLORA_BUFFER
 
 #define DUPLORA_PREFIXED(name, off, width)                                                         \
-    std::string TaskRecord::name() const { return readPrefixed(&bytes_[off], width); }             \
-    void TaskRecord::set_##name(std::string_view s) { writePrefixed(&bytes_[off], width, s); }
+    std::string TaskRecord::name() const {                                                         \
+        return readPrefixed(&bytes_[off], width);                                                  \
+    }                                                                                              \
+    void TaskRecord::set_##name(std::string_view s) {                                              \
+        writePrefixed(&bytes_[off], width, s);                                                     \
+    }
 DUPLORA_PREFIXED(ignore_masks, kIgnoreMasks, 256)
 DUPLORA_PREFIXED(delete_masks, kDeleteMasks, 256)
 DUPLORA_PREFIXED(only_masks, kOnlyMasks, 256)
@@ -159,15 +175,33 @@ DUPLORA_PREFIXED(net_user, kNetUser, 32)
 DUPLORA_PREFIXED(net_password, kNetPassword, 32)
 #undef DUPLORA_PREFIXED
 
-std::int32_t TaskRecord::speed_limit() const { return loadLE<std::int32_t>(&bytes_[kSpeedLimit]); }
-void TaskRecord::set_speed_limit(std::int32_t v) { storeLE(&bytes_[kSpeedLimit], v); }
-SyncType TaskRecord::sync_type() const { return static_cast<SyncType>(bytes_[kSyncType]); }
-void TaskRecord::set_sync_type(SyncType t) { bytes_[kSyncType] = static_cast<std::uint8_t>(t); }
-std::uint8_t TaskRecord::sync_type_byte() const { return bytes_[kSyncType]; }
-std::uint16_t TaskRecord::max_errors() const { return loadLE<std::uint16_t>(&bytes_[kMaxErrors]); }
-void TaskRecord::set_max_errors(std::uint16_t n) { storeLE(&bytes_[kMaxErrors], n); }
-double TaskRecord::time_tolerance() const { return loadLE<double>(&bytes_[kTolerance]); }
-void TaskRecord::set_time_tolerance(double d) { storeLE(&bytes_[kTolerance], d); }
+std::int32_t TaskRecord::speed_limit() const {
+    return loadLE<std::int32_t>(&bytes_[kSpeedLimit]);
+}
+void TaskRecord::set_speed_limit(std::int32_t v) {
+    storeLE(&bytes_[kSpeedLimit], v);
+}
+SyncType TaskRecord::sync_type() const {
+    return static_cast<SyncType>(bytes_[kSyncType]);
+}
+void TaskRecord::set_sync_type(SyncType t) {
+    bytes_[kSyncType] = static_cast<std::uint8_t>(t);
+}
+std::uint8_t TaskRecord::sync_type_byte() const {
+    return bytes_[kSyncType];
+}
+std::uint16_t TaskRecord::max_errors() const {
+    return loadLE<std::uint16_t>(&bytes_[kMaxErrors]);
+}
+void TaskRecord::set_max_errors(std::uint16_t n) {
+    storeLE(&bytes_[kMaxErrors], n);
+}
+double TaskRecord::time_tolerance() const {
+    return loadLE<double>(&bytes_[kTolerance]);
+}
+void TaskRecord::set_time_tolerance(double d) {
+    storeLE(&bytes_[kTolerance], d);
+}
 
 int TaskRecord::tolerance_seconds() const {
     double s = std::round(time_tolerance() * 86400.0);

@@ -1,5 +1,5 @@
-#include "tasks/TaskList.h"
 #include "tasks/TaskRecord.h"
+#include "tasks/TaskList.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,9 @@
 using namespace duplora;
 
 namespace {
-std::uint64_t bitsOf(double d) { return std::bit_cast<std::uint64_t>(d); }
+std::uint64_t bitsOf(double d) {
+    return std::bit_cast<std::uint64_t>(d);
+}
 } // namespace
 
 TEST(TaskRecord, NewTaskDefaultsAndStoredBytes) {

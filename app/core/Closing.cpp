@@ -1,0 +1,36 @@
+#include "app/core/Closing.h"
+
+#include "tasks/ConfigFile.h"
+#include "tasks/LogFile.h"
+
+namespace duplora {
+
+CloseDecision RunClosing(TaskList& list, const std::string& configPath, const std::string& logPath,
+                         const std::vector<std::string>& resultLines, const ClosingTexts& texts,
+                         const ClosingActions& actions) {
+    while (list.changed()) {
+        if (!actions.askYesNo(texts.saveQuestion, texts.promptCaption))
+            break;
+        std::string error;
+        const bool saved =
+            actions.save ? actions.save(list, error) : SaveConfiguration(configPath, list, error);
+        if (saved) {
+            list.setChanged(false);
+            break;
+        }
+        // Say why before asking again; a silent repeat of the same question
+        // leaves the user no way to tell that the save failed.
+        if (actions.showError && !error.empty())
+            actions.showError(error, texts.errorCaption);
+    }
+
+    std::string error;
+    if (AppendLogBlock(logPath, resultLines, error) == LogStatus::CannotRead) {
+        if (actions.showError)
+            actions.showError(error, texts.errorCaption);
+        return CloseDecision::StayOpen;
+    }
+    return CloseDecision::Close;
+}
+
+} // namespace duplora

@@ -1,0 +1,51 @@
+#pragma once
+// What happens when the main window closes, apart from the window itself:
+//
+//   changed? --yes--> ask "save?" --Yes--> save --ok--------------+
+//      |                  |  ^               |                    |
+//      |                  No +--- failed ----+                    v
+//      +------------------+-------------------------------> append the log
+//                                                                 |
+//                              log unreadable: show error, stay open
+//                              otherwise (written or not): close
+
+#include "tasks/TaskList.h"
+#include "tasks/TextTable.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace duplora {
+
+struct ClosingTexts {
+    std::string saveQuestion;  // "Task changed, save it or not?"
+    std::string promptCaption; // "Prompt"
+    std::string errorCaption;  // "Error"
+};
+
+// The texts of the current interface language: entries 28, 27 and 31.
+inline ClosingTexts ClosingTextsFromTable() {
+    return {Msg(28), Msg(27), Msg(31)};
+}
+
+struct ClosingActions {
+    // Asks a Yes/No question; true is Yes.
+    std::function<bool(const std::string& text, const std::string& caption)> askYesNo;
+    // Shows an error with an OK button.
+    std::function<void(const std::string& text, const std::string& caption)> showError;
+    // Saves the configuration; null means SaveConfiguration(configPath).
+    // On failure returns false with the text to show in `error`.
+    std::function<bool(TaskList& list, std::string& error)> save;
+};
+
+enum class CloseDecision { Close, StayOpen };
+
+// Runs the closing steps. `resultLines` are the result report of every run
+// since the start; they are appended to the log as one block when there are
+// any.
+CloseDecision RunClosing(TaskList& list, const std::string& configPath, const std::string& logPath,
+                         const std::vector<std::string>& resultLines, const ClosingTexts& texts,
+                         const ClosingActions& actions);
+
+} // namespace duplora

@@ -1,0 +1,54 @@
+#pragma once
+// The configuration file Duplora.cfg: every task (name and record) and every
+// schedule, in one binary file written whole on each save.
+//
+// Current layout (the only one written), little-endian:
+//   0     int32  layout version 65627
+//   4     int32  task record size 3458
+//   8     zero bytes up to offset 1024
+//   1024  task names, each followed by CR LF, then one NUL byte
+//         N task records of 3458 bytes, N = number of names
+//         int32 schedule count S, then S schedule records of 52 bytes
+// Older files are read too: the oldest has no header (names at offset 0,
+// 2092-byte records), others have a header with another record size.
+
+#include "tasks/SafeFile.h"
+#include "tasks/TaskList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace duplora {
+
+inline constexpr char kConfigFileName[] = "Duplora.cfg";
+inline constexpr std::int32_t kConfigLayoutVersion = 65627;
+// Headers carry a version from this one on; lower values are oldest-layout
+// files whose names text starts at offset 0.
+inline constexpr std::int32_t kFirstHeaderVersion = 65589;
+inline constexpr std::size_t kConfigHeaderSize = 1024;
+// Largest record size a header may name; anything above is not a header.
+inline constexpr std::int32_t kMaxStoredRecordSize = 65536;
+
+enum class LoadStatus { Loaded, Missing, CannotOpen };
+
+// Replaces the list's tasks and schedules with those stored in `data` and
+// clears the changed flag. Never fails: damaged or cut data yields what can be
+// read, with the load defaults in whatever is missing.
+void ParseConfiguration(const std::uint8_t* data, std::size_t size, TaskList& list);
+// The file image in the current layout. Line breaks and NUL bytes in a name
+// are written as spaces, since they would split the names text.
+std::vector<std::uint8_t> SerializeConfiguration(const TaskList& list);
+
+// Loaded: the list holds the file's tasks. Missing: no file, or one shorter
+// than 4 bytes; the list is empty. CannotOpen: the list is empty and `error`
+// is "Cannot open file <path>".
+LoadStatus LoadConfiguration(const std::string& path, TaskList& list, std::string& error);
+// Writes the whole file safely (see SafeFile.h). Success clears the changed
+// flag; failure leaves the old file and the flag as they were and sets
+// `error` to "Cannot create file <path>".
+bool SaveConfiguration(const std::string& path, TaskList& list, std::string& error,
+                       const FileOps& ops = SystemFileOps());
+
+} // namespace duplora

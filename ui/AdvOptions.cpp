@@ -1,0 +1,125 @@
+#include "ui/AdvOptions.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace duplora {
+
+int SpinValue(std::string_view text, int min, int max) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    long long v = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec == std::errc::invalid_argument || ptr != end)
+        return min;
+    if (ec == std::errc::result_out_of_range) // far beyond either bound
+        return text.front() == '-' ? min : max;
+    return static_cast<int>(std::clamp<long long>(v, min, max));
+}
+
+std::string MemoToStored(std::string_view memoText) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < memoText.size()) {
+        std::size_t nl = memoText.find('\n', start);
+        if (nl == std::string_view::npos)
+            nl = memoText.size();
+        std::string_view line = memoText.substr(start, nl - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.emplace_back(line);
+        start = nl + 1;
+    }
+    return JoinLines(lines);
+}
+
+std::string StoredToMemo(std::string_view stored) {
+    std::string out;
+    const std::vector<std::string> lines = SplitLines(stored);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i)
+            out += '\n';
+        out += lines[i];
+    }
+    return out;
+}
+
+AdvValues LoadAdvValues(const TaskRecord& r) {
+    AdvValues v;
+    v.netUser = r.net_user();
+    v.netPassword = r.net_password();
+    v.onlyOn = r.only_masks_enabled();
+    v.onlyText = StoredToMemo(r.only_masks());
+    v.ignoreOn = r.ignore_masks_enabled();
+    v.ignoreText = StoredToMemo(r.ignore_masks());
+    v.deleteOn = r.delete_masks_enabled();
+    v.deleteText = StoredToMemo(r.delete_masks());
+    v.autoMode = r.auto_mode();
+    // Values outside a field's range are shown brought into it.
+    v.speed = std::clamp(r.speed_limit(), 0, AdvLimits::kSpeedMax);
+    v.maxErrors = std::clamp<int>(r.max_errors(), 0, AdvLimits::kErrorsMax);
+    v.ignoreHour = r.ignore_hour_difference();
+    v.shiftSeconds = std::clamp(r.tolerance_seconds(), 0, AdvLimits::kShiftMax);
+    return v;
+}
+
+AdvList FindOverlongList(const AdvValues& v) {
+    const struct {
+        bool on;
+        const std::string& text;
+        AdvList which;
+    } lists[] = {{v.onlyOn, v.onlyText, AdvList::Only},
+                 {v.ignoreOn, v.ignoreText, AdvList::Ignore},
+                 {v.deleteOn, v.deleteText, AdvList::Delete}};
+    for (const auto& l : lists)
+        if (l.on && MemoToStored(l.text).size() > AdvLimits::kMaskBytes)
+            return l.which;
+    return AdvList::None;
+}
+
+void StoreAdvValues(const AdvValues& v, TaskRecord& r) {
+    // The record's setters cut texts to their capacity without splitting a
+    // character: masks to 255 bytes, credentials to 31.
+    r.set_ignore_masks_enabled(v.ignoreOn);
+    r.set_ignore_masks(MemoToStored(v.ignoreText));
+    r.set_delete_masks_enabled(v.deleteOn);
+    r.set_delete_masks(MemoToStored(v.deleteText));
+    r.set_only_masks_enabled(v.onlyOn);
+    r.set_only_masks(MemoToStored(v.onlyText));
+    r.set_auto_mode(v.autoMode);
+    r.set_net_user(v.netUser);
+    r.set_net_password(v.netPassword);
+    r.set_speed_limit(std::clamp(v.speed, 0, AdvLimits::kSpeedMax));
+    r.set_max_errors(static_cast<std::uint16_t>(std::clamp(v.maxErrors, 0, AdvLimits::kErrorsMax)));
+    r.set_ignore_hour_difference(v.ignoreHour);
+    r.set_tolerance_seconds(std::clamp(v.shiftSeconds, 0, AdvLimits::kShiftMax));
+}
+
+void ApplyAdvDefaults(AdvValues& v) {
+    v.onlyOn = false;
+    v.ignoreOn = true;
+    v.ignoreText = "*.tmp\n*.bak\n*.~*";
+    v.deleteOn = false;
+    v.autoMode = false;
+}
+
+AdvEnabled EnabledOnShow(SyncType type, const AdvValues& v) {
+    AdvEnabled e;
+    if (type == SyncType::File) {
+        e.chkIgnore = false;
+        e.chkDel = false;
+        e.liOnlyType = e.liIgnore = e.liDel = false;
+    } else {
+        e.liOnlyType = v.onlyOn;
+        e.liIgnore = v.ignoreOn;
+        e.liDel = v.deleteOn;
+    }
+    return e;
+}
+
+} // namespace duplora

@@ -1,0 +1,81 @@
+#pragma once
+// The rules of the advanced options dialog, apart from its widgets: what the
+// controls show for a task record, what Ok writes back, the 255-byte check
+// and which controls are enabled. Plain C++ so tests need no window.
+
+#include "tasks/TaskRecord.h"
+
+#include <string>
+#include <string_view>
+
+namespace duplora {
+
+// Limits of the dialog's fields.
+struct AdvLimits {
+    static constexpr int kSpeedMax = 10000;     // KB/s, 0 = no limit
+    static constexpr int kErrorsMax = 999;      // 0 = no limit
+    static constexpr int kShiftMax = 99;        // seconds of time tolerance
+    static constexpr int kCredentialChars = 15; // what the user may type
+    static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
+};
+
+// What the dialog's controls hold. Mask lists are kept as the text areas
+// show them: lines separated by '\n'.
+struct AdvValues {
+    std::string netUser;
+    std::string netPassword;
+    bool onlyOn = false;
+    std::string onlyText;
+    bool ignoreOn = false;
+    std::string ignoreText;
+    bool deleteOn = false;
+    std::string deleteText;
+    bool autoMode = false;
+    int speed = 0;
+    int maxErrors = 0;
+    bool ignoreHour = false;
+    int shiftSeconds = 0;
+
+    bool operator==(const AdvValues&) const = default;
+};
+
+// Which of the three lists, in the order Ok checks them.
+enum class AdvList { Only = 0, Ignore = 1, Delete = 2, None = -1 };
+
+struct AdvEnabled {
+    bool chkOnlyType = true;
+    bool chkIgnore = true;
+    bool chkDel = true;
+    bool liOnlyType = false;
+    bool liIgnore = false;
+    bool liDel = false;
+    bool operator==(const AdvEnabled&) const = default;
+};
+
+// A spin field's reading of its text: a whole number brought into
+// min..max; anything else (empty, letters, a fraction) reads as min.
+int SpinValue(std::string_view text, int min, int max);
+
+// A mask list's text area -> the stored form: every line followed by CR LF.
+// A final line break adds no empty line ("a\n" is one line), an empty text
+// gives "".
+std::string MemoToStored(std::string_view memoText);
+// The stored form -> the text area's lines joined with '\n'.
+std::string StoredToMemo(std::string_view stored);
+
+AdvValues LoadAdvValues(const TaskRecord& record);
+// The first ticked list whose stored form is longer than 255 bytes, or None.
+AdvList FindOverlongList(const AdvValues& values);
+// Writes every field (lists cut to 255 bytes at a character boundary).
+// Does not check: call FindOverlongList first.
+void StoreAdvValues(const AdvValues& values, TaskRecord& record);
+// What Defaults does to the values: only-list off, ignore-list on with
+// "*.tmp", "*.bak", "*.~*", delete-list off, auto mode off.
+void ApplyAdvDefaults(AdvValues& values);
+
+// Enabled state when the dialog is shown. A file task has no use for the
+// ignore and delete masks, so their boxes and all three lists start
+// disabled; a folder task enables each list with its box.
+AdvEnabled EnabledOnShow(SyncType type, const AdvValues& values);
+
+} // namespace duplora

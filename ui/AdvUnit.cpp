@@ -1,0 +1,312 @@
+#include "ui/AdvUnit.h"
+
+#include "ui/SpinEdit.h"
+#include "ui/WidgetTexts.h"
+
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace duplora {
+
+namespace {
+
+std::string toUtf8(const QString& s) {
+    const QByteArray b = s.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+QPlainTextEdit* makeList(QWidget* parent, const char* name) {
+    auto* l = new QPlainTextEdit(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setLineWrapMode(QPlainTextEdit::NoWrap);
+    l->setTabChangesFocus(true);
+    l->setMinimumSize(110, 120);
+    return l;
+}
+
+QLineEdit* makeCredential(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setEchoMode(QLineEdit::Password);
+    // Every character shows as '*' (42), whatever the style's own choice.
+    e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    e->setMaxLength(AdvLimits::kCredentialChars);
+    return e;
+}
+
+// The 15-character limit is for typing; a longer stored value is shown and
+// kept whole rather than cut by the field.
+void setCredential(QLineEdit* e, const std::string& text) {
+    const QString s = QUtf8(text);
+    e->setMaxLength(std::max<int>(AdvLimits::kCredentialChars, static_cast<int>(s.size())));
+    e->setText(s);
+}
+
+} // namespace
+
+TadvForm::TadvForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("advForm"));
+
+    auto label = [this](const char* name) {
+        auto* l = new QLabel(this);
+        l->setObjectName(QLatin1String(name));
+        return l;
+    };
+    auto check = [this](const char* name) {
+        auto* c = new QCheckBox(this);
+        c->setObjectName(QLatin1String(name));
+        return c;
+    };
+    auto spin = [this](const char* name, int max) {
+        auto* s = new TSpinEdit(this);
+        s->setObjectName(QLatin1String(name));
+        s->setRange(0, max);
+        return s;
+    };
+    auto button = [this](const char* name) {
+        auto* b = new QPushButton(this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    Label2 = label("Label2");
+    edNetName = makeCredential(this, "edNetName");
+    Label1 = label("Label1");
+    edNetPass = makeCredential(this, "edNetPass");
+    Label2->setBuddy(edNetName);
+    Label1->setBuddy(edNetPass);
+    chkOnlyType = check("chkOnlyType");
+    liOnlyType = makeList(this, "liOnlyType");
+    chkIgnore = check("chkIgnore");
+    liIgnore = makeList(this, "liIgnore");
+    chkDel = check("chkDel");
+    liDel = makeList(this, "liDel");
+    chkAuto = check("chkAuto");
+    Label3 = label("Label3");
+    edSpeed = spin("edSpeed", AdvLimits::kSpeedMax);
+    Label3->setBuddy(edSpeed);
+    Label4 = label("Label4");
+    edErr = spin("edErr", AdvLimits::kErrorsMax);
+    Label4->setBuddy(edErr);
+    chk1Hour = check("chk1Hour");
+    lbShift = label("lbShift");
+    edShift = spin("edShift", AdvLimits::kShiftMax);
+    edShift->setMaxChars(2);
+    lbShift->setBuddy(edShift);
+    btnDef = button("btnDef");
+    btnOk = button("btnOk");
+    btnOk->setDefault(true);
+    btnCancel = button("btnCancel");
+
+    connect(chkOnlyType, &QCheckBox::toggled, liOnlyType, &QWidget::setEnabled);
+    connect(chkIgnore, &QCheckBox::toggled, liIgnore, &QWidget::setEnabled);
+    connect(chkDel, &QCheckBox::toggled, liDel, &QWidget::setEnabled);
+    connect(btnDef, &QPushButton::clicked, this, &TadvForm::btnDefClick);
+    connect(btnOk, &QPushButton::clicked, this, &TadvForm::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    edNetName->installEventFilter(this);
+    edNetPass->installEventFilter(this);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(Label2);
+    top->addWidget(edNetName, 1);
+    top->addSpacing(12);
+    top->addWidget(Label1);
+    top->addWidget(edNetPass, 1);
+
+    auto* lists = new QGridLayout;
+    lists->addWidget(chkOnlyType, 0, 0);
+    lists->addWidget(liOnlyType, 1, 0);
+    lists->addWidget(chkIgnore, 0, 1);
+    lists->addWidget(liIgnore, 1, 1);
+    lists->addWidget(chkDel, 0, 2);
+    lists->addWidget(liDel, 1, 2);
+    for (int c = 0; c < 3; ++c)
+        lists->setColumnStretch(c, 1);
+
+    auto* limits = new QHBoxLayout;
+    limits->addWidget(chkAuto);
+    limits->addStretch();
+    limits->addWidget(Label3);
+    limits->addWidget(edSpeed);
+    limits->addSpacing(12);
+    limits->addWidget(Label4);
+    limits->addWidget(edErr);
+
+    auto* shift = new QHBoxLayout;
+    shift->addWidget(lbShift);
+    shift->addWidget(edShift);
+    shift->addStretch();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnDef);
+    buttons->addStretch();
+    buttons->addWidget(btnOk);
+    buttons->addWidget(btnCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->addLayout(top);
+    layout->addLayout(lists, 1);
+    layout->addLayout(limits);
+    layout->addWidget(chk1Hour);
+    layout->addLayout(shift);
+    layout->addSpacing(4);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumWidth(409);
+}
+
+void TadvForm::ApplyTexts() {
+    ApplyInterfaceFont(this);
+    setWindowTitle(QMsg(102));
+    chkIgnore->setText(QMsg(94));
+    chkDel->setText(QMsg(95));
+    chkAuto->setText(QMsg(97));
+    chkAuto->setToolTip(QMsg(38));
+    btnDef->setText(QMsg(98));
+    btnOk->setText(QMsg(99));
+    btnCancel->setText(QMsg(100));
+    Label2->setText(QMsg(106));
+    Label1->setText(QMsg(105));
+    Label3->setText(QMsg(107));
+    chkOnlyType->setText(QMsg(117));
+    Label4->setText(QMsg(120));
+    chk1Hour->setText(QMsg(124));
+    lbShift->setText(QMsg(125));
+}
+
+bool TadvForm::Execute(TaskRecord& record) {
+    setRecord(&record);
+    const bool ok = exec() == QDialog::Accepted;
+    setRecord(nullptr);
+    return ok;
+}
+
+AdvValues TadvForm::values() const {
+    AdvValues v;
+    v.netUser = toUtf8(edNetName->text());
+    v.netPassword = toUtf8(edNetPass->text());
+    v.onlyOn = chkOnlyType->isChecked();
+    v.onlyText = toUtf8(liOnlyType->toPlainText());
+    v.ignoreOn = chkIgnore->isChecked();
+    v.ignoreText = toUtf8(liIgnore->toPlainText());
+    v.deleteOn = chkDel->isChecked();
+    v.deleteText = toUtf8(liDel->toPlainText());
+    v.autoMode = chkAuto->isChecked();
+    v.speed = edSpeed->value();
+    v.maxErrors = edErr->value();
+    v.ignoreHour = chk1Hour->isChecked();
+    v.shiftSeconds = edShift->value();
+    return v;
+}
+
+void TadvForm::setValues(const AdvValues& v) {
+    setCredential(edNetName, v.netUser);
+    setCredential(edNetPass, v.netPassword);
+    chkOnlyType->setChecked(v.onlyOn);
+    liOnlyType->setPlainText(QUtf8(v.onlyText));
+    chkIgnore->setChecked(v.ignoreOn);
+    liIgnore->setPlainText(QUtf8(v.ignoreText));
+    chkDel->setChecked(v.deleteOn);
+    liDel->setPlainText(QUtf8(v.deleteText));
+    chkAuto->setChecked(v.autoMode);
+    edSpeed->setValue(v.speed);
+    edErr->setValue(v.maxErrors);
+    chk1Hour->setChecked(v.ignoreHour);
+    edShift->setValue(v.shiftSeconds);
+}
+
+void TadvForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TadvForm::FormShow() {
+    if (!record_)
+        return;
+    const AdvValues v = LoadAdvValues(*record_);
+    setValues(v);
+    const AdvEnabled e = EnabledOnShow(record_->sync_type(), v);
+    chkOnlyType->setEnabled(e.chkOnlyType);
+    chkIgnore->setEnabled(e.chkIgnore);
+    chkDel->setEnabled(e.chkDel);
+    liOnlyType->setEnabled(e.liOnlyType);
+    liIgnore->setEnabled(e.liIgnore);
+    liDel->setEnabled(e.liDel);
+}
+
+void TadvForm::btnDefClick() {
+    AdvValues v = values();
+    ApplyAdvDefaults(v);
+    // Only the fields Defaults touches change on screen; toggling the boxes
+    // sets their lists' enabled state.
+    chkOnlyType->setChecked(v.onlyOn);
+    liOnlyType->setEnabled(v.onlyOn);
+    chkIgnore->setChecked(v.ignoreOn);
+    liIgnore->setPlainText(QUtf8(v.ignoreText));
+    liIgnore->setEnabled(v.ignoreOn);
+    chkDel->setChecked(v.deleteOn);
+    liDel->setEnabled(v.deleteOn);
+    chkAuto->setChecked(v.autoMode);
+}
+
+QPlainTextEdit* TadvForm::listOf(AdvList which) const {
+    switch (which) {
+    case AdvList::Only:
+        return liOnlyType;
+    case AdvList::Ignore:
+        return liIgnore;
+    case AdvList::Delete:
+        return liDel;
+    case AdvList::None:
+        break;
+    }
+    return nullptr;
+}
+
+void TadvForm::btnOkClick() {
+    // Text still being typed in a spin field counts as if the field was left.
+    for (TSpinEdit* s : {edSpeed, edErr, edShift})
+        s->interpretText();
+    const AdvValues v = values();
+    if (QPlainTextEdit* bad = listOf(FindOverlongList(v))) {
+        QMessageBox box(QMessageBox::Critical, QMsg(31), QMsg(101), QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("advTooManyFiles"));
+        box.exec();
+        bad->setFocus();
+        return;
+    }
+    if (record_) {
+        StoreAdvValues(v, *record_);
+        if (OnChanged)
+            OnChanged();
+    }
+    accept();
+}
+
+bool TadvForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn && (watched == edNetName || watched == edNetPass)) {
+        // Queued: a mouse click that gave the focus would otherwise place the
+        // cursor and undo the selection.
+        auto* edit = static_cast<QLineEdit*>(watched);
+        QTimer::singleShot(0, edit, &QLineEdit::selectAll);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace duplora

@@ -1,0 +1,76 @@
+#pragma once
+// TadvForm: the advanced options dialog of one task. It loads the task record
+// when shown and writes it back only on Ok; the rules live in AdvOptions.h.
+
+#include "ui/AdvOptions.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace duplora {
+
+class TSpinEdit;
+
+class TadvForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TadvForm(QWidget* parent = nullptr);
+
+    void ApplyTexts();
+
+    // The record the next showing edits, and what Ok calls after storing (the
+    // main window sets its changed flag there).
+    void setRecord(TaskRecord* record) { record_ = record; }
+    std::function<void()> OnChanged;
+
+    // Shows the dialog modally on `record`. True when Ok stored the values.
+    bool Execute(TaskRecord& record);
+
+    // What the controls hold now, and putting values into them.
+    AdvValues values() const;
+    void setValues(const AdvValues& v);
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* lbShift = nullptr;
+    QLineEdit* edNetName = nullptr;
+    QLineEdit* edNetPass = nullptr;
+    QCheckBox* chkOnlyType = nullptr;
+    QPlainTextEdit* liOnlyType = nullptr;
+    QCheckBox* chkIgnore = nullptr;
+    QPlainTextEdit* liIgnore = nullptr;
+    QCheckBox* chkDel = nullptr;
+    QPlainTextEdit* liDel = nullptr;
+    QCheckBox* chkAuto = nullptr;
+    TSpinEdit* edSpeed = nullptr;
+    TSpinEdit* edErr = nullptr;
+    QCheckBox* chk1Hour = nullptr;
+    TSpinEdit* edShift = nullptr;
+    QPushButton* btnDef = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnCancel = nullptr;
+
+    void FormShow();
+    void btnDefClick();
+    void btnOkClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QPlainTextEdit* listOf(AdvList which) const;
+
+    TaskRecord* record_ = nullptr;
+};
+
+} // namespace duplora

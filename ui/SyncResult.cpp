@@ -1,0 +1,55 @@
+#include "ui/SyncResult.h"
+
+#include "ui/SMemo.h"
+#include "ui/WidgetTexts.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace duplora {
+
+TresForm::TresForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("resForm"));
+    resMemo = new TSMemo(this);
+    resMemo->setObjectName(QStringLiteral("resMemo"));
+    resMemo->setReadOnly(true);
+    btnClose = new QPushButton(this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setDefault(true);
+    connect(btnClose, &QPushButton::clicked, this, &TresForm::btnCloseClick);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnClose);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 10);
+    layout->addWidget(resMemo, 1);
+    layout->addLayout(buttons);
+    resize(390, 293);
+}
+
+void TresForm::ApplyTexts() {
+    ApplyInterfaceFont(this);
+    setWindowTitle(QMsg(74));
+    btnClose->setText(QMsg(75));
+}
+
+void TresForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TresForm::FormShow() {
+    resMemo->ScrollToLine(1000000);
+    btnClose->setFocus();
+}
+
+void TresForm::btnCloseClick() {
+    accept();
+}
+
+} // namespace duplora
