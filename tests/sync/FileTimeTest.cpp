@@ -1,6 +1,7 @@
 #include "sync/FileTime.h"
 #include "sync/Analysis.h"
 #include "sync/ResultLines.h"
+#include "tasks/Helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -139,4 +140,12 @@ TEST(ResultLines, SplitsLineBreaksAndFormatsTheTimeStamp) {
     ZoneScope z("UTC0");
     EXPECT_EQ(TimeStampText(1772874341), "2026-03-07 9:05:41");
     EXPECT_EQ(TimeStampText(1772920800), "2026-03-07 22:00:00");
+}
+
+TEST(FileTime, ScannerPackingAgreesWithTheSharedHelper) {
+    ZoneScope z("CET-1CEST,M3.5.0,M10.5.0/3");
+    for (std::time_t t = 1700000000; t < 1700000000 + 400LL * 86400; t += 86400 / 3 + 7)
+        ASSERT_EQ(PackLocalTime(t), PackAge(t)) << t;
+    EXPECT_EQ(PackLocalTime(100), PackAge(100));
+    EXPECT_EQ(PackLocalTime(4354819200LL + 86400), PackAge(4354819200LL + 86400));
 }
