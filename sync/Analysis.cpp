@@ -152,8 +152,29 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
     }
 }
 
+// When the other root lies inside this one (a mirror kept in a sub-folder of
+// the host, say), its path relative to this root. Scanning it as part of this
+// side would make the other side's files look like files of this side: they
+// would be copied into themselves run after run, or deleted as "only here".
+std::string NestedRootRel(const std::string& root, const std::string& other) {
+    char* a = realpath(root.c_str(), nullptr);
+    char* b = realpath(other.c_str(), nullptr);
+    std::string rel;
+    if (a && b) {
+        const std::string outer = std::string(a) == "/" ? std::string() : std::string(a);
+        const std::string inner = b;
+        if (inner.size() > outer.size() + 1 && inner.compare(0, outer.size(), outer) == 0 &&
+            inner[outer.size()] == '/')
+            rel = inner.substr(outer.size());
+    }
+    std::free(a);
+    std::free(b);
+    return rel;
+}
+
 void ScanFolderSide(RunContext& run, bool hostSide) {
     const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
+    const std::string otherRoot = NestedRootRel(root, hostSide ? run.MirrorRoot : run.HostRoot);
     // Item paths are root + '/' + relative part; the relative path keeps that
     // '/' (for the root "/" the item is "/name").
     const std::size_t relStart =
@@ -183,7 +204,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         if (type == fiFile)
             return;
         const std::string_view rel = std::string_view(item).substr(relStart);
-        if (IsRecycleFolderName(LastComponent(rel)))
+        if (IsRecycleFolderName(LastComponent(rel)) || (!otherRoot.empty() && rel == otherRoot))
             op = soSkip;
         else
             op = filter.Ask(rel);

@@ -77,8 +77,10 @@ CheckResult CheckBeforeRun(RunContext& run) {
 void PrepareRoots(RunContext& run) {
     run.HostRoot = RemoveTrailingBackslash(run.Task.host_path());
     ExpandPathMacros(run.HostRoot);
+    run.HostRoot = RemoveTrailingBackslash(run.HostRoot); // a macro may end with '/'
     run.MirrorRoot = RemoveTrailingBackslash(run.Task.mirror_path());
     ExpandPathMacros(run.MirrorRoot);
+    run.MirrorRoot = RemoveTrailingBackslash(run.MirrorRoot);
     run.OnlyMasks = MaskLines(run.Task.only_masks());
     run.IgnoreMasks = MaskLines(run.Task.ignore_masks());
     run.DeleteMasks = MaskLines(run.Task.delete_masks());

@@ -438,3 +438,28 @@ TEST(Run, BuildPlanChangesNothing) {
     EXPECT_FALSE(BuildPlan(f.run, error));
     EXPECT_FALSE(error.empty());
 }
+
+TEST(Run, ARootInsideTheOtherIsNotScannedAsPartOfIt) {
+    // The mirror is a sub-folder of the host. Its files must not count as host
+    // files: "delete files only in the host" would delete the mirror's own.
+    RunFixture f;
+    f.run.Task.set_mirror_path(f.host + "/backup/");
+    f.run.Task.set_only_in_host_action(SyncAction::Delete);
+    f.tmp.build(f.host, {{"gone.txt", "g"}, {"backup/m.txt", "m"}});
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(ReadTree(f.host), (Tree{{"backup/", ""}, {"backup/m.txt", "m"}}));
+    EXPECT_EQ(f.run.MirrorRoot, f.host + "/backup");
+
+    // Host inside the mirror, copying both ways: nothing is copied into itself.
+    RunFixture g;
+    g.run.Task.set_host_path(g.mirror + "/inner");
+    g.run.Task.set_only_in_host_action(SyncAction::HostToMirror);
+    g.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
+    g.tmp.build(g.mirror, {{"top.txt", "t"}, {"inner/in.txt", "i"}});
+    EXPECT_EQ(g.Run(), RunOutcome::Finished);
+    EXPECT_EQ(ReadTree(g.mirror), (Tree{{"top.txt", "t"},
+                                        {"in.txt", "i"},
+                                        {"inner/", ""},
+                                        {"inner/in.txt", "i"},
+                                        {"inner/top.txt", "t"}}));
+}
