@@ -93,11 +93,14 @@ bool SafetyTest(const RunContext& run) {
 }
 
 void BeginRun(RunContext& run) {
+    // The window may still show the last run's values: reset them for real.
     run.Display = {};
-    ShowFileGauge(run, 0);
-    ShowTotalGauge(run, 0);
-    ShowOperation(run, "");
-    ShowTotals(run, "");
+    run.Display.fileGauge = run.Display.totalGauge = 0;
+    RunObserver& ui = run.ui();
+    ui.SetFileGauge(0);
+    ui.SetTotalGauge(0);
+    ui.SetOperation("");
+    ui.SetTotals("");
     run.Plan.ClearResults();
     run.Plan.SetFoldCase(run.FoldCase);
     run.ResultShown = false;

@@ -463,3 +463,35 @@ TEST(Run, ARootInsideTheOtherIsNotScannedAsPartOfIt) {
                                         {"inner/in.txt", "i"},
                                         {"inner/top.txt", "t"}}));
 }
+
+TEST(Run, DisplayIsUpdatedOnlyOnChange) {
+    RunFixture f;
+    f.OneWay();
+    f.run.Task.set_delete_masks_enabled(true);
+    f.run.Task.set_delete_masks("*.del");
+    f.tmp.build(f.host, {{"big.bin", std::string(300 * 1024, 'b')},
+                         {"small.txt", "s"},
+                         {"x.del", "d"},
+                         {"y.del", "d"}});
+    f.tmp.build(f.mirror, {});
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    auto has = [](const std::vector<std::string>& v, const std::string& s) {
+        return std::find(v.begin(), v.end(), s) != v.end();
+    };
+    EXPECT_EQ(f.ui.statuses,
+              (std::vector<std::string>{"Analyzing host folder...", "Analyzing mirror folder...",
+                                        "Synchronizing..."}));
+    EXPECT_EQ(f.ui.operations.front(), ""); // the last run's text is cleared
+    EXPECT_TRUE(has(f.ui.operations, "Performing: Host -> Mirror"));
+    EXPECT_TRUE(has(f.ui.operations, "Performing: Delete"));
+    for (std::size_t i = 1; i < f.ui.operations.size(); ++i)
+        EXPECT_NE(f.ui.operations[i], f.ui.operations[i - 1]);
+    for (std::size_t i = 1; i < f.ui.paths.size(); ++i)
+        EXPECT_NE(f.ui.paths[i], f.ui.paths[i - 1]);
+    for (std::size_t i = 1; i < f.ui.totalGauge.size(); ++i)
+        EXPECT_GT(f.ui.totalGauge[i], f.ui.totalGauge[i - 1]) << "only rises, never repeats";
+    EXPECT_EQ(f.ui.totalGauge.back(), 100);
+    EXPECT_EQ(f.ui.totals.back(), "Total: 300.0K bytes finish, 0 bytes remain");
+    EXPECT_EQ(f.ui.animations, 0); // started and stopped
+    EXPECT_EQ(f.run.Plan.DoneBytes, 300 * 1024 + 1);
+}

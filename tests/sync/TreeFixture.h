@@ -111,6 +111,9 @@ public:
     std::function<bool(SyncPlan&)> onPreview; // empty: accept
     std::vector<std::string> messages;
     std::vector<std::string> paths;
+    std::vector<std::string> statuses, operations, totals;
+    std::vector<int> fileGauge, totalGauge;
+    int animations = 0;
     int previews = 0;
     int results = 0;
     int pumps = 0;
@@ -121,6 +124,13 @@ public:
             onPump();
     }
     void SetPath(const std::string& text) override { paths.push_back(text); }
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetOperation(const std::string& text) override { operations.push_back(text); }
+    void SetTotals(const std::string& text) override { totals.push_back(text); }
+    void SetFileGauge(int p) override { fileGauge.push_back(p); }
+    void SetTotalGauge(int p) override { totalGauge.push_back(p); }
+    void StartAnimation() override { ++animations; }
+    void StopAnimation() override { --animations; }
     bool ShowPreview(SyncPlan& plan, const RunContext&) override {
         ++previews;
         return onPreview ? onPreview(plan) : true;
