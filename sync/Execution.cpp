@@ -62,9 +62,11 @@ bool DeleteFile(RunContext& run, const std::string& path, const std::string& roo
     return outcome.ok;
 }
 
+// A copy broken by the user's cancel also counts as a failure; the run still
+// ends as cancelled ("User break the task!"), not as stopped by errors.
 void CheckErrorLimit(RunContext& run) {
     const std::uint16_t limit = run.Task.max_errors();
-    if (limit != 0 && run.Plan.FailedCount >= limit)
+    if (limit != 0 && run.Plan.FailedCount >= limit && run.State != RunState::Cancelled)
         run.State = RunState::ErrorLimit;
 }
 

@@ -495,3 +495,24 @@ TEST(Run, DisplayIsUpdatedOnlyOnChange) {
     EXPECT_EQ(f.ui.animations, 0); // started and stopped
     EXPECT_EQ(f.run.Plan.DoneBytes, 300 * 1024 + 1);
 }
+
+TEST(Run, CancelInTheMiddleOfACopyIsABreakNotAnErrorLimit) {
+    RunFixture f;
+    f.OneWay();
+    f.run.Task.set_max_errors(1); // the broken copy reaches the limit
+    f.tmp.build(f.host, {{"big.bin", std::string(40 << 20, 'b')}, {"later.txt", "l"}});
+    f.tmp.build(f.mirror, {{"big.bin", "old contents", kT0 - 100}});
+    f.ui.onTotals = [&] {
+        if (!f.ui.paths.empty() && f.ui.paths.back() == f.host + "/big.bin")
+            RequestCancel(f.run);
+    };
+    EXPECT_EQ(f.Run(), RunOutcome::Cancelled);
+    EXPECT_EQ(f.run.CancelState, RunState::ExecHost);
+    EXPECT_TRUE(std::find(f.lines.Lines().begin(), f.lines.Lines().end(),
+                          "Break copying, path: /big.bin") != f.lines.Lines().end());
+    const Tree mirror = ReadTree(f.mirror);
+    EXPECT_EQ(mirror.at("big.bin"), "old contents"); // the old target is kept
+    const int copied = static_cast<int>(mirror.count("later.txt")); // if it came first
+    EXPECT_EQ(Tail(f.lines, 10), Summary("User break the task!", copied, 0, 0, 0, 1));
+    EXPECT_EQ(f.ui.results, 1);
+}

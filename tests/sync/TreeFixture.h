@@ -108,6 +108,7 @@ inline std::map<std::string, std::string> ReadTree(const std::string& dir) {
 class RecordingObserver : public RunObserver {
 public:
     std::function<void()> onPump;
+    std::function<void()> onTotals;           // after every copied step
     std::function<bool(SyncPlan&)> onPreview; // empty: accept
     std::vector<std::string> messages;
     std::vector<std::string> paths;
@@ -126,7 +127,11 @@ public:
     void SetPath(const std::string& text) override { paths.push_back(text); }
     void SetStatus(const std::string& text) override { statuses.push_back(text); }
     void SetOperation(const std::string& text) override { operations.push_back(text); }
-    void SetTotals(const std::string& text) override { totals.push_back(text); }
+    void SetTotals(const std::string& text) override {
+        totals.push_back(text);
+        if (onTotals)
+            onTotals();
+    }
     void SetFileGauge(int p) override { fileGauge.push_back(p); }
     void SetTotalGauge(int p) override { totalGauge.push_back(p); }
     void StartAnimation() override { ++animations; }
