@@ -34,6 +34,19 @@ std::string_view LastComponent(std::string_view path) {
 
 } // namespace
 
+bool IsCopyTempName(std::string_view name) {
+    constexpr std::string_view kTag = ".duplora-";
+    if (name.size() < 1 + 1 + kTag.size() + 6 || name.front() != '.')
+        return false;
+    const std::string_view tail = name.substr(name.size() - 6 - kTag.size());
+    if (tail.substr(0, kTag.size()) != kTag)
+        return false;
+    for (char c : tail.substr(kTag.size()))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
 bool IsRecycleFolderName(std::string_view name) {
     if (name.size() != 8)
         return false;
@@ -222,6 +235,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             return;
         }
         const std::string_view name = LastComponent(rel);
+        if (IsCopyTempName(name))
+            return;
         if (onlyMasks && !MatchesAnyMask(name, run.OnlyMasks))
             return;
         if (ignoreMasks && MatchesAnyMask(name, run.IgnoreMasks))

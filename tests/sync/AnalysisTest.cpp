@@ -59,3 +59,13 @@ TEST(ListedFileNames, PlainNamesOnly) {
                       "my file.txt\r\nreport.doc\r\n");
     EXPECT_EQ(ListedFileNames(t), (std::vector<std::string>{"report.doc", "my file.txt"}));
 }
+
+TEST(IsCopyTempName, OnlyTheCopiersLeftovers) {
+    EXPECT_TRUE(IsCopyTempName(".report.doc.duplora-a1B2c3"));
+    EXPECT_TRUE(IsCopyTempName(".x.duplora-ZZZZZZ"));
+    EXPECT_FALSE(IsCopyTempName("report.doc.duplora-a1B2c3")); // no leading dot
+    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c"));     // five characters
+    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c!"));
+    EXPECT_FALSE(IsCopyTempName(".duplora-abcdef")); // no name before the tag
+    EXPECT_FALSE(IsCopyTempName(".bashrc"));
+}

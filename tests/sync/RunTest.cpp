@@ -511,8 +511,20 @@ TEST(Run, CancelInTheMiddleOfACopyIsABreakNotAnErrorLimit) {
     EXPECT_TRUE(std::find(f.lines.Lines().begin(), f.lines.Lines().end(),
                           "Break copying, path: /big.bin") != f.lines.Lines().end());
     const Tree mirror = ReadTree(f.mirror);
-    EXPECT_EQ(mirror.at("big.bin"), "old contents"); // the old target is kept
+    EXPECT_EQ(mirror.at("big.bin"), "old contents");                // the old target is kept
     const int copied = static_cast<int>(mirror.count("later.txt")); // if it came first
     EXPECT_EQ(Tail(f.lines, 10), Summary("User break the task!", copied, 0, 0, 0, 1));
     EXPECT_EQ(f.ui.results, 1);
+}
+
+TEST(Run, LeftoverCopyTempFilesAreNotSynchronized) {
+    RunFixture f;
+    f.OneWay();
+    f.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
+    f.tmp.build(f.host, {{".a.txt.duplora-Q1w2E3", "half"}, {".profile", "p"}});
+    f.tmp.build(f.mirror, {{"d/.b.duplora-abcdef", "half"}});
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(ReadTree(f.mirror),
+              (Tree{{".profile", "p"}, {"d/", ""}, {"d/.b.duplora-abcdef", "half"}}));
+    EXPECT_EQ(ReadTree(f.host).count("d/.b.duplora-abcdef"), 0u);
 }
