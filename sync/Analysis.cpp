@@ -141,6 +141,7 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
     const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
     const std::string base = (!root.empty() && root.back() == '/') ? root : root + '/';
     const TSyncOp mirrorOp = static_cast<TSyncOp>(run.Task.only_in_mirror_action());
+    ResetLocalTimeCache();
     for (const std::string& name : ListedFileNames(run.Task)) {
         const std::string path = base + name;
         struct stat st;

@@ -22,14 +22,14 @@ public:
         if (had_)
             old_ = old;
         setenv("TZ", zone, 1);
-        tzset();
+        ResetLocalTimeCache();
     }
     ~ZoneScope() {
         if (had_)
             setenv("TZ", old_.c_str(), 1);
         else
             unsetenv("TZ");
-        tzset();
+        ResetLocalTimeCache();
     }
 
 private:
@@ -148,4 +148,18 @@ TEST(FileTime, ScannerPackingAgreesWithTheSharedHelper) {
         ASSERT_EQ(PackLocalTime(t), PackAge(t)) << t;
     EXPECT_EQ(PackLocalTime(100), PackAge(100));
     EXPECT_EQ(PackLocalTime(4354819200LL + 86400), PackAge(4354819200LL + 86400));
+}
+
+TEST(FileTime, AChangedZoneIsSeenAfterAReset) {
+    const std::time_t t = 1714996800; // 12:00 UTC
+    std::int32_t utc = 0, east = 0;
+    {
+        ZoneScope z("UTC0");
+        utc = PackLocalTime(t);
+    }
+    {
+        ZoneScope z("<+05>-5");
+        east = PackLocalTime(t); // same hour as the cached one, other zone
+    }
+    EXPECT_EQ(AgeWallSeconds(east) - AgeWallSeconds(utc), 5 * 3600);
 }
