@@ -88,6 +88,10 @@ void PrepareRoots(RunContext& run) {
 }
 
 bool SafetyTest(const RunContext& run) {
+    // A root that a macro expanded to nothing would make every path relative
+    // to the file system's root: never run on it.
+    if (run.HostRoot.empty() || run.MirrorRoot.empty())
+        return false;
     return (IsFolder(run.HostRoot) || run.Task.only_in_mirror_action() != SyncAction::Delete) &&
            (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
 }

@@ -609,3 +609,15 @@ TEST(Run, RandomTreesMirrorExactlyAndThenAgree) {
         EXPECT_EQ(f.Run(), RunOutcome::NothingToDo) << "round " << round << "\n" << f.Text();
     }
 }
+
+TEST(Run, ARootThatExpandsToNothingIsNeverUsed) {
+    RunFixture f;
+    f.OneWay();
+    setenv("DUPLORA_TEST_EMPTY", "", 1);
+    f.run.Task.set_mirror_path("%DUPLORA_TEST_EMPTY%");
+    f.tmp.build(f.host, {{"a", "a"}});
+    EXPECT_EQ(f.Run(), RunOutcome::Skipped);
+    EXPECT_TRUE(f.lines.Empty());
+    EXPECT_FALSE(fs::exists("/a"));
+    unsetenv("DUPLORA_TEST_EMPTY");
+}
