@@ -338,7 +338,7 @@ TEST(Run, ErrorLimitStopsTheRun) {
 TEST(Run, CancelDuringTheScan) {
     RunFixture f;
     f.OneWay();
-    std::vector<FileSpec> files;
+    std::vector<TreeFile> files;
     for (int i = 0; i < 100; ++i)
         files.push_back({"d" + std::to_string(i % 5) + "/f" + std::to_string(i), "x"});
     f.tmp.build(f.host, files);
@@ -546,7 +546,7 @@ TEST(Run, RandomTreesMirrorExactlyAndThenAgree) {
         f.run.Task.set_empty_folder_action(SyncAction::Delete);
         f.run.CommandLineRun = true;
         const char* names[] = {"a", "b c", "\xC3\xA9t\xC3\xA9", "D", "d", ".h"};
-        std::vector<FileSpec> host, mirror;
+        std::vector<TreeFile> host, mirror;
         for (int i = 0; i < 60; ++i) {
             std::string path;
             for (int depth = static_cast<int>(rng() % 3); depth >= 0; --depth)
@@ -569,14 +569,14 @@ TEST(Run, RandomTreesMirrorExactlyAndThenAgree) {
         }
         // A later entry with the same path as a folder would clash: keep files only
         // where no folder of the same name exists.
-        auto usable = [](std::vector<FileSpec>& files) {
+        auto usable = [](std::vector<TreeFile>& files) {
             std::set<std::string> dirs;
-            for (const FileSpec& s : files)
+            for (const TreeFile& s : files)
                 for (std::size_t p = s.path.find('/'); p != std::string::npos;
                      p = s.path.find('/', p + 1))
                     dirs.insert(s.path.substr(0, p));
-            std::vector<FileSpec> kept;
-            for (const FileSpec& s : files)
+            std::vector<TreeFile> kept;
+            for (const TreeFile& s : files)
                 if (!dirs.count(s.path))
                     kept.push_back(s);
             files = kept;

@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 // A fixed moment well inside the packable range (2024-05-06 12:00:00 UTC).
 constexpr std::time_t kT0 = 1714996800;
 
-struct FileSpec {
-    FileSpec(std::string p, std::string c = "", std::time_t m = kT0)
+struct TreeFile {
+    TreeFile(std::string p, std::string c = "", std::time_t m = kT0)
         : path(std::move(p)), content(std::move(c)), mtime(m) {}
     std::string path; // relative, '/' separated; a trailing '/' makes an empty folder
     std::string content;
@@ -54,13 +54,13 @@ public:
     std::string sub(const std::string& name) const { return (root_ / name).string(); }
 
     // Builds `files` below `dir`, which must lie inside this temporary root.
-    void build(const std::string& dir, const std::vector<FileSpec>& files) const {
+    void build(const std::string& dir, const std::vector<TreeFile>& files) const {
         const fs::path d = fs::weakly_canonical(dir);
         const std::string base = fs::weakly_canonical(root_).string() + "/";
         if (d.string().rfind(base, 0) != 0)
             throw std::logic_error("refusing to build a tree outside the test folder: " + dir);
         fs::create_directories(d);
-        for (const FileSpec& f : files) {
+        for (const TreeFile& f : files) {
             const fs::path p = d / f.path;
             if (!f.path.empty() && f.path.back() == '/') {
                 fs::create_directories(p);
