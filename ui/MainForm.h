@@ -213,7 +213,7 @@ private:
     bool lastResultShown_ = false;
     bool running_ = false;
     bool minimiseAfterRun_ = false; // 1288 arrived while a run was going on
-    bool closedForGood_ = false; // the closing steps ran and said Close
+    bool closedForGood_ = false;    // the closing steps ran and said Close
     std::array<QComboBox*, 6> actionLists_{};
 };
 
