@@ -260,6 +260,7 @@ void TcltForm::buildControls() {
 
     StatusBar1 = Named(new QLabel(this), "StatusBar1");
     StatusBar1->installEventFilter(this);
+    StatusBar1->setCursor(Qt::PointingHandCursor);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(StatusBar1, 1);
 
@@ -696,6 +697,7 @@ void TcltForm::StatusBar1Click() {
 
 void TcltForm::ShowEndLine(const std::string& line) {
     statusIsLink_ = false;
+    StatusBar1->unsetCursor();
     StatusBar1->setText(QUtf8(line));
 }
 
