@@ -26,12 +26,22 @@ std::string toUtf8(const QString& s) {
     return std::string(b.constData(), static_cast<std::size_t>(b.size()));
 }
 
+// A mask list asks for a column's share of a compact dialog rather than the
+// scroll area's generous default, so the three columns fit side by side.
+class MaskList : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    QSize sizeHint() const override {
+        const int line = fontMetrics().lineSpacing();
+        return QSize(fontMetrics().averageCharWidth() * 16, line * 8);
+    }
+};
+
 QPlainTextEdit* makeList(QWidget* parent, const char* name) {
-    auto* l = new QPlainTextEdit(parent);
+    auto* l = new MaskList(parent);
     l->setObjectName(QLatin1String(name));
     l->setLineWrapMode(QPlainTextEdit::NoWrap);
     l->setTabChangesFocus(true);
-    l->setMinimumSize(110, 120);
     return l;
 }
 

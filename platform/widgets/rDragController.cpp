@@ -58,7 +58,7 @@ TrDragController::~TrDragController() {
 }
 
 bool TrDragController::setListBox(QListWidget* list) {
-    if (list == list_)
+    if (list && list == ListBox())
         return true;
     if (list && (list->selectionMode() == QAbstractItemView::MultiSelection ||
                  list->selectionMode() == QAbstractItemView::ExtendedSelection ||
@@ -72,6 +72,7 @@ bool TrDragController::setListBox(QListWidget* list) {
     }
     release();
     list_ = list;
+    guard_ = list;
     if (!list)
         return true;
     viewport_ = list->viewport();
@@ -81,15 +82,32 @@ bool TrDragController::setListBox(QListWidget* list) {
     return true;
 }
 
+bool TrDragController::alive() const {
+    return list_ && qobject_cast<QListWidget*>(guard_.data()) == list_;
+}
+
+void TrDragController::forget() {
+    scrollTimer_.stop();
+    dropTarget_ = -1;
+    pressed_ = false;
+    dragging_ = false;
+    eatRelease_ = false;
+    list_ = nullptr;
+    guard_ = nullptr;
+    viewport_ = nullptr;
+}
+
 void TrDragController::release() {
+    if (!alive()) {
+        forget();
+        return;
+    }
     cancelDrag();
     delete mark_.data();
     if (viewport_)
         viewport_->removeEventFilter(this);
-    if (list_)
-        list_->removeEventFilter(this);
-    list_ = nullptr;
-    viewport_ = nullptr;
+    list_->removeEventFilter(this);
+    forget();
 }
 
 int TrDragController::RowAt(const QListWidget* list, const QPoint& pos) {
@@ -132,8 +150,10 @@ bool TrDragController::InCheckArea(const QListWidget* list, const QPoint& pos) {
 }
 
 bool TrDragController::eventFilter(QObject* watched, QEvent* event) {
-    if (!list_)
+    if (!alive()) {
+        forget();
         return false;
+    }
     if (watched == list_) {
         if (event->type() == QEvent::KeyPress && dragging_ &&
             static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -156,6 +176,10 @@ bool TrDragController::eventFilter(QObject* watched, QEvent* event) {
         cancelDrag();
         const QPoint pos = me->position().toPoint();
         if (InCheckArea(list_, pos)) {
+            // Qt reports a double click as a second press followed by this
+            // event: the press has flipped the mark already.
+            if (event->type() == QEvent::MouseButtonDblClick)
+                return true;
             // The press flips the mark itself; the list's own handling (which
             // flips on release) must not see this press or its release.
             QListWidgetItem* item = list_->itemAt(pos);
@@ -255,7 +279,7 @@ void TrDragController::trackTo(const QPoint& pos) {
 }
 
 void TrDragController::autoScrollTick() {
-    if (!dragging_ || !list_) {
+    if (!dragging_ || !alive()) {
         scrollTimer_.stop();
         return;
     }
@@ -269,7 +293,7 @@ void TrDragController::autoScrollTick() {
 }
 
 void TrDragController::setMark(int row) {
-    if (!mark_ || !list_)
+    if (!mark_ || !alive())
         return;
     if (row >= 0 && row < list_->count() && row != list_->currentRow()) {
         mark_->setGeometry(list_->visualItemRect(list_->item(row)));
@@ -296,7 +320,8 @@ void TrDragController::finishDrag(const QPoint& pos) {
     if (from < 0 || to < 0 || from >= list_->count() || to >= list_->count())
         return;
     MoveItem(list_, from, to);
-    if (list_ && to < list_->count())
+    // OnItemMove may have done anything, even dropped the list.
+    if (alive() && to < list_->count())
         list_->setCurrentRow(to);
 }
 

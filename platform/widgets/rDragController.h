@@ -22,7 +22,6 @@
 #include <functional>
 
 class QListWidget;
-class QListWidgetItem;
 class QWidget;
 
 namespace duplora {
@@ -38,7 +37,7 @@ public:
     explicit TrDragController(QObject* parent = nullptr);
     ~TrDragController() override;
 
-    QListWidget* ListBox() const { return list_; }
+    QListWidget* ListBox() const { return alive() ? list_ : nullptr; }
     // Binds a list (nullptr unbinds). A list that allows selecting several
     // rows is refused with a message box and the previous binding stays;
     // returns false then.
@@ -82,7 +81,15 @@ private:
     void autoScrollTick();
     bool pointerOutsideVertically(const QPoint& pos, int* direction) const;
 
-    QPointer<QListWidget> list_;
+    // True while the bound list exists as a list. During its destruction its
+    // QWidget part still sends events (hide, child removal) after the list
+    // part is gone; the controller must not touch it then.
+    bool alive() const;
+    // Drops the binding without touching the list.
+    void forget();
+
+    QListWidget* list_ = nullptr;
+    QPointer<QWidget> guard_; // cleared by Qt when the list's QObject goes
     QPointer<QWidget> viewport_;
     QPointer<QWidget> mark_; // the yellow dotted frame, a child of the viewport
     QTimer scrollTimer_;

@@ -134,3 +134,11 @@ TEST(Closing, UnreadableLogKeepsTheProgramOpen) {
               CloseDecision::Close);
     EXPECT_TRUE(quiet.errors.empty());
 }
+
+TEST(Closing, TextsComeFromTheInterfaceTable) {
+    SetLanguage(Language::English);
+    const ClosingTexts t = ClosingTextsFromTable();
+    EXPECT_EQ(t.saveQuestion, "Task changed, save it or not?");
+    EXPECT_EQ(t.promptCaption, "Prompt");
+    EXPECT_EQ(t.errorCaption, "Error");
+}

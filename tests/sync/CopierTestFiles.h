@@ -3,6 +3,8 @@
 // its own folder under /tmp with a host-side "src", a target "root" and an
 // "outside" folder that no operation may ever touch.
 
+#include "tasks/TextTable.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -62,6 +64,7 @@ inline std::vector<std::string> Names(const fs::path& dir) {
 class TempTree : public ::testing::Test {
 protected:
     void SetUp() override {
+        SetLanguage(Language::English); // the expected result lines are English
         char pattern[] = "/tmp/duplora-copier-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         base = pattern;

@@ -106,13 +106,35 @@ TEST_F(FileCopier, SourceLinkCopiesWhatItPointsTo) {
 }
 
 TEST_F(FileCopier, TargetOccupiedByFolderIsLeftAlone) {
-    WriteFile(src / "x", "data");
     WriteFile(root / "x" / "inner.txt", "inner");
-    const auto out = Copy(src / "x", root / "x");
-    EXPECT_EQ(out.result, CopyResult::TargetCreateFailed);
-    EXPECT_EQ(out.messageLine, "Failed to create target file, path: " + (root / "x").string());
-    EXPECT_EQ(ReadFile(root / "x" / "inner.txt"), "inner");
-    EXPECT_EQ(Names(root), std::vector<std::string>{"x"});
+    // Small and large sources take different ways to the same answer.
+    for (std::size_t size : {4u, 3u << 20}) {
+        WriteFile(src / "x", Pattern(size));
+        const auto out = Copy(src / "x", root / "x");
+        EXPECT_EQ(out.result, CopyResult::TargetCreateFailed) << size;
+        EXPECT_EQ(out.messageLine, "Failed to create target file, path: " + (root / "x").string());
+        EXPECT_EQ(Names(root / "x"), std::vector<std::string>{"inner.txt"});
+        EXPECT_EQ(ReadFile(root / "x" / "inner.txt"), "inner");
+        EXPECT_EQ(Names(root), std::vector<std::string>{"x"});
+    }
+}
+
+TEST_F(FileCopier, RootMayItselfBeALink) {
+    // The user chose the root; a link on its own path is followed.
+    WriteFile(src / "f", "data");
+    ASSERT_EQ(::symlink(root.c_str(), (base / "rootlink").c_str()), 0);
+    const std::string linkRoot = (base / "rootlink").string();
+    CopyRequest r;
+    r.source = (src / "f").string();
+    // A trailing '/' on the root names the same root.
+    for (const auto& [givenRoot, rel] : {std::pair{linkRoot, "/f"}, {linkRoot + "/", "/sub/f"}}) {
+        r.targetRoot = givenRoot;
+        r.target = linkRoot + rel;
+        EXPECT_EQ(CopyOneFile(r, {}).result, CopyResult::Copied) << rel;
+        EXPECT_EQ(ReadFile(root.string() + rel), "data");
+    }
+    EXPECT_TRUE(DeleteOneFile(r.target, r.targetRoot).ok);
+    EXPECT_FALSE(fs::exists(root / "sub" / "f"));
 }
 
 TEST_F(FileCopier, NeverWritesThroughLinkedFolderOrOutsideRoot) {

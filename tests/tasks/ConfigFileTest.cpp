@@ -368,7 +368,7 @@ TEST(ConfigFile, RandomCorruptionIsReadSafely) {
     }
 
     const auto start = std::chrono::steady_clock::now();
-    for (int iter = 0; iter < 20000; ++iter) {
+    for (int iter = 0; iter < 10000; ++iter) {
         Bytes b = seeds[pick(seeds.size())];
         switch (pick(6)) {
         case 0: // scattered byte damage

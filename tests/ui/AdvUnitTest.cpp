@@ -1,0 +1,230 @@
+#include "ui/AdvUnit.h"
+
+#include "tasks/TextTable.h"
+#include "ui/SpinEdit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace duplora;
+
+namespace {
+
+QString q(int n) {
+    return QString::fromStdString(Msg(n));
+}
+
+struct AdvFixture {
+    TadvForm dlg;
+    TaskRecord record = TaskRecord::MakeNew("desc");
+    int changed = 0;
+
+    AdvFixture() {
+        dlg.ApplyTexts();
+        dlg.OnChanged = [this] { ++changed; };
+    }
+    void showOn(TaskRecord& r) {
+        dlg.setRecord(&r);
+        dlg.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    }
+};
+
+} // namespace
+
+TEST(AdvForm, ControlsCarryTheirNamesAndTexts) {
+    AdvFixture f;
+    for (const char* name :
+         {"edNetName", "edNetPass", "chkOnlyType", "liOnlyType", "chkIgnore", "liIgnore",
+          "chkDel",    "liDel",     "chkAuto",     "edSpeed",    "edErr",     "chk1Hour",
+          "edShift",   "btnDef",    "btnOk",       "btnCancel",  "Label1",    "Label2",
+          "Label3",    "Label4",    "lbShift"})
+        EXPECT_NE(f.dlg.findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_EQ(f.dlg.windowTitle(), q(102));
+    EXPECT_EQ(f.dlg.chkAuto->toolTip(), q(38));
+    EXPECT_EQ(f.dlg.chk1Hour->text(), q(124));
+    EXPECT_EQ(f.dlg.btnCancel->text(), q(100));
+    EXPECT_TRUE(f.dlg.btnOk->isDefault());
+}
+
+TEST(AdvForm, FolderTaskLoadsEveryFieldAndEnablesListsWithTheirBoxes) {
+    AdvFixture f;
+    f.record.set_only_masks_enabled(false);
+    f.record.set_only_masks("*.doc\r\n");
+    f.record.set_ignore_masks_enabled(true);
+    f.record.set_ignore_masks("*.tmp\r\n*.bak\r\n");
+    f.record.set_net_user("alice");
+    f.showOn(f.record);
+    EXPECT_EQ(f.dlg.liIgnore->toPlainText(), "*.tmp\n*.bak");
+    EXPECT_EQ(f.dlg.liOnlyType->toPlainText(), "*.doc");
+    EXPECT_TRUE(f.dlg.liIgnore->isEnabled());
+    EXPECT_FALSE(f.dlg.liOnlyType->isEnabled());
+    EXPECT_FALSE(f.dlg.liDel->isEnabled());
+    EXPECT_TRUE(f.dlg.chkDel->isEnabled());
+    EXPECT_EQ(f.dlg.edSpeed->value(), f.record.speed_limit());
+    EXPECT_EQ(f.dlg.edShift->value(), 2);
+    // Credentials show as stars.
+    EXPECT_EQ(f.dlg.edNetName->text(), "alice");
+    EXPECT_EQ(f.dlg.edNetName->echoMode(), QLineEdit::Password);
+    // Ticking a box enables its list.
+    f.dlg.chkDel->click();
+    EXPECT_TRUE(f.dlg.liDel->isEnabled());
+    f.dlg.chkDel->click();
+    EXPECT_FALSE(f.dlg.liDel->isEnabled());
+}
+
+TEST(AdvForm, FileTaskDisablesIgnoreAndDeleteAndDefaultsStillTicksIgnore) {
+    AdvFixture f;
+    f.record.set_sync_type(SyncType::File);
+    f.record.set_ignore_masks_enabled(true);
+    f.record.set_delete_masks_enabled(true);
+    f.record.set_only_masks_enabled(true);
+    TaskRecord before = f.record;
+    f.showOn(f.record);
+    EXPECT_FALSE(f.dlg.chkIgnore->isEnabled());
+    EXPECT_FALSE(f.dlg.chkDel->isEnabled());
+    EXPECT_TRUE(f.dlg.chkOnlyType->isEnabled());
+    EXPECT_FALSE(f.dlg.liOnlyType->isEnabled());
+    EXPECT_FALSE(f.dlg.liIgnore->isEnabled());
+    EXPECT_FALSE(f.dlg.liDel->isEnabled());
+    f.dlg.chkOnlyType->click(); // untick
+    f.dlg.chkOnlyType->click(); // tick again: its list opens
+    EXPECT_TRUE(f.dlg.liOnlyType->isEnabled());
+
+    // Ok writes the shown (disabled) values back unchanged.
+    f.dlg.btnOk->click();
+    EXPECT_TRUE(f.record == before);
+    EXPECT_EQ(f.changed, 1);
+
+    f.record.set_ignore_masks_enabled(false);
+    f.showOn(f.record);
+    f.dlg.btnDef->click();
+    EXPECT_TRUE(f.dlg.chkIgnore->isChecked());
+    EXPECT_FALSE(f.dlg.chkIgnore->isEnabled());
+    EXPECT_TRUE(f.dlg.liIgnore->isEnabled());
+    EXPECT_EQ(f.dlg.liIgnore->toPlainText(), "*.tmp\n*.bak\n*.~*");
+}
+
+TEST(AdvForm, DefaultsThenCancelLeavesTheRecordAlone) {
+    AdvFixture f;
+    f.record.set_delete_masks_enabled(true);
+    f.record.set_delete_masks("*.old\r\n");
+    f.record.set_auto_mode(true);
+    const TaskRecord before = f.record;
+    f.showOn(f.record);
+    f.dlg.edSpeed->setValue(42);
+    f.dlg.btnDef->click();
+    EXPECT_FALSE(f.dlg.chkDel->isChecked());
+    EXPECT_FALSE(f.dlg.liDel->isEnabled());
+    EXPECT_EQ(f.dlg.liDel->toPlainText(), "*.old"); // text kept
+    EXPECT_FALSE(f.dlg.chkAuto->isChecked());
+    EXPECT_EQ(f.dlg.edSpeed->value(), 42); // untouched by Defaults
+    f.dlg.btnCancel->click();
+    EXPECT_FALSE(f.dlg.isVisible());
+    EXPECT_TRUE(f.record == before);
+    EXPECT_EQ(f.changed, 0);
+}
+
+TEST(AdvForm, OkStoresEveryFieldAndMarksTheTaskListChanged) {
+    AdvFixture f;
+    f.showOn(f.record);
+    f.dlg.edNetName->setText("bob");
+    f.dlg.edNetPass->setText("pw");
+    f.dlg.chkOnlyType->setChecked(true);
+    f.dlg.liOnlyType->setPlainText("*.txt\n*.md");
+    f.dlg.chkAuto->setChecked(true);
+    f.dlg.edSpeed->setValue(256);
+    f.dlg.edErr->setValue(0);
+    f.dlg.chk1Hour->setChecked(false);
+    f.dlg.edShift->setValue(0);
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(f.changed, 1);
+    EXPECT_EQ(f.record.net_user(), "bob");
+    EXPECT_EQ(f.record.net_password(), "pw");
+    EXPECT_TRUE(f.record.only_masks_enabled());
+    EXPECT_EQ(f.record.only_masks(), "*.txt\r\n*.md\r\n");
+    EXPECT_TRUE(f.record.auto_mode());
+    EXPECT_EQ(f.record.speed_limit(), 256);
+    EXPECT_EQ(f.record.max_errors(), 0);
+    EXPECT_FALSE(f.record.ignore_hour_difference());
+    EXPECT_DOUBLE_EQ(f.record.time_tolerance(), 0.00000001);
+}
+
+TEST(AdvForm, OverlongTickedListIsRefusedWithTheErrorBoxAndNothingStored) {
+    AdvFixture f;
+    const TaskRecord before = f.record;
+    f.showOn(f.record);
+    f.dlg.activateWindow();
+    f.dlg.chkDel->setChecked(true);
+    f.dlg.liDel->setPlainText(QString(300, 'd'));
+    f.dlg.edSpeed->setValue(1);
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->windowTitle() + "|" + box->text();
+            EXPECT_EQ(box->icon(), QMessageBox::Critical);
+            box->accept();
+        }
+    });
+    f.dlg.btnOk->click();
+    EXPECT_EQ(shown, q(31) + "|" + q(101));
+    EXPECT_TRUE(f.dlg.isVisible());
+    EXPECT_EQ(f.dlg.focusWidget(), f.dlg.liDel);
+    EXPECT_TRUE(f.record == before);
+    EXPECT_EQ(f.changed, 0);
+
+    // Unticking it lets Ok store the list cut to 255 bytes.
+    f.dlg.chkDel->setChecked(false);
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.record.delete_masks().size(), 255u);
+    EXPECT_EQ(f.changed, 1);
+}
+
+TEST(AdvForm, SpinFieldsBringTypedValuesIntoRangeOnLeaving) {
+    AdvFixture f;
+    f.showOn(f.record);
+    QApplication::setActiveWindow(&f.dlg);
+    f.dlg.edSpeed->setFocus();
+    f.dlg.edSpeed->selectAll();
+    QTest::keyClicks(f.dlg.edSpeed, "20000");
+    f.dlg.edErr->setFocus(); // leave the field
+    EXPECT_EQ(f.dlg.edSpeed->value(), 10000);
+    EXPECT_EQ(f.dlg.edSpeed->text(), "10000");
+
+    f.dlg.edShift->setFocus();
+    f.dlg.edShift->selectAll();
+    QTest::keyClicks(f.dlg.edShift, "123"); // two characters at most
+    EXPECT_EQ(f.dlg.edShift->text(), "12");
+
+    // Text still in a field when Ok is pressed counts too.
+    f.dlg.edErr->setFocus();
+    f.dlg.edErr->selectAll();
+    QTest::keyClicks(f.dlg.edErr, "5000");
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.record.max_errors(), 999);
+    EXPECT_EQ(f.record.speed_limit(), 10000);
+    EXPECT_EQ(f.record.tolerance_seconds(), 12);
+}
+
+TEST(AdvForm, CredentialsAreLimitedWhenTypedButKeptWholeWhenLoaded) {
+    AdvFixture f;
+    f.record.set_net_password(std::string(20, 'p'));
+    f.showOn(f.record);
+    EXPECT_EQ(f.dlg.edNetPass->text().size(), 20);
+    f.dlg.edNetName->setFocus();
+    QTest::keyClicks(f.dlg.edNetName, QString(20, 'n'));
+    EXPECT_EQ(f.dlg.edNetName->text(), QString(15, 'n'));
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.record.net_password(), std::string(20, 'p'));
+    EXPECT_EQ(f.record.net_user(), std::string(15, 'n'));
+}
