@@ -7,9 +7,13 @@
 # makes it). Each round copies DATA/TREE into a fresh empty DATA/TREE-mirror
 # once with `duplora-cli run`, once through the window without probes, once
 # with the event-loop probe and once with a Cancel click at CANCEL_MS after
-# the copy began (default 1000). The mirror is removed and the disk synced
-# before every run, so no run pays for the previous one's write-back. One
-# uncounted console run first warms the page cache.
+# the copy began (default 1000). Every run gets a new empty mirror folder
+# and the disk is synced first, so no run pays for the previous one's
+# write-back. The mirrors are only removed at the end: right after 100,000
+# files are deleted, the file system takes several times longer to create
+# new ones (it skips the freed inodes for a while), which would charge one
+# run for the previous run's clean-up. One uncounted console run first warms
+# the page cache.
 set -eu
 
 BUILD=$1
@@ -21,16 +25,24 @@ CLI=$BUILD/duplora-cli
 GUI=$BUILD/bench/gui_responsiveness
 CFG=$DATA/gui_bench.cfg
 SRC=$DATA/$TREE
-DST=$DATA/$TREE-mirror
+RUN=0
+DST=
 
 rm -f "$CFG"
 # A one-way copy of everything, sub-folders included, without a speed limit.
-"$CLI" --config "$CFG" new "$TREE" --host "$SRC" --mirror "$DST" --subfolders on \
+"$CLI" --config "$CFG" new "$TREE" --host "$SRC" --mirror "$DATA/$TREE-mirror" --subfolders on \
     --only-in-host to-mirror --size-differs to-mirror --newer-in-host to-mirror --speed 0 >/dev/null
 
 fresh() {
+    # One big file is cheap to delete; many small ones are not (see above).
+    if [ -n "$DST" ] && [ "$TREE" = big ]; then
+        rm -rf "$DST"
+    fi
+    RUN=$((RUN + 1))
+    DST=$DATA/$TREE-mirror-$RUN
     rm -rf "$DST"
     mkdir -p "$DST"
+    "$CLI" --config "$CFG" set "$TREE" --mirror "$DST" >/dev/null
     sync
 }
 
@@ -61,4 +73,5 @@ while [ "$i" -le "$ROUNDS" ]; do
     echo "cancel $("$GUI" --config "$CFG" --task "$TREE" --probe --cancel-at "$CANCEL_MS")"
     i=$((i + 1))
 done
-rm -rf "$DST" "$CFG" "$DATA/duplora.log"
+echo "# done; remove $DATA/$TREE-mirror-* when no longer measuring"
+rm -f "$CFG" "$DATA/duplora.log"
