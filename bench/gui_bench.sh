@@ -53,9 +53,10 @@ now_ms() {
 cli_run() {
     fresh
     t0=$(now_ms)
-    "$CLI" --config "$CFG" run "$TREE" >/dev/null || echo "cli run failed" >&2
+    /usr/bin/time -o "$DATA/cli.time" -f "%U %S" "$CLI" --config "$CFG" run "$TREE" >/dev/null ||
+        echo "cli run failed" >&2
     t1=$(now_ms)
-    echo "cli wall_ms=$((t1 - t0))"
+    echo "cli wall_ms=$((t1 - t0)) $(awk '{ printf "user_ms=%.0f sys_ms=%.0f", $1 * 1000, $2 * 1000 }' "$DATA/cli.time")"
 }
 
 echo "# $TREE, $(date -u '+%F %T'), load: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -74,4 +75,4 @@ while [ "$i" -le "$ROUNDS" ]; do
     i=$((i + 1))
 done
 echo "# done; remove $DATA/$TREE-mirror-* when no longer measuring"
-rm -f "$CFG" "$DATA/duplora.log"
+rm -f "$CFG" "$DATA/duplora.log" "$DATA/cli.time"

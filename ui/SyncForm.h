@@ -38,6 +38,8 @@ public:
     static constexpr int kSyncMainEvent = 1280;
     static constexpr int kSyncMirrorEvent = 1281;
     static constexpr int kSyncFolderEvent = 1284;
+    // Puts the latest path and totals into their labels (see SetPath).
+    static constexpr int kShowLabelsEvent = 1290;
 
     explicit TSyncForm(QWidget* parent = nullptr);
     ~TSyncForm() override;
@@ -106,10 +108,16 @@ private:
     void post(int type);
     void finish();
     void showPathElided();
+    void scheduleLabels();
+    void showLabels();
 
     RunContext* run_ = nullptr;
     bool chainStarted_ = false;
     QString fullPath_;
+    // The path and totals change with every file; they reach their labels
+    // only when the event loop is about to run (see SetPath).
+    std::string pendingPath_, pendingTotals_;
+    bool pathDirty_ = false, totalsDirty_ = false, labelsPosted_ = false;
     std::chrono::steady_clock::time_point lastPump_{};
 };
 
