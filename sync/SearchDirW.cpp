@@ -1,5 +1,6 @@
 #include "sync/SearchDirW.h"
 
+#include "sync/FileIo.h"
 #include "sync/FileTime.h"
 #include "tasks/WildMask.h"
 
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -75,9 +77,15 @@ bool TSearchDirW::nameMatches(const char* name) const {
 std::int64_t TSearchDirW::Search() {
     if (Root.empty())
         return 0;
-    const int rootFd = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
+    const int rootFd =
+        CurrentFileIo().openDir(AT_FDCWD, Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) {
+        // Missing, or not a folder: nothing to report. Anything else means a
+        // folder is there whose contents cannot be known.
+        if (errno != ENOENT && errno != ENOTDIR && OnFolderError)
+            OnFolderError(*this, Root);
         return 0;
+    }
     ResetLocalTimeCache();
     Walk walk;
     walk.path.reserve(4096);
@@ -100,6 +108,8 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
     DirHandle dir(fdopendir(dirFd));
     if (!dir) {
         close(dirFd);
+        if (OnFolderError)
+            OnFolderError(*this, walk.path);
         return 0;
     }
     if (OnProgress) {
@@ -114,7 +124,16 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
     std::int64_t total = 0;
     bool first = true;
-    while (const struct dirent* e = readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const struct dirent* e = readdir(dir.get());
+        if (!e) {
+            // The end of the listing, or an error part-way (EIO, a folder
+            // removed meanwhile gives no error).
+            if (errno != 0 && OnFolderError)
+                OnFolderError(*this, walk.path.substr(0, folderLen));
+            break;
+        }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
@@ -140,13 +159,17 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
                 OnEnquiryOperation(*this, fiDir, walk.path, op);
             bool haveStat = false;
             if (IntoSubDir && op == soContinue) {
-                const int sub =
-                    openat(dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int sub = CurrentFileIo().openDir(
+                    dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub >= 0) {
                     haveStat = fstat(sub, &st) == 0;
                     itemSize = scanFolder(walk, sub);
                     walk.path.resize(baseLen);
                     walk.path.append(name);
+                } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && OnFolderError) {
+                    // Gone, or replaced by a file or a link since it was
+                    // listed: nothing is missing. Anything else is.
+                    OnFolderError(*this, walk.path);
                 }
                 if (walk.aborted)
                     op = soAbort;

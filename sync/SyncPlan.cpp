@@ -31,6 +31,7 @@ void SyncPlan::ClearHost() {
     HostFiles.shrink_to_fit();
     HostFolders.clear();
     HostFolders.shrink_to_fit();
+    HostUnreadable.clear();
     hostSet_.clear();
     hostSetBuilt_ = false;
     hostPaths_.Clear();
@@ -40,6 +41,7 @@ void SyncPlan::ClearMirror() {
     MirrorFiles.Clear();
     MirrorFolders.clear();
     MirrorFolders.shrink_to_fit();
+    MirrorUnreadable.clear();
     mirrorSet_.clear();
     mirrorSetBuilt_ = false;
     mirrorPaths_.Clear();

@@ -8,6 +8,7 @@
 #include "tasks/TaskRecord.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -28,6 +29,12 @@ public:
     TSortList MirrorFiles;
     std::vector<FolderItem> HostFolders;
     std::vector<FolderItem> MirrorFolders;
+    // Folders of each side that could not be read (paths below the root, ""
+    // for the root itself). What they hold is unknown, so files of the other
+    // side below them are neither deleted nor copied over as "only on one
+    // side": an unreadable host folder must not empty the mirror's twin.
+    std::vector<std::string> HostUnreadable;
+    std::vector<std::string> MirrorUnreadable;
 
     // Derived by Count() (and kept in step by SetOp()).
     std::int32_t ToMirrorCount = 0;
