@@ -20,6 +20,9 @@ const FileIoCalls kKernel{
         return ::syscall(SYS_openat2, dirFd, path, how, size);
     },
     [](int dirFd, const char* path, int flags) { return ::openat(dirFd, path, flags); },
+    [](int dirFd, const char* path, struct stat* st, int flags) {
+        return ::fstatat(dirFd, path, st, flags);
+    },
 };
 
 const FileIoCalls* current = &kKernel;
@@ -45,6 +48,8 @@ ScopedFileIo::ScopedFileIo(FileIoCalls calls) : previous_(current), calls_(std::
         calls_.openat2 = kKernel.openat2;
     if (!calls_.openDir)
         calls_.openDir = kKernel.openDir;
+    if (!calls_.statAt)
+        calls_.statAt = kKernel.statAt;
     current = &calls_;
 }
 

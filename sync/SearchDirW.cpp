@@ -31,17 +31,20 @@ std::uint32_t AttrOf(const struct stat& st, const char* name, bool folder) {
     return attr;
 }
 
-enum class Kind { File, Folder, Other };
+// Unknown: the entry exists but cannot be looked at (a folder that may be
+// listed but not searched, mode r--, gives EACCES for every entry).
+enum class Kind { File, Folder, Other, Unknown };
 
 // What an entry is for the scan, with its stat data for files. A link counts
 // as what it points to, except that a link to a folder is passed over.
 Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
+    const FileIoCalls& io = CurrentFileIo();
     unsigned char type = e->d_type;
     if (type == DT_DIR)
         return Kind::Folder; // stat taken later, only when needed
     if (type == DT_REG || type == DT_UNKNOWN) {
-        if (fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return Kind::Other; // vanished meanwhile
+        if (io.statAt(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? Kind::Other : Kind::Unknown; // ENOENT: vanished meanwhile
         if (S_ISREG(st.st_mode))
             return Kind::File;
         if (S_ISDIR(st.st_mode))
@@ -51,7 +54,7 @@ Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
         type = DT_LNK;
     }
     if (type == DT_LNK) {
-        if (fstatat(dirFd, e->d_name, &st, 0) != 0)
+        if (io.statAt(dirFd, e->d_name, &st, 0) != 0)
             return Kind::Other; // dangling
         return S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
     }
@@ -124,6 +127,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
     std::int64_t total = 0;
     bool first = true;
+    bool unreadableReported = false;
     for (;;) {
         errno = 0;
         const struct dirent* e = readdir(dir.get());
@@ -146,7 +150,12 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
         struct stat st;
         const Kind kind = Classify(dirfd(dir.get()), e, st);
-        if (kind == Kind::Other)
+        if (kind == Kind::Unknown && !unreadableReported && OnFolderError) {
+            // Once per folder: an entry of it is missing from the scan.
+            unreadableReported = true;
+            OnFolderError(*this, walk.path.substr(0, folderLen));
+        }
+        if (kind == Kind::Other || kind == Kind::Unknown)
             continue;
         walk.path.resize(baseLen);
         walk.path.append(name);

@@ -153,3 +153,25 @@ TEST(UnreadableFolder, AnUnreadableRootProtectsTheWholeOtherSide) {
     StepSyncFolder(g.run);
     EXPECT_EQ(ReadTree(g.host), (Tree{{"Docs/", ""}, {"Docs/x", "1"}}));
 }
+
+TEST(UnreadableFolder, EntriesThatCannotBeLookedAtCountAsUnreadable) {
+    // A folder that may be listed but not searched (mode r--) gives EACCES
+    // for every entry it holds.
+    RunFixture f;
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+    f.tmp.build(f.host, {{"photos/a.jpg", "1"}, {"b", "2"}});
+    f.tmp.build(f.mirror, {{"photos/a.jpg", "1"}, {"photos/c.jpg", "3"}, {"b", "2"}, {"d", "4"}});
+    FileIoCalls io;
+    const std::string locked = f.host + "/photos/";
+    io.statAt = [&](int dirFd, const char* path, struct stat* st, int flags) {
+        if (FullPath(dirFd, path).rfind(locked, 0) == 0) {
+            errno = EACCES;
+            return -1;
+        }
+        return KernelFileIo().statAt(dirFd, path, st, flags);
+    };
+    ScopedFileIo scoped(io);
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(ReadTree(f.mirror),
+              (Tree{{"photos/", ""}, {"photos/a.jpg", "1"}, {"photos/c.jpg", "3"}, {"b", "2"}}));
+}
