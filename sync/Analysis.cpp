@@ -155,6 +155,9 @@ void CompareHostEntries(RunContext& run) {
         mirror.Op = opNone; // the pair is handled from the host side
         host.Op = ComparePair(host, mirror, run.Task);
     }
+    if (!unread.Empty())
+        for (FolderItem& f : plan.HostFolders)
+            f.OtherUnknown = unread.Covers(f.Path);
 }
 
 namespace {
@@ -265,6 +268,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             FolderItem f;
             f.Path = hostSide ? plan.StoreHostPath(rel) : plan.StoreMirrorPath(rel);
             f.Total = size;
+            f.OtherUnknown = hostUnread.Covers(rel);
             (hostSide ? plan.HostFolders : plan.MirrorFolders).push_back(f);
             return;
         }

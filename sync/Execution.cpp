@@ -194,7 +194,8 @@ void SyncEmptyFolders(RunContext& run) {
                 RemoveEmptyFolderBelow(own, f.Path);
                 continue;
             }
-            if (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path))
+            if (f.OtherUnknown ||
+                (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path)))
                 continue;
             if (action == creates) {
                 ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));

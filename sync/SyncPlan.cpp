@@ -117,10 +117,10 @@ void SyncPlan::Count(SyncAction emptyFolderAction) {
         return;
     const bool del = emptyFolderAction == SyncAction::Delete;
     for (const FolderItem& f : HostFolders)
-        if (f.Total == 0 && (del || !MirrorHasFolder(f.Path)))
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !MirrorHasFolder(f.Path))))
             ++EmptyFolderCount;
     for (const FolderItem& f : MirrorFolders)
-        if (f.Total == 0 && (del || !HostHasFolder(f.Path)))
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !HostHasFolder(f.Path))))
             ++EmptyFolderCount;
 }
 

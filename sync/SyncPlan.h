@@ -20,6 +20,10 @@ namespace duplora {
 struct FolderItem {
     std::string_view Path; // relative to the root, starting with '/'
     std::int64_t Total = 0;
+    // Below a folder of the other side that could not be read: whether the
+    // other side has it is unknown, so it is neither created there nor
+    // removed here as "only on this side" (the Delete action still applies).
+    bool OtherUnknown = false;
 };
 
 class SyncPlan {

@@ -175,3 +175,31 @@ TEST(UnreadableFolder, EntriesThatCannotBeLookedAtCountAsUnreadable) {
     EXPECT_EQ(ReadTree(f.mirror),
               (Tree{{"photos/", ""}, {"photos/a.jpg", "1"}, {"photos/c.jpg", "3"}, {"b", "2"}}));
 }
+
+TEST(UnreadableFolder, EmptyFoldersBelowItAreNeitherCreatedNorRemoved) {
+    RunFixture f;
+    f.run.Task.set_empty_folder_action(SyncAction::HostToMirror);
+    f.tmp.build(f.host, {{"photos/x", "1"}, {"new-empty/"}});
+    f.tmp.build(f.mirror, {{"photos/2024/"}, {"photos/y", "2"}, {"stale-empty/"}});
+    {
+        ScopedFileIo io(Unreadable("/host/photos"));
+        EXPECT_EQ(f.Run(), RunOutcome::Finished);
+        // new-empty created, stale-empty removed: 2, not 3.
+        EXPECT_EQ(f.run.Plan.EmptyFolderCount, 2);
+    }
+    EXPECT_EQ(ReadTree(f.mirror),
+              (Tree{{"photos/", ""}, {"photos/2024/", ""}, {"photos/y", "2"}, {"new-empty/", ""}}));
+    // The other way round: the host's empty folders below an unreadable
+    // mirror folder stay too.
+    RunFixture g;
+    g.run.Task.set_empty_folder_action(SyncAction::MirrorToHost);
+    g.tmp.build(g.host, {{"docs/old/"}, {"docs/a", "1"}});
+    g.tmp.build(g.mirror, {{"docs/a", "1"}, {"x", "1"}});
+    g.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
+    {
+        ScopedFileIo io(Unreadable("/mirror/docs"));
+        EXPECT_EQ(g.Run(), RunOutcome::Finished);
+    }
+    EXPECT_EQ(ReadTree(g.host),
+              (Tree{{"docs/", ""}, {"docs/old/", ""}, {"docs/a", "1"}, {"x", "1"}}));
+}
