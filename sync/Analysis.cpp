@@ -34,6 +34,19 @@ std::string_view LastComponent(std::string_view path) {
 
 } // namespace
 
+bool IsCopyTempName(std::string_view name) {
+    constexpr std::string_view kTag = ".duplora-";
+    if (name.size() < 1 + 1 + kTag.size() + 6 || name.front() != '.')
+        return false;
+    const std::string_view tail = name.substr(name.size() - 6 - kTag.size());
+    if (tail.substr(0, kTag.size()) != kTag)
+        return false;
+    for (char c : tail.substr(kTag.size()))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
 bool IsRecycleFolderName(std::string_view name) {
     if (name.size() != 8)
         return false;
@@ -128,6 +141,7 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
     const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
     const std::string base = (!root.empty() && root.back() == '/') ? root : root + '/';
     const TSyncOp mirrorOp = static_cast<TSyncOp>(run.Task.only_in_mirror_action());
+    ResetLocalTimeCache();
     for (const std::string& name : ListedFileNames(run.Task)) {
         const std::string path = base + name;
         struct stat st;
@@ -152,8 +166,29 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
     }
 }
 
+// When the other root lies inside this one (a mirror kept in a sub-folder of
+// the host, say), its path relative to this root. Scanning it as part of this
+// side would make the other side's files look like files of this side: they
+// would be copied into themselves run after run, or deleted as "only here".
+std::string NestedRootRel(const std::string& root, const std::string& other) {
+    char* a = realpath(root.c_str(), nullptr);
+    char* b = realpath(other.c_str(), nullptr);
+    std::string rel;
+    if (a && b) {
+        const std::string outer = std::string(a) == "/" ? std::string() : std::string(a);
+        const std::string inner = b;
+        if (inner.size() > outer.size() + 1 && inner.compare(0, outer.size(), outer) == 0 &&
+            inner[outer.size()] == '/')
+            rel = inner.substr(outer.size());
+    }
+    std::free(a);
+    std::free(b);
+    return rel;
+}
+
 void ScanFolderSide(RunContext& run, bool hostSide) {
     const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
+    const std::string otherRoot = NestedRootRel(root, hostSide ? run.MirrorRoot : run.HostRoot);
     // Item paths are root + '/' + relative part; the relative path keeps that
     // '/' (for the root "/" the item is "/name").
     const std::size_t relStart =
@@ -183,7 +218,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         if (type == fiFile)
             return;
         const std::string_view rel = std::string_view(item).substr(relStart);
-        if (IsRecycleFolderName(LastComponent(rel)))
+        if (IsRecycleFolderName(LastComponent(rel)) || (!otherRoot.empty() && rel == otherRoot))
             op = soSkip;
         else
             op = filter.Ask(rel);
@@ -201,6 +236,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             return;
         }
         const std::string_view name = LastComponent(rel);
+        if (IsCopyTempName(name))
+            return;
         if (onlyMasks && !MatchesAnyMask(name, run.OnlyMasks))
             return;
         if (ignoreMasks && MatchesAnyMask(name, run.IgnoreMasks))

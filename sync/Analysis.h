@@ -34,6 +34,11 @@ private:
     std::unordered_set<std::string> lines_; // each with a trailing '/'
 };
 
+// A copy's temporary file (".NAME.duplora-XXXXXX") left behind when the
+// program was killed in the middle of a copy. It is never part of the plan:
+// it would otherwise be copied to the other side as a file of its own.
+bool IsCopyTempName(std::string_view name);
+
 // "RECYCLED" or "RECYCLER" in any letter case.
 bool IsRecycleFolderName(std::string_view name);
 

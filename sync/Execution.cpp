@@ -62,9 +62,11 @@ bool DeleteFile(RunContext& run, const std::string& path, const std::string& roo
     return outcome.ok;
 }
 
+// A copy broken by the user's cancel also counts as a failure; the run still
+// ends as cancelled ("User break the task!"), not as stopped by errors.
 void CheckErrorLimit(RunContext& run) {
     const std::uint16_t limit = run.Task.max_errors();
-    if (limit != 0 && run.Plan.FailedCount >= limit)
+    if (limit != 0 && run.Plan.FailedCount >= limit && run.State != RunState::Cancelled)
         run.State = RunState::ErrorLimit;
 }
 
@@ -95,8 +97,8 @@ void StepSyncMain(RunContext& run) {
         if (!work)
             continue;
         run.State = RunState::ExecHost;
-        const std::string host = run.HostRoot + std::string(e.RelPath);
-        const std::string mirror = run.MirrorRoot + std::string(e.RelPath);
+        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         switch (e.Op) {
         case opToMirror:
             ShowPath(run, host);
@@ -140,8 +142,8 @@ void StepSyncMirror(RunContext& run) {
         if (!work || e.Op == opToMirror)
             continue; // a mirror file is never copied to the mirror
         run.State = RunState::ExecMirror;
-        const std::string host = run.HostRoot + std::string(e.RelPath);
-        const std::string mirror = run.MirrorRoot + std::string(e.RelPath);
+        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         ShowPath(run, mirror);
         ShowOperation(run, Performing(e.Op));
         if (e.Op == opToHost) {
@@ -183,7 +185,7 @@ void SyncEmptyFolders(RunContext& run) {
             if (Stopped(run))
                 return;
             run.State = RunState::ExecMirror;
-            const std::string path = own + std::string(f.Path);
+            const std::string path = JoinRoot(own, f.Path);
             if (action == SyncAction::Delete) {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);

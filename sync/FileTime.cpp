@@ -55,6 +55,11 @@ std::int32_t PackLocalFields(int year, int month, int day, int hour, int minute,
     return static_cast<std::int32_t>((date << 16) | time);
 }
 
+void ResetLocalTimeCache() {
+    tzset();
+    t_cache.valid = false;
+}
+
 std::int32_t PackLocalTime(std::time_t t) {
     const std::time_t hourStart = static_cast<std::time_t>(FloorDiv(t, 3600) * 3600);
     if (!t_cache.valid || t_cache.hourStart != hourStart) {

@@ -16,6 +16,9 @@ constexpr std::int32_t kAgeMax = static_cast<std::int32_t>(0xFF9FBF7DU); // 2107
 // at both ends of the hour), so a scan of 100,000 files with similar times
 // calls localtime_r a handful of times instead of 100,000.
 std::int32_t PackLocalTime(std::time_t t);
+// Forgets the cached offset, so a changed time zone (TZ) is seen. Every scan
+// starts with it.
+void ResetLocalTimeCache();
 // Packs fields of a local time directly (with the same clamping).
 std::int32_t PackLocalFields(int year, int month, int day, int hour, int minute, int second);
 

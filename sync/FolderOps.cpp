@@ -57,6 +57,15 @@ constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 } // namespace
 
+std::string JoinRoot(const std::string& root, std::string_view rel) {
+    if (!root.empty() && root.back() == '/' && !rel.empty() && rel.front() == '/')
+        rel.remove_prefix(1);
+    std::string path;
+    path.reserve(root.size() + rel.size());
+    path.append(root).append(rel);
+    return path;
+}
+
 bool IsFolder(const std::string& path) {
     struct stat st;
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -9,6 +9,9 @@
 
 namespace duplora {
 
+// root + rel, where rel starts with '/': "/x" + "/a" = "/x/a", "/" + "/a" = "/a".
+std::string JoinRoot(const std::string& root, std::string_view rel);
+
 // Removes root + rel when it is a real, empty folder. `rel` starts with '/'
 // and names a folder strictly below the root.
 bool RemoveEmptyFolderBelow(const std::string& root, std::string_view rel);

@@ -2,6 +2,7 @@
 // Everything one run of one task works with: the task, its prepared roots and
 // masks, the plan, the run state and where the result lines go.
 
+#include "app/core/RunFlags.h"
 #include "sync/ResultLines.h"
 #include "sync/RunObserver.h"
 #include "sync/SyncPlan.h"
@@ -80,5 +81,11 @@ struct RunContext {
     RunObserver& ui();
     std::time_t now() const;
 };
+
+// Takes the program-wide switches of the command line into a run.
+inline void ApplyRunFlags(RunContext& run, const RunFlags& flags) {
+    run.CommandLineRun = flags.command_line_run;
+    run.SkipMirrorScan = flags.skip_mirror_scan;
+}
 
 } // namespace duplora

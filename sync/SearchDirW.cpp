@@ -78,6 +78,7 @@ std::int64_t TSearchDirW::Search() {
     const int rootFd = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
         return 0;
+    ResetLocalTimeCache();
     Walk walk;
     walk.path.reserve(4096);
     walk.path = Root;

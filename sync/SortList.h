@@ -54,7 +54,7 @@ public:
     int Compare(std::string_view a, std::string_view b) const;
 
     std::vector<TFileEntry>::iterator begin() { return settled().begin(); }
-    std::vector<TFileEntry>::iterator end() { return items_.end(); }
+    std::vector<TFileEntry>::iterator end() { return settled().end(); }
 
 private:
     std::vector<TFileEntry>& settled() const;

@@ -77,8 +77,10 @@ CheckResult CheckBeforeRun(RunContext& run) {
 void PrepareRoots(RunContext& run) {
     run.HostRoot = RemoveTrailingBackslash(run.Task.host_path());
     ExpandPathMacros(run.HostRoot);
+    run.HostRoot = RemoveTrailingBackslash(run.HostRoot); // a macro may end with '/'
     run.MirrorRoot = RemoveTrailingBackslash(run.Task.mirror_path());
     ExpandPathMacros(run.MirrorRoot);
+    run.MirrorRoot = RemoveTrailingBackslash(run.MirrorRoot);
     run.OnlyMasks = MaskLines(run.Task.only_masks());
     run.IgnoreMasks = MaskLines(run.Task.ignore_masks());
     run.DeleteMasks = MaskLines(run.Task.delete_masks());
@@ -86,16 +88,23 @@ void PrepareRoots(RunContext& run) {
 }
 
 bool SafetyTest(const RunContext& run) {
+    // A root that a macro expanded to nothing would make every path relative
+    // to the file system's root: never run on it.
+    if (run.HostRoot.empty() || run.MirrorRoot.empty())
+        return false;
     return (IsFolder(run.HostRoot) || run.Task.only_in_mirror_action() != SyncAction::Delete) &&
            (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
 }
 
 void BeginRun(RunContext& run) {
+    // The window may still show the last run's values: reset them for real.
     run.Display = {};
-    ShowFileGauge(run, 0);
-    ShowTotalGauge(run, 0);
-    ShowOperation(run, "");
-    ShowTotals(run, "");
+    run.Display.fileGauge = run.Display.totalGauge = 0;
+    RunObserver& ui = run.ui();
+    ui.SetFileGauge(0);
+    ui.SetTotalGauge(0);
+    ui.SetOperation("");
+    ui.SetTotals("");
     run.Plan.ClearResults();
     run.Plan.SetFoldCase(run.FoldCase);
     run.ResultShown = false;

@@ -33,6 +33,7 @@ void PrepareRoots(RunContext& run);
 // False when a missing root could make every file of the other side look
 // "only on one side" and be deleted: (host exists or only_in_mirror_action
 // is not Delete) and (mirror exists or only_in_host_action is not Delete).
+// Also false when a prepared root is empty (a macro that expanded to nothing).
 bool SafetyTest(const RunContext& run);
 
 // The progress window opens: result counters 0, time stamp and "Start task: "

@@ -1,6 +1,7 @@
 #include "sync/FileTime.h"
 #include "sync/Analysis.h"
 #include "sync/ResultLines.h"
+#include "tasks/Helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,14 @@ public:
         if (had_)
             old_ = old;
         setenv("TZ", zone, 1);
-        tzset();
+        ResetLocalTimeCache();
     }
     ~ZoneScope() {
         if (had_)
             setenv("TZ", old_.c_str(), 1);
         else
             unsetenv("TZ");
-        tzset();
+        ResetLocalTimeCache();
     }
 
 private:
@@ -139,4 +140,26 @@ TEST(ResultLines, SplitsLineBreaksAndFormatsTheTimeStamp) {
     ZoneScope z("UTC0");
     EXPECT_EQ(TimeStampText(1772874341), "2026-03-07 9:05:41");
     EXPECT_EQ(TimeStampText(1772920800), "2026-03-07 22:00:00");
+}
+
+TEST(FileTime, ScannerPackingAgreesWithTheSharedHelper) {
+    ZoneScope z("CET-1CEST,M3.5.0,M10.5.0/3");
+    for (std::time_t t = 1700000000; t < 1700000000 + 400LL * 86400; t += 86400 / 3 + 7)
+        ASSERT_EQ(PackLocalTime(t), PackAge(t)) << t;
+    EXPECT_EQ(PackLocalTime(100), PackAge(100));
+    EXPECT_EQ(PackLocalTime(4354819200LL + 86400), PackAge(4354819200LL + 86400));
+}
+
+TEST(FileTime, AChangedZoneIsSeenAfterAReset) {
+    const std::time_t t = 1714996800; // 12:00 UTC
+    std::int32_t utc = 0, east = 0;
+    {
+        ZoneScope z("UTC0");
+        utc = PackLocalTime(t);
+    }
+    {
+        ZoneScope z("<+05>-5");
+        east = PackLocalTime(t); // same hour as the cached one, other zone
+    }
+    EXPECT_EQ(AgeWallSeconds(east) - AgeWallSeconds(utc), 5 * 3600);
 }

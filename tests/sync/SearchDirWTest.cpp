@@ -135,7 +135,7 @@ TEST(SearchDirW, SkipHidesSubtreeAndAbortEndsPromptly) {
 TEST(SearchDirW, ProgressOnEntryAndEveryIntervalEntries) {
     TempRoot tmp;
     const std::string root = tmp.sub("r");
-    std::vector<FileSpec> files;
+    std::vector<TreeFile> files;
     for (int i = 0; i < 40; ++i)
         files.push_back({"f" + std::to_string(i), "x"});
     tmp.build(root, files);

@@ -30,8 +30,8 @@ namespace fs = std::filesystem;
 // A fixed moment well inside the packable range (2024-05-06 12:00:00 UTC).
 constexpr std::time_t kT0 = 1714996800;
 
-struct FileSpec {
-    FileSpec(std::string p, std::string c = "", std::time_t m = kT0)
+struct TreeFile {
+    TreeFile(std::string p, std::string c = "", std::time_t m = kT0)
         : path(std::move(p)), content(std::move(c)), mtime(m) {}
     std::string path; // relative, '/' separated; a trailing '/' makes an empty folder
     std::string content;
@@ -54,13 +54,13 @@ public:
     std::string sub(const std::string& name) const { return (root_ / name).string(); }
 
     // Builds `files` below `dir`, which must lie inside this temporary root.
-    void build(const std::string& dir, const std::vector<FileSpec>& files) const {
+    void build(const std::string& dir, const std::vector<TreeFile>& files) const {
         const fs::path d = fs::weakly_canonical(dir);
         const std::string base = fs::weakly_canonical(root_).string() + "/";
         if (d.string().rfind(base, 0) != 0)
             throw std::logic_error("refusing to build a tree outside the test folder: " + dir);
         fs::create_directories(d);
-        for (const FileSpec& f : files) {
+        for (const TreeFile& f : files) {
             const fs::path p = d / f.path;
             if (!f.path.empty() && f.path.back() == '/') {
                 fs::create_directories(p);
@@ -89,7 +89,7 @@ inline std::map<std::string, std::string> ReadTree(const std::string& dir) {
         return tree;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
          ++it) {
-        const std::string rel = fs::relative(it->path(), dir).string();
+        const std::string rel = it->path().lexically_relative(dir).string();
         if (it->is_symlink()) {
             tree[rel + "@"] = fs::read_symlink(it->path()).string();
         } else if (it->is_directory()) {
@@ -108,9 +108,13 @@ inline std::map<std::string, std::string> ReadTree(const std::string& dir) {
 class RecordingObserver : public RunObserver {
 public:
     std::function<void()> onPump;
+    std::function<void()> onTotals;           // after every copied step
     std::function<bool(SyncPlan&)> onPreview; // empty: accept
     std::vector<std::string> messages;
     std::vector<std::string> paths;
+    std::vector<std::string> statuses, operations, totals;
+    std::vector<int> fileGauge, totalGauge;
+    int animations = 0;
     int previews = 0;
     int results = 0;
     int pumps = 0;
@@ -121,6 +125,17 @@ public:
             onPump();
     }
     void SetPath(const std::string& text) override { paths.push_back(text); }
+    void SetStatus(const std::string& text) override { statuses.push_back(text); }
+    void SetOperation(const std::string& text) override { operations.push_back(text); }
+    void SetTotals(const std::string& text) override {
+        totals.push_back(text);
+        if (onTotals)
+            onTotals();
+    }
+    void SetFileGauge(int p) override { fileGauge.push_back(p); }
+    void SetTotalGauge(int p) override { totalGauge.push_back(p); }
+    void StartAnimation() override { ++animations; }
+    void StopAnimation() override { --animations; }
     bool ShowPreview(SyncPlan& plan, const RunContext&) override {
         ++previews;
         return onPreview ? onPreview(plan) : true;

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Saves docs/screenshots/preview.png: the preview window on a real plan,
+# drawn under Xvfb by the window test that builds that plan.
+# SCALE=2 draws it at 200 % (into preview@2x.png) to check the pictures.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build -j 2 --target gui_tests
+scale="${SCALE:-1}"
+out="docs/screenshots/preview.png"
+[ "$scale" != 1 ] && out="docs/screenshots/preview@${scale}x.png"
+mkdir -p docs/screenshots
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT="$PWD/$out" \
+    build/tests/gui_tests --gtest_filter=TreeVForm.Screenshot
+echo "saved $out"

@@ -1,0 +1,71 @@
+#include "sync/Analysis.h"
+
+#include "TreeFixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace duplora;
+using namespace duplora::test;
+
+namespace {
+TaskRecord WithFolders(const std::string& lines, bool include) {
+    TaskRecord t = TaskRecord::MakeNew("");
+    t.set_folder_list(lines);
+    t.set_only_include_folders(include);
+    return t;
+}
+} // namespace
+
+TEST(FolderFilter, ExcludeModeSkipsExactlyTheListedFolders) {
+    const FolderFilter f(WithFolders("/Docs\r\n/a/b\r\n/trail/\r\nnoslash\r\n", false), false);
+    EXPECT_EQ(f.Ask("/Docs"), soSkip);
+    EXPECT_EQ(f.Ask("/a/b"), soSkip);
+    EXPECT_EQ(f.Ask("/trail"), soSkip);
+    EXPECT_EQ(f.Ask("/noslash"), soSkip);
+    EXPECT_EQ(f.Ask("/docs"), soContinue); // case counts on a case-sensitive file system
+    EXPECT_EQ(f.Ask("/Docs2"), soContinue);
+    EXPECT_EQ(f.Ask("/a"), soContinue);
+    const FolderFilter folded(WithFolders("/Docs\r\n", false), true);
+    EXPECT_EQ(folded.Ask("/DOCS"), soSkip);
+}
+
+TEST(FolderFilter, IncludeModeScansListedFoldersAndTheirInsides) {
+    const FolderFilter f(WithFolders("/Docs\r\n/x/deep\r\n", true), false);
+    EXPECT_EQ(f.Ask("/Docs"), soContinue);
+    EXPECT_EQ(f.Ask("/Docs/Old"), soContinue);
+    EXPECT_EQ(f.Ask("/Docs/Old/older"), soContinue);
+    EXPECT_EQ(f.Ask("/Other"), soSkip);
+    EXPECT_EQ(f.Ask("/Docsx"), soSkip);
+    // A mere ancestor of a listed folder is skipped, so the deeper line has no
+    // effect on its own.
+    EXPECT_EQ(f.Ask("/x"), soSkip);
+    EXPECT_EQ(f.Ask("/x/deep"), soContinue);
+    const FolderFilter none(WithFolders("", true), false);
+    EXPECT_EQ(none.Ask("/anything"), soSkip);
+}
+
+TEST(FolderFilter, RecycleFolderNames) {
+    EXPECT_TRUE(IsRecycleFolderName("RECYCLER"));
+    EXPECT_TRUE(IsRecycleFolderName("Recycled"));
+    EXPECT_TRUE(IsRecycleFolderName("recycler"));
+    EXPECT_FALSE(IsRecycleFolderName("RECYCLE"));
+    EXPECT_FALSE(IsRecycleFolderName("RECYCLERS"));
+    EXPECT_FALSE(IsRecycleFolderName("$RECYCLE.BIN"));
+}
+
+TEST(ListedFileNames, PlainNamesOnly) {
+    TaskRecord t = TaskRecord::MakeNew("");
+    t.set_folder_list("report.doc\r\n\r\n.\r\n..\r\n../etc/passwd\r\nsub/x\r\n/abs\r\n"
+                      "my file.txt\r\nreport.doc\r\n");
+    EXPECT_EQ(ListedFileNames(t), (std::vector<std::string>{"report.doc", "my file.txt"}));
+}
+
+TEST(IsCopyTempName, OnlyTheCopiersLeftovers) {
+    EXPECT_TRUE(IsCopyTempName(".report.doc.duplora-a1B2c3"));
+    EXPECT_TRUE(IsCopyTempName(".x.duplora-ZZZZZZ"));
+    EXPECT_FALSE(IsCopyTempName("report.doc.duplora-a1B2c3")); // no leading dot
+    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c"));     // five characters
+    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c!"));
+    EXPECT_FALSE(IsCopyTempName(".duplora-abcdef")); // no name before the tag
+    EXPECT_FALSE(IsCopyTempName(".bashrc"));
+}

@@ -1,0 +1,805 @@
+#include "ui/TreeVUnit.h"
+
+#include "sync/RunContext.h"
+#include "sync/SyncPlan.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+#include "ui/WidgetTexts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QHash>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QSvgRenderer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <functional>
+
+// Q_INIT_RESOURCE names a function in the global namespace.
+static void initPreviewQrc() {
+    Q_INIT_RESOURCE(preview);
+}
+
+namespace duplora {
+
+namespace {
+
+// Grid columns: width at first, header entry (0: a picture).
+constexpr int kColumnWidth[6] = {177, 71, 112, 21, 113, 73};
+constexpr int kColumnHeader[6] = {79, 89, 90, 0, 81, 80};
+constexpr int kTreeRowHeight = 18; // 16-pixel pictures and a line of text
+constexpr int kImageSlot = 39;     // host picture, delete mark, mirror picture
+
+QColor ToQColor(Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+// The bottom bar places its buttons itself: Sync and Cancel keep their
+// horizontal place in proportion to the width, the two filter buttons keep
+// their distance from the right edge.
+class TButtonBar : public QWidget {
+public:
+    using QWidget::QWidget;
+    std::function<void(int width)> onResize;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (onResize)
+            onResize(width());
+    }
+};
+
+// Paints one grid cell: background, picture, text in the row's colour.
+class TGridCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        p->save();
+        const QRect r = option.rect;
+        const bool selected = option.state & QStyle::State_Selected;
+        p->fillRect(r, selected ? option.palette.brush(QPalette::Active, QPalette::Highlight)
+                                : option.palette.brush(QPalette::Base));
+        const auto op = static_cast<TSyncOp>(index.data(TPreviewGridModel::kOpRole).toInt());
+        const QString image = index.data(TPreviewGridModel::kImageRole).toString();
+        const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
+        if (!image.isEmpty())
+            p->drawPixmap(r.left() + 1, r.top(), PreviewImage(image, dpr));
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty()) {
+            p->setClipRect(r.adjusted(2, 0, -2, 0));
+            p->setPen(ToQColor(RowTextColour(op, selected)));
+            const int column = index.column();
+            QRect tr = r.adjusted(2, 0, -2, 0);
+            int align = Qt::AlignLeft;
+            if (column == 0)
+                tr.setLeft(r.left() + 18 + 2);
+            else if (column == 1 || column == 5)
+                align = Qt::AlignRight;
+            p->drawText(tr, align | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        }
+        p->restore();
+    }
+};
+
+// Tree rows are all one height; the width covers the picture slot and label.
+class TTreeItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const int text = option.fontMetrics.horizontalAdvance(index.data().toString());
+        return {kImageSlot + 3 + text + 6, std::max(kTreeRowHeight, option.fontMetrics.height())};
+    }
+};
+
+} // namespace
+
+QPixmap PreviewImage(const QString& name, qreal dpr) {
+    static const bool registered = (initPreviewQrc(), true);
+    (void)registered;
+    static QHash<QString, QPixmap> cache;
+    if (dpr <= 0)
+        dpr = 1.0;
+    const QString key = name + QLatin1Char('@') + QString::number(dpr);
+    if (const auto it = cache.constFind(key); it != cache.constEnd())
+        return *it;
+    const QString file = QStringLiteral(":/preview/") + name + QStringLiteral(".svg");
+    QPixmap pm;
+    QSvgRenderer svg;
+    if (QFile::exists(file) && svg.load(file)) {
+        const QSize size = svg.defaultSize();
+        pm = QPixmap(QSize(static_cast<int>(std::ceil(size.width() * dpr)),
+                           static_cast<int>(std::ceil(size.height() * dpr))));
+        pm.fill(Qt::transparent);
+        QPainter painter(&pm);
+        painter.setRenderHint(QPainter::Antialiasing);
+        svg.render(&painter);
+        painter.end();
+        pm.setDevicePixelRatio(dpr);
+    }
+    cache.insert(key, pm);
+    return pm;
+}
+
+// ---------------------------------------------------------------------------
+// TFolderTreeModel
+
+void TFolderTreeModel::SetTree(const TFolderTree* tree) {
+    beginResetModel();
+    tree_ = (tree && !tree->Nodes.empty()) ? tree : nullptr;
+    endResetModel();
+}
+
+QModelIndex TFolderTreeModel::IndexOf(int node) const {
+    if (!tree_ || node < 0 || node >= static_cast<int>(tree_->Nodes.size()))
+        return {};
+    return createIndex(tree_->Nodes[static_cast<std::size_t>(node)].Row, 0,
+                       static_cast<quintptr>(node));
+}
+
+int TFolderTreeModel::NodeOf(const QModelIndex& index) const {
+    if (!tree_ || !index.isValid() || index.model() != this)
+        return -1;
+    return static_cast<int>(index.internalId());
+}
+
+QModelIndex TFolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (!tree_ || column != 0 || row < 0)
+        return {};
+    if (!parent.isValid())
+        return row == 0 ? createIndex(0, 0, quintptr(0)) : QModelIndex();
+    const TFolderNode& p = tree_->Nodes[static_cast<std::size_t>(parent.internalId())];
+    if (row >= static_cast<int>(p.Children.size()))
+        return {};
+    return createIndex(row, 0, static_cast<quintptr>(p.Children[static_cast<std::size_t>(row)]));
+}
+
+QModelIndex TFolderTreeModel::parent(const QModelIndex& child) const {
+    const int node = NodeOf(child);
+    if (node < 0)
+        return {};
+    return IndexOf(tree_->Nodes[static_cast<std::size_t>(node)].Parent);
+}
+
+int TFolderTreeModel::rowCount(const QModelIndex& parent) const {
+    if (!tree_)
+        return 0;
+    if (!parent.isValid())
+        return 1;
+    if (parent.column() != 0)
+        return 0;
+    return static_cast<int>(
+        tree_->Nodes[static_cast<std::size_t>(parent.internalId())].Children.size());
+}
+
+int TFolderTreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
+
+QVariant TFolderTreeModel::data(const QModelIndex& index, int role) const {
+    const int node = NodeOf(index);
+    if (node < 0)
+        return {};
+    const TFolderNode& n = tree_->Nodes[static_cast<std::size_t>(node)];
+    if (role == Qt::DisplayRole)
+        return QUtf8(n.Label);
+    if (role == Qt::UserRole)
+        return static_cast<int>(n.Flags);
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// TPreviewGridModel
+
+void TPreviewGridModel::SetRows(const std::vector<TPreviewRow>* rows) {
+    beginResetModel();
+    rows_ = rows;
+    endResetModel();
+}
+
+void TPreviewGridModel::RowChanged(int row) {
+    if (row >= 0 && row < rowCount())
+        emit dataChanged(index(row, 0), index(row, 5));
+}
+
+void TPreviewGridModel::AllChanged() {
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 5));
+}
+
+int TPreviewGridModel::rowCount(const QModelIndex& parent) const {
+    return (parent.isValid() || !rows_) ? 0 : static_cast<int>(rows_->size());
+}
+
+int TPreviewGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 6;
+}
+
+QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !rows_ || index.row() >= static_cast<int>(rows_->size()))
+        return {};
+    const TPreviewRow& row = (*rows_)[static_cast<std::size_t>(index.row())];
+    const TSyncOp op = RowOp(row);
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (column) {
+        case 0:
+            return QUtf8(RowName(row));
+        case 1:
+            return row.Host ? QUtf8(ShortSizeText(row.Host->Size)) : QString();
+        case 2:
+            return row.Host ? QUtf8(AgeText(row.Host->Age)) : QString();
+        case 4:
+            return row.Mirror ? QUtf8(AgeText(row.Mirror->Age)) : QString();
+        case 5:
+            return row.Mirror ? QUtf8(ShortSizeText(row.Mirror->Size)) : QString();
+        default:
+            return QString();
+        }
+    case Qt::ForegroundRole:
+        return ToQColor(RowTextColour(op, false));
+    case Qt::TextAlignmentRole:
+        if (column == 1 || column == 5)
+            return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
+        if (column == 3)
+            return static_cast<int>(Qt::AlignCenter);
+        return static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter);
+    case kOpRole:
+        return static_cast<int>(op);
+    case kImageRole:
+        if (column == 0)
+            return QString::fromLatin1(TickImage(op));
+        if (column == 3)
+            return QString::fromLatin1(OpImage(op));
+        return QString();
+    default:
+        return {};
+    }
+}
+
+QVariant TPreviewGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section > 5)
+        return {};
+    if (role == Qt::DisplayRole)
+        return kColumnHeader[section] ? QMsg(kColumnHeader[section]) : QString();
+    if (role == Qt::DecorationRole && section == 3)
+        return PreviewImage(QStringLiteral("EQU4"), qApp ? qApp->devicePixelRatio() : 1.0);
+    if (role == Qt::TextAlignmentRole)
+        return static_cast<int>((section == 1 || section == 5 ? Qt::AlignRight : Qt::AlignLeft) |
+                                Qt::AlignVCenter);
+    if (role == Qt::ForegroundRole)
+        return QApplication::palette().color(QPalette::WindowText);
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+// TFolderTreeView
+
+TFolderTreeView::TFolderTreeView(QWidget* parent) : QTreeView(parent) {
+    setIndentation(kIndent);
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    setHeaderHidden(true);
+    setEditTriggers(NoEditTriggers);
+    setSelectionMode(SingleSelection);
+    setItemDelegate(new TTreeItemDelegate(this));
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The selection stays visible when the tree loses the focus.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight,
+                 pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(pal);
+}
+
+QRect TFolderTreeView::ExpandButtonRect(const QModelIndex& index) const {
+    const QRect vr = visualRect(index);
+    const int L = vr.left() + kIndent;
+    const int M = (vr.top() + vr.bottom()) / 2;
+    return {L - 69, M - 4, 9, 9};
+}
+
+// L is the left of the label, T/B its top and bottom, M the middle. From L
+// leftwards: the 39-pixel picture slot (host at L-42, delete mark at L-26,
+// mirror at L-19), the connector from L-65, the expand button at L-69, and
+// one indent (42) further left per ancestor.
+void TFolderTreeView::drawRow(QPainter* p, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    const auto* m = static_cast<const TFolderTreeModel*>(model());
+    const int node = m ? m->NodeOf(index) : -1;
+    if (node < 0)
+        return;
+    const TFolderTree& tree = *m->Tree();
+    const TFolderNode& n = tree.Nodes[static_cast<std::size_t>(node)];
+    auto hasNextSibling = [&tree](const TFolderNode& x) {
+        if (x.Parent < 0)
+            return false;
+        return x.Row + 1 <
+               static_cast<int>(tree.Nodes[static_cast<std::size_t>(x.Parent)].Children.size());
+    };
+
+    p->save();
+    const QRect vr = visualRect(index);
+    const int L = vr.left() + kIndent;
+    const int T = vr.top();
+    const int B = vr.bottom();
+    const int M = (T + B) / 2;
+    p->fillRect(QRect(0, T, viewport()->width(), vr.height()),
+                palette().brush(QPalette::Active, QPalette::Base));
+
+    p->setPen(QColor(160, 160, 160));
+    if (n.Parent >= 0)
+        p->drawLine(L - 65, T - 1, L - 65, hasNextSibling(n) ? B : M);
+    p->drawLine(L - 65, M, L - 42, M);
+    int x = L - 65;
+    for (int a = n.Parent; a >= 0; a = tree.Nodes[static_cast<std::size_t>(a)].Parent) {
+        x -= kIndent;
+        if (hasNextSibling(tree.Nodes[static_cast<std::size_t>(a)]))
+            p->drawLine(x, T, x, B);
+    }
+
+    const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
+    const bool selected = selectionModel() && selectionModel()->isSelected(index);
+    const char* button = n.Children.empty() ? "CLEAR4" : (isExpanded(index) ? "LBTNB4" : "LBTNA4");
+    p->drawPixmap(L - 69, M - 4, PreviewImage(QString::fromLatin1(button), dpr));
+    p->drawPixmap(L - 42, T,
+                  PreviewImage(QString::fromLatin1(HostFolderImage(n.Flags, selected)), dpr));
+    p->drawPixmap(L - 19, T,
+                  PreviewImage(QString::fromLatin1(MirrorFolderImage(n.Flags, selected)), dpr));
+    if (n.Flags & fnDelete)
+        p->drawPixmap(L - 26, T, PreviewImage(QStringLiteral("TDELETE"), dpr));
+
+    const QString label = QUtf8(n.Label);
+    const QRect labelRect(L, T, option.fontMetrics.horizontalAdvance(label) + 4, vr.height());
+    if (selected) {
+        p->fillRect(labelRect, palette().brush(QPalette::Active, QPalette::Highlight));
+        p->setPen(palette().color(QPalette::Active, QPalette::HighlightedText));
+    } else {
+        p->setPen(palette().color(QPalette::Active, QPalette::WindowText));
+    }
+    p->drawText(labelRect.adjusted(2, 0, 0, 0),
+                Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, label);
+    if (selected && hasFocus() && currentIndex() == index) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = labelRect;
+        focus.backgroundColor = palette().color(QPalette::Highlight);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, p, this);
+    }
+    p->restore();
+}
+
+void TFolderTreeView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        const QPoint pos = event->position().toPoint();
+        const QModelIndex index = indexAt(pos);
+        // A little margin around the 9-pixel button makes it easier to hit.
+        if (index.isValid() && model()->hasChildren(index) &&
+            ExpandButtonRect(index).adjusted(-2, -2, 2, 2).contains(pos)) {
+            setExpanded(index, !isExpanded(index));
+            event->accept();
+            return;
+        }
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// TPreviewGrid
+
+TPreviewGrid::TPreviewGrid(TTreeVForm* form, QWidget* parent) : QTableView(parent), form_(form) {}
+
+void TPreviewGrid::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    form_->ListVMouseDown(event->button(), event->position().toPoint());
+    event->accept();
+}
+
+// The second press of a double click counts as a press too, so quick clicks
+// on an operation icon each move the operation on.
+void TPreviewGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+}
+
+void TPreviewGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        form_->ListVKeyPress(QLatin1Char(' '));
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// TTreeVForm
+
+TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TreeVForm"));
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+
+    Panel2 = new QWidget(Splitter1);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    auto* left = new QVBoxLayout(Panel2);
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(0);
+    Label1 = new QLabel(Panel2);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setFixedHeight(18);
+    TreeV = new TFolderTreeView(Panel2);
+    TreeV->setObjectName(QStringLiteral("TreeV"));
+    treeModel_ = new TFolderTreeModel(this);
+    TreeV->setModel(treeModel_);
+    left->addWidget(Label1);
+    left->addWidget(TreeV);
+
+    ListV = new TPreviewGrid(this, Splitter1);
+    ListV->setObjectName(QStringLiteral("ListV"));
+    gridModel_ = new TPreviewGridModel(this);
+    ListV->setModel(gridModel_);
+    ListV->setItemDelegate(new TGridCellDelegate(ListV));
+    ListV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListV->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListV->setShowGrid(true);
+    ListV->setWordWrap(false);
+    ListV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ListV->verticalHeader()->hide();
+    ListV->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListV->verticalHeader()->setMinimumSectionSize(1);
+    ListV->verticalHeader()->setDefaultSectionSize(std::max(16, ListV->fontMetrics().height()));
+    ListV->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ListV->horizontalHeader()->setHighlightSections(false);
+    ListV->horizontalHeader()->setSectionsClickable(false);
+    ListV->horizontalHeader()->setMinimumSectionSize(8);
+    ListV->horizontalHeader()->setStretchLastSection(false);
+    // The widths suit an 8-point interface font; a wider desktop font gets
+    // room for a whole time and size instead of a clipped one.
+    const QFontMetrics fm = ListV->fontMetrics();
+    const int timeWidth = fm.horizontalAdvance(QStringLiteral("00-00-00 00:00:00")) + 8;
+    const int sizeWidth = fm.horizontalAdvance(QStringLiteral("0000.0M")) + 8;
+    for (int c = 0; c < 6; ++c) {
+        int w = kColumnWidth[c];
+        if (c == 2 || c == 4)
+            w = std::max(w, timeWidth);
+        else if (c == 1 || c == 5)
+            w = std::max(w, sizeWidth);
+        ListV->setColumnWidth(c, w);
+    }
+    ListV->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    Splitter1->addWidget(Panel2);
+    Splitter1->addWidget(ListV);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+    Splitter1->setSizes({800 - 592 - 3, 592});
+    outer->addWidget(Splitter1, 1);
+
+    auto* bar = new TButtonBar(this);
+    Panel1 = bar;
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(37);
+    btnSync = new QPushButton(Panel1);
+    btnSync->setObjectName(QStringLiteral("btnSync"));
+    btnCancel = new QPushButton(Panel1);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnShowAll = new QToolButton(Panel1);
+    btnShowAll->setObjectName(QStringLiteral("btnShowAll"));
+    btnHideEqu = new QToolButton(Panel1);
+    btnHideEqu->setObjectName(QStringLiteral("btnHideEqu"));
+    const qreal dpr = devicePixelRatioF();
+    for (QToolButton* b : {btnShowAll, btnHideEqu}) {
+        b->setCheckable(true);
+        b->setAutoRaise(false);
+        b->setIconSize(QSize(16, 16));
+    }
+    btnShowAll->setIcon(QIcon(PreviewImage(QStringLiteral("SHOWALL"), dpr)));
+    btnHideEqu->setIcon(QIcon(PreviewImage(QStringLiteral("HIDEEQU"), dpr)));
+    auto* group = new QButtonGroup(this);
+    group->setExclusive(true);
+    group->addButton(btnShowAll);
+    group->addButton(btnHideEqu);
+    (HideEqual ? btnHideEqu : btnShowAll)->setChecked(true);
+    // Sync and Cancel stand where they stood in an 800-pixel-wide window,
+    // scaled with the width.
+    bar->onResize = [this](int w) {
+        btnSync->setGeometry(w * 308 / 800, 6, 72, 25);
+        btnCancel->setGeometry(w * 420 / 800, 6, 56, 25);
+        btnShowAll->setGeometry(w - 78, 7, 32, 22);
+        btnHideEqu->setGeometry(w - 44, 7, 32, 22);
+    };
+    outer->addWidget(Panel1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    for (int i = 0; i < 4; ++i) {
+        Panels[i] = new QLabel(StatusBar1);
+        Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
+        StatusBar1->addWidget(Panels[i]);
+    }
+    outer->addWidget(StatusBar1);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    pmAll = PopupMenu1->addAction(QString());
+    pmAll->setObjectName(QStringLiteral("pmAll"));
+    pmClear = PopupMenu1->addAction(QString());
+    pmClear->setObjectName(QStringLiteral("pmClear"));
+
+    changeTimer_.setSingleShot(true);
+    changeTimer_.setInterval(50);
+    connect(&changeTimer_, &QTimer::timeout, this, [this] { TreeVChange(); });
+    connect(TreeV->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { changeTimer_.start(); });
+    connect(ListV, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu1->popup(ListV->viewport()->mapToGlobal(pos)); });
+    connect(pmAll, &QAction::triggered, this, [this] { pmAllClick(); });
+    connect(pmClear, &QAction::triggered, this, [this] { pmClearClick(); });
+    connect(btnShowAll, &QToolButton::clicked, this, [this] { btnShowAllClick(); });
+    connect(btnHideEqu, &QToolButton::clicked, this, [this] { btnHideEquClick(); });
+    connect(btnSync, &QPushButton::clicked, this, [this] { btnSyncClick(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+
+    // Narrower than 230 or lower than 120 pixels is refused.
+    setMinimumSize(230, 120);
+    resize(800, 550);
+    ApplyTexts();
+}
+
+TTreeVForm::~TTreeVForm() {
+    // The models point at the tree and rows, which go first.
+    treeModel_->SetTree(nullptr);
+    gridModel_->SetRows(nullptr);
+}
+
+void TTreeVForm::ApplyTexts() {
+    ApplyInterfaceFont(this);
+    setWindowTitle(QMsg(77));
+    Label1->setText(QMsg(78));
+    btnSync->setText(QMsg(82));
+    btnCancel->setText(QMsg(45));
+    pmAll->setText(QMsg(92));
+    pmClear->setText(QMsg(93));
+}
+
+void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirrorRoot,
+                         SyncAction emptyFolderAction) {
+    FormClose();
+    plan_ = plan;
+    hostRoot_ = std::move(hostRoot);
+    mirrorRoot_ = std::move(mirrorRoot);
+    emptyAction_ = emptyFolderAction;
+}
+
+bool TTreeVForm::Preview(SyncPlan& plan, const RunContext& run) {
+    SetPlan(&plan, run.HostRoot, run.MirrorRoot, run.Task.empty_folder_action());
+    Tag = 0;
+    // Centred on the screen, not on the parent: the progress window may be
+    // hidden or parked off screen while the preview is open.
+    QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (scr) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(scr->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    exec();
+    const bool go = Tag >= 1;
+    plan_ = nullptr;
+    return go;
+}
+
+bool TTreeVForm::event(QEvent* event) {
+    if (event->type() == static_cast<QEvent::Type>(kAddTreeNodesEvent)) {
+        OnAddTreeNodes();
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void TTreeVForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TTreeVForm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ListV->viewport()->update();
+}
+
+void TTreeVForm::FormShow() {
+    for (QLabel* panel : Panels)
+        panel->clear();
+    closed_ = false;
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kAddTreeNodesEvent)));
+}
+
+void TTreeVForm::OnAddTreeNodes() {
+    if (!plan_ || building_ || built_ || closed_)
+        return;
+    building_ = true;
+    Panels[0]->setFixedWidth(200);
+    treeModel_->SetTree(nullptr);
+    gridModel_->SetRows(nullptr);
+    rows_.clear();
+    QCoreApplication::processEvents();
+    bool complete = Tag == 0 && !closed_;
+    if (complete) {
+        complete = tree_.Build(*plan_, hostRoot_, mirrorRoot_, emptyAction_, [this](int percent) {
+            Panels[0]->setText(QMsg(91) + QString::number(percent) + QLatin1Char('%'));
+            QCoreApplication::processEvents();
+            // A button pressed meanwhile has set Tag and closed the window.
+            return Tag == 0 && !closed_;
+        });
+    }
+    building_ = false;
+    if (!complete || closed_) {
+        if (closed_)
+            FormClose();
+        return;
+    }
+
+    treeModel_->SetTree(&tree_);
+    TreeV->setUpdatesEnabled(false);
+    for (std::size_t i = 0; i < tree_.Nodes.size(); ++i)
+        if (tree_.Nodes[i].Expanded)
+            TreeV->setExpanded(treeModel_->IndexOf(static_cast<int>(i)), true);
+    built_ = true;
+    WriteStatusBar();
+    TreeV->setCurrentIndex(treeModel_->IndexOf(0));
+    changeTimer_.stop();
+    TreeVChange();
+    TreeV->setUpdatesEnabled(true);
+    TreeV->setFocus();
+}
+
+void TTreeVForm::TreeVChange() {
+    changeTimer_.stop();
+    gridModel_->SetRows(nullptr);
+    rows_.clear();
+    const int node = built_ ? treeModel_->NodeOf(TreeV->currentIndex()) : -1;
+    if (node >= 0 && plan_)
+        rows_ = ListFolderRows(*plan_, tree_.Nodes[static_cast<std::size_t>(node)], HideEqual);
+    gridModel_->SetRows(&rows_);
+}
+
+void TTreeVForm::ListVMouseDown(Qt::MouseButton button, const QPoint& viewportPos) {
+    LastDirectionRow = -1;
+    if (button != Qt::LeftButton)
+        return;
+    const QModelIndex index = ListV->indexAt(viewportPos);
+    if (!index.isValid() || rows_.empty() || !plan_)
+        return;
+    const int row = index.row();
+    ListV->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                        QItemSelectionModel::Rows);
+    const TPreviewRow& r = rows_[static_cast<std::size_t>(row)];
+    if (index.column() == 0 && viewportPos.x() <= 15) {
+        SwitchRow(*plan_, r);
+    } else if (index.column() == 3) {
+        ChangeRowOp(*plan_, r);
+        LastDirectionRow = row;
+    } else {
+        return;
+    }
+    WriteStatusBar();
+    gridModel_->RowChanged(row);
+}
+
+void TTreeVForm::ListVKeyPress(QChar key) {
+    if (key != QLatin1Char(' ') || rows_.empty() || !plan_)
+        return;
+    const int row = ListV->currentIndex().row();
+    if (row < 0 || row >= static_cast<int>(rows_.size()))
+        return;
+    SwitchRow(*plan_, rows_[static_cast<std::size_t>(row)]);
+    WriteStatusBar();
+    gridModel_->RowChanged(row);
+}
+
+void TTreeVForm::pmAllClick() {
+    if (!plan_)
+        return;
+    for (const TPreviewRow& r : rows_)
+        SwitchRowOn(*plan_, r);
+    WriteStatusBar();
+    gridModel_->AllChanged();
+}
+
+void TTreeVForm::pmClearClick() {
+    if (!plan_)
+        return;
+    for (const TPreviewRow& r : rows_)
+        SwitchRowOff(*plan_, r);
+    WriteStatusBar();
+    gridModel_->AllChanged();
+}
+
+void TTreeVForm::btnShowAllClick() {
+    HideEqual = false;
+    btnShowAll->setChecked(true);
+    TreeVChange();
+}
+
+void TTreeVForm::btnHideEquClick() {
+    HideEqual = true;
+    btnHideEqu->setChecked(true);
+    TreeVChange();
+}
+
+void TTreeVForm::btnSyncClick() {
+    Tag = 1;
+    close();
+}
+
+void TTreeVForm::btnCancelClick() {
+    Tag = -1;
+    close();
+}
+
+void TTreeVForm::done(int r) {
+    closed_ = true;
+    FormClose();
+    QDialog::done(r);
+}
+
+void TTreeVForm::FormClose() {
+    changeTimer_.stop();
+    if (building_)
+        return; // the build stops at its next progress step and clears then
+    treeModel_->SetTree(nullptr);
+    gridModel_->SetRows(nullptr);
+    rows_.clear();
+    tree_.Clear();
+    built_ = false;
+}
+
+void TTreeVForm::WriteStatusBar() {
+    if (!plan_)
+        return;
+    for (int i = 0; i < 4; ++i) {
+        const QString text = QUtf8(StatusPanelText(*plan_, i));
+        Panels[i]->setText(text);
+        Panels[i]->setFixedWidth(Panels[i]->fontMetrics().horizontalAdvance(text) + 32);
+    }
+}
+
+bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent) {
+    TTreeVForm form(parent);
+    return form.Preview(plan, run);
+}
+
+} // namespace duplora

@@ -1,0 +1,214 @@
+#pragma once
+// TTreeVForm: the preview window. It shows a run's plan before anything is
+// copied or deleted: the merged folder tree on the left, the files of the
+// selected folder on the right (host and mirror side by side), the counts in
+// the status bar. Ticking a file or clicking its operation icon changes the
+// plan's entries and counters at once, so execution does exactly what the
+// window left.
+//
+//   shown ── event 1123 ── tree built (progress every 64 folders; a button
+//   pressed meanwhile stops it) ── browsing ── Sync (Tag 1) / Cancel (Tag -1)
+//   / close box (Tag 0) ── cleared
+//
+// Other windows use ShowPreviewWindow() (or TTreeVForm::Preview()).
+
+#include "sync/PreviewOps.h"
+#include "tasks/TaskRecord.h"
+
+#include <QAbstractItemModel>
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <QPixmap>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
+
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QStatusBar;
+class QToolButton;
+
+namespace duplora {
+
+struct RunContext;
+class SyncPlan;
+class TTreeVForm;
+
+// Shows the plan of `run` modally in a preview window; true when the user
+// pressed Sync. Entries switched off are left at 4..6 and changed ones at
+// their new operation, with the plan's counters in step.
+bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent = nullptr);
+
+// A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
+// the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.
+// Null for an unknown name.
+QPixmap PreviewImage(const QString& name, qreal dpr = 1.0);
+
+// The folder tree as a model: one column, node index in internalId().
+class TFolderTreeModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    using QAbstractItemModel::QAbstractItemModel;
+    void SetTree(const TFolderTree* tree);
+    const TFolderTree* Tree() const { return tree_; }
+    QModelIndex IndexOf(int node) const;
+    int NodeOf(const QModelIndex& index) const; // -1 for none
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    const TFolderTree* tree_ = nullptr;
+};
+
+// The rows of the listed folder as a model. Besides the texts it answers
+// Qt::ForegroundRole (the unselected text colour), kOpRole (the row
+// operation) and kImageRole (the picture of columns 0 and 3).
+class TPreviewGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kOpRole = Qt::UserRole;
+    static constexpr int kImageRole = Qt::UserRole + 1;
+
+    using QAbstractTableModel::QAbstractTableModel;
+    void SetRows(const std::vector<TPreviewRow>* rows);
+    void RowChanged(int row);
+    void AllChanged();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    const std::vector<TPreviewRow>* rows_ = nullptr;
+};
+
+// Draws every node itself: connector lines, expand button, the host and
+// mirror folder pictures and the delete mark in a 39-pixel slot, the label.
+class TFolderTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    static constexpr int kIndent = 42;
+    explicit TFolderTreeView(QWidget* parent = nullptr);
+    // The expand button of a node, in viewport coordinates.
+    QRect ExpandButtonRect(const QModelIndex& index) const;
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// The file grid: presses, double clicks and the space key go to the form.
+class TPreviewGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit TPreviewGrid(TTreeVForm* form, QWidget* parent = nullptr);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TTreeVForm* form_;
+};
+
+class TTreeVForm : public QDialog {
+    Q_OBJECT
+public:
+    // The posted event that builds the tree once the window is on screen.
+    static constexpr int kAddTreeNodesEvent = 1024 + 99;
+
+    explicit TTreeVForm(QWidget* parent = nullptr);
+    ~TTreeVForm() override;
+
+    void ApplyTexts();
+
+    // The plan to show (not owned), the two roots of the run and its
+    // empty-folder action. Call before showing.
+    void SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirrorRoot,
+                 SyncAction emptyFolderAction);
+    // Tag := 0, shows the window modally for this run's plan and returns
+    // Tag >= 1 (Sync pressed). The plan is released when the window closes.
+    bool Preview(SyncPlan& plan, const RunContext& run);
+
+    // 1 Sync, -1 Cancel, 0 closed otherwise.
+    int Tag = 0;
+    // "Hide rows without an operation": kept from one preview to the next.
+    static inline bool HideEqual = false;
+    int LastDirectionRow = -1;
+
+    QWidget* Panel2 = nullptr;
+    QLabel* Label1 = nullptr;
+    TFolderTreeView* TreeV = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    TPreviewGrid* ListV = nullptr;
+    QWidget* Panel1 = nullptr;
+    QPushButton* btnSync = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QToolButton* btnShowAll = nullptr;
+    QToolButton* btnHideEqu = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* Panels[4] = {};
+    QMenu* PopupMenu1 = nullptr;
+    QAction* pmAll = nullptr;
+    QAction* pmClear = nullptr;
+
+    TFolderTreeModel* TreeModel() const { return treeModel_; }
+    TPreviewGridModel* GridModel() const { return gridModel_; }
+    const TFolderTree& Tree() const { return tree_; }
+    const std::vector<TPreviewRow>& Rows() const { return rows_; }
+    bool TreeBuilt() const { return built_; }
+
+    // Handlers.
+    void FormShow();
+    void OnAddTreeNodes();
+    void TreeVChange();
+    void ListVMouseDown(Qt::MouseButton button, const QPoint& viewportPos);
+    void ListVKeyPress(QChar key);
+    void pmAllClick();
+    void pmClearClick();
+    void btnShowAllClick();
+    void btnHideEquClick();
+    void btnSyncClick();
+    void btnCancelClick();
+    void FormClose();
+    void WriteStatusBar();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+public slots:
+    void done(int r) override;
+
+private:
+    TFolderTreeModel* treeModel_ = nullptr;
+    TPreviewGridModel* gridModel_ = nullptr;
+    QTimer changeTimer_; // the selection change is acted on 50 ms later
+    TFolderTree tree_;
+    std::vector<TPreviewRow> rows_;
+    SyncPlan* plan_ = nullptr;
+    std::string hostRoot_;
+    std::string mirrorRoot_;
+    SyncAction emptyAction_ = SyncAction::Ignore;
+    bool building_ = false;
+    bool built_ = false;
+    bool closed_ = false;
+};
+
+} // namespace duplora
