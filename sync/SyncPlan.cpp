@@ -2,22 +2,6 @@
 
 namespace duplora {
 
-std::size_t SyncPlan::KeyHash::operator()(std::string_view s) const {
-    // FNV-1a over the bytes as the comparison sees them.
-    std::uint64_t h = 1469598103934665603ULL;
-    for (char ch : s) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (fold && c >= 'a' && c <= 'z')
-            c = static_cast<unsigned char>(c - 32);
-        h = (h ^ c) * 1099511628211ULL;
-    }
-    return static_cast<std::size_t>(h);
-}
-
-bool SyncPlan::KeyEqual::operator()(std::string_view a, std::string_view b) const {
-    return fold ? CompareKeysFolded(a, b) == 0 : a == b;
-}
-
 void SyncPlan::SetFoldCase(bool fold) {
     foldCase_ = fold;
     MirrorFiles.FoldCase = fold;

@@ -87,14 +87,6 @@ public:
     void SetOp(TFileEntry& entry, bool inHostList, TSyncOp op);
 
 private:
-    struct KeyHash {
-        bool fold = false;
-        std::size_t operator()(std::string_view s) const;
-    };
-    struct KeyEqual {
-        bool fold = false;
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
     using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
     const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
                                bool& built) const;
