@@ -221,6 +221,14 @@ bool ParseData(std::string_view data, ParsedData& out) {
     return false;
 }
 
+// The keys below `key`: every "key\\..." sorts in [key + '\\', key + ']'), since
+// ']' is the byte after the backslash. Siblings such as "key-old" or
+// "key.bak" sort between "key" and its sub-keys, so a walk from "key" that
+// stops at the first key without the prefix would miss the sub-keys.
+template <typename Map> auto SubKeyRange(Map& keys, const std::string& key) {
+    return std::make_pair(keys.lower_bound(key + '\\'), keys.lower_bound(key + ']'));
+}
+
 bool Fail(std::string* error, std::size_t line, std::string_view why) {
     if (error)
         *error = "line " + std::to_string(line) + ": " + std::string(why);
@@ -300,10 +308,9 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
             inSection = true;
             if (sectionRemoved) {
                 // The key and every key below it.
-                auto it = file.keys_.lower_bound(section);
-                while (it != file.keys_.end() &&
-                       (it->first == section || it->first.rfind(section + '\\', 0) == 0))
-                    it = file.keys_.erase(it);
+                file.keys_.erase(section);
+                const auto [from, to] = SubKeyRange(file.keys_, section);
+                file.keys_.erase(from, to);
             } else {
                 file.keys_[section];
             }
@@ -417,8 +424,10 @@ bool RegistryFile::HasKey(std::string_view keyPath) const {
     if (key.empty())
         return false;
     // A key written only as the parent of another key exists as well.
-    auto it = keys_.lower_bound(key);
-    return it != keys_.end() && (it->first == key || it->first.rfind(key + '\\', 0) == 0);
+    if (keys_.count(key) != 0)
+        return true;
+    const auto [from, to] = SubKeyRange(keys_, key);
+    return from != to;
 }
 
 std::string RegistryFileForRoot(std::string_view root) {

@@ -80,6 +80,31 @@ TEST(RegistryFile, OlderHeaderRemovalsAndLaterValuesWin) {
     EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\AB", "z"), 4u); // a sibling, not a sub-key
 }
 
+TEST(RegistryFile, RemovingAKeyReachesSubKeysBehindSiblingsThatSortBetween) {
+    // "a-b" and "a.b" sort between "a" and its sub-keys (both '-' and '.'
+    // come before the backslash), so a walk that stops at the first key that
+    // is not a sub-key would leave the sub-keys behind them alive.
+    const char* text = "REGEDIT4\n"
+                       "[HKEY_CURRENT_USER\\A\\Sub]\n"
+                       "\"v\"=dword:1\n"
+                       "[HKEY_CURRENT_USER\\A-B]\n"
+                       "\"v\"=dword:2\n"
+                       "[HKEY_CURRENT_USER\\A.B]\n"
+                       "\"v\"=dword:3\n"
+                       "[-HKEY_CURRENT_USER\\A]\n";
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A\\Sub", "v"), std::nullopt);
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A-B", "v"), 2u);
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A.B", "v"), 3u);
+
+    // A key that exists only as the parent of another is found the same way.
+    auto file = RegistryFile::Parse("REGEDIT4\n"
+                                    "[HKEY_CURRENT_USER\\P\\Q]\n"
+                                    "[HKEY_CURRENT_USER\\P-R]\n");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->HasKey("HKEY_CURRENT_USER\\P"));
+    EXPECT_FALSE(file->HasKey("HKEY_CURRENT_USER\\P-"));
+}
+
 TEST(RegistryFile, Utf16WithByteOrderMark) {
     const std::string utf8 = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\"
                              "K\xC3\xA9]\r\n\"V\"=dword:00000009\r\n";
