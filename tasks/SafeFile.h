@@ -30,7 +30,8 @@ enum class ReadStatus { Ok, Missing, Failed };
 ReadStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 
 // Replaces the file at `path` with `size` bytes of `data`. The file keeps the
-// permission bits and owner of the file it replaces; a symbolic link at
+// permission bits and owner of the file it replaces (a new file is readable
+// by its owner only); a symbolic link at
 // `path` stays a link and its target is replaced. On failure the old file is
 // untouched, no temporary file is left and false is returned.
 bool ReplaceFileContents(const std::string& path, const std::uint8_t* data, std::size_t size,

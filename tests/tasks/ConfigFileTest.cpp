@@ -533,3 +533,37 @@ TEST(ConfigFileOnDisk, SaveKeepsModeAndSymbolicLink) {
     EXPECT_EQ(ReadBytes(real), SerializeConfiguration(list));
     EXPECT_EQ(duplora::testing::ModeOf(real), 0640u);
 }
+
+TEST(ConfigFileOnDisk, PasswordsAreNeverInAFileOthersMayRead) {
+    // The records hold network passwords. While a save writes them, the
+    // temporary file may not be more open than the file it replaces, and a
+    // configuration written for the first time is for its owner alone.
+    TempFolder dir;
+    const std::string path = dir.file("Duplora.cfg");
+    std::vector<unsigned> modesWhileWriting;
+    FileOps watch = SystemFileOps();
+    watch.write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            modesWhileWriting.push_back(st.st_mode & 07777);
+        return ::write(fd, data, size);
+    };
+    TaskList list = SampleList(1, 0);
+    list[0].record.set_net_password("secret");
+    std::string error;
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    EXPECT_EQ(duplora::testing::ModeOf(path) & 077u, 0u);
+
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    modesWhileWriting.clear();
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    ASSERT_FALSE(modesWhileWriting.empty());
+    for (unsigned mode : modesWhileWriting)
+        EXPECT_EQ(mode & 077u, 0u) << std::oct << mode;
+    EXPECT_EQ(duplora::testing::ModeOf(path), 0600u);
+
+    // A file the user opened to the group stays so.
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    EXPECT_EQ(duplora::testing::ModeOf(path), 0640u);
+}
