@@ -186,6 +186,9 @@ std::u16string Utf8ToWide(std::string_view text) {
             ++i;
             continue;
         }
+        // A value above 0xFFFF (four bytes and more, which WideToUtf8 never
+        // writes) becomes a surrogate pair: cut to 16 bits it would turn into
+        // an unrelated character.
         if (value <= 0xFFFF) {
             out.push_back(static_cast<char16_t>(value));
         } else if (value <= 0x10FFFF) {
