@@ -76,11 +76,18 @@ const FileOps& SystemFileOps() {
 
 ReadStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
+    // Only a regular file is read; a pipe or a device (a link to /dev/zero)
+    // could block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadStatus::Failed;
+    }
+    if (st.st_size > 0)
         out.reserve(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[65536];
     for (;;) {

@@ -25,8 +25,8 @@ const FileOps& SystemFileOps();
 
 enum class ReadStatus { Ok, Missing, Failed };
 // Reads the whole file. Missing: it does not exist (or a folder on the way
-// does not). Failed: it exists but cannot be opened or read (`out` is then
-// empty).
+// does not). Failed: it exists but cannot be opened or read, or is not a
+// regular file (a folder, a pipe, a device); `out` is then empty.
 ReadStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 
 // Replaces the file at `path` with `size` bytes of `data`. The file keeps the

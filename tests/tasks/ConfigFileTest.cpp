@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 using namespace duplora;
 using duplora::testing::ReadBytes;
@@ -566,4 +570,38 @@ TEST(ConfigFileOnDisk, PasswordsAreNeverInAFileOthersMayRead) {
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
     EXPECT_EQ(duplora::testing::ModeOf(path), 0640u);
+}
+
+TEST(ConfigFileOnDisk, PipesAndDevicesAreNotReadAsFiles) {
+    // A named pipe would block the start until something writes to it, and
+    // a link to /dev/zero would be read until memory runs out: anything but
+    // a regular file is "Cannot open file" at once.
+    TempFolder dir;
+    const std::string pipe = dir.file("Duplora.cfg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // If the reader does block, this writer lets it go after a while, so the
+    // test fails instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 50 && !done; ++i) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    TaskList list;
+    std::string error;
+    EXPECT_EQ(LoadConfiguration(pipe, list, error), LoadStatus::CannotOpen);
+    EXPECT_EQ(error, "Cannot open file " + pipe);
+    done = true;
+    writer.join();
+
+    const std::string zero = dir.file("zero.cfg");
+    std::filesystem::create_symlink("/dev/zero", zero);
+    error.clear();
+    EXPECT_EQ(LoadConfiguration(zero, list, error), LoadStatus::CannotOpen);
+    EXPECT_EQ(error, "Cannot open file " + zero);
 }
