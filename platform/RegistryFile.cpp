@@ -3,9 +3,13 @@
 
 #include "platform/RegistryFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace duplora {
@@ -14,7 +18,7 @@ namespace {
 
 // Registry files are a few lines; anything past 16 MiB is not one of ours and
 // is refused rather than read into memory.
-constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
@@ -385,26 +389,40 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
 }
 
 std::optional<RegistryFile> RegistryFile::Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // O_NONBLOCK and regular files only: the file is read before any window
+    // exists, and a pipe in its place would hold up the start until
+    // something wrote to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         if (error)
             *error = "cannot open " + path;
         return std::nullopt;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > kMaxFileBytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+        ::close(fd);
         if (error)
-            *error = "unreadable or too large: " + path;
+            *error = "not a registry file or too large: " + path;
         return std::nullopt;
     }
-    in.seekg(0, std::ios::beg);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (!in.read(text.data(), size)) {
-        if (error)
-            *error = "cannot read " + path;
-        return std::nullopt;
+    std::string text;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
+            ::close(fd);
+            if (error)
+                *error = "cannot read " + path;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        text.append(buf, static_cast<std::size_t>(n));
     }
+    ::close(fd);
     return Parse(text, error);
 }
 
