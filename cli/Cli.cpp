@@ -1,12 +1,347 @@
 #include "cli/Cli.h"
 
+#include "app/core/ProgramPaths.h"
+#include "cli/Interrupt.h"
+#include "cli/PlanOutput.h"
+#include "cli/ProgressBar.h"
+#include "cli/RunTasks.h"
+#include "cli/TaskFields.h"
+#include "sync/SyncRun.h"
+#include "tasks/ConfigFile.h"
+#include "tasks/TextTable.h"
+
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <optional>
 #include <ostream>
 
 namespace duplora::cli {
 
-int RunCli(const std::vector<std::string>& /*args*/, std::ostream& /*out*/, std::ostream& err) {
-    err << "duplora-cli: not implemented yet\n";
-    return 2;
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Binds one string option to an optional field edit: CLI11 fills `value`,
+// and only an option that was given becomes an edit.
+struct Binding {
+    CLI::Option* option = nullptr;
+    std::string value;
+    std::optional<std::string>* target = nullptr;
+};
+
+// The options that change one field each, shared by `new` and `set`.
+class FieldOptions {
+public:
+    void Add(CLI::App* sub) {
+        bind(sub, "--name", "new task name (at most 15 characters)", &edits_.name);
+        bind(sub, "--host", "host folder", &edits_.host);
+        bind(sub, "--mirror", "mirror folder", &edits_.mirror);
+        bind(sub, "--type", "folder | file", &edits_.type);
+        bind(sub, "--subfolders", "on | off: include sub-folders", &edits_.subfolders);
+        folders_ = sub->add_option("--folder", edits_.folders,
+                                   "a folder ('/a/b') or, for a file task, a file name; "
+                                   "repeat for more; replaces the list ('' empties it)")
+                       ->expected(1)
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        sub->add_flag("--include-folders", edits_.includeFolders,
+                      "the folder list names the only sub-folders to include");
+        sub->add_flag("--exclude-folders", edits_.excludeFolders,
+                      "the folder list names sub-folders to leave out");
+        const char* actions = "ignore | delete | to-mirror | to-host";
+        bind(sub, "--only-in-host", actions, &edits_.onlyInHost);
+        bind(sub, "--only-in-mirror", actions, &edits_.onlyInMirror);
+        bind(sub, "--size-differs", actions, &edits_.sizeDiffers);
+        bind(sub, "--newer-in-host", actions, &edits_.newerInHost);
+        bind(sub, "--newer-in-mirror", actions, &edits_.newerInMirror);
+        bind(sub, "--empty-folders", actions, &edits_.emptyFolders);
+        bind(sub, "--description", "free text", &edits_.description);
+        bind(sub, "--auto", "on | off: run unattended with /A", &edits_.autoMode);
+        const char* masks = "masks separated by ';' ('' = none)";
+        bind(sub, "--only-masks", masks, &edits_.onlyMasks);
+        bind(sub, "--ignore-masks", masks, &edits_.ignoreMasks);
+        bind(sub, "--delete-masks", masks, &edits_.deleteMasks);
+        bind(sub, "--speed", "copy speed limit in KB/s, 0 to 10000 (0 = none)", &edits_.speed);
+        bind(sub, "--max-errors", "failures that stop a run, 0 to 999 (0 = none)",
+             &edits_.maxErrors);
+        bind(sub, "--ignore-hour", "on | off: a one-hour difference counts as equal",
+             &edits_.ignoreHour);
+        bind(sub, "--tolerance", "time difference in seconds that counts as equal, 0 to 99",
+             &edits_.tolerance);
+        bind(sub, "--net-user", "user name for a network folder", &edits_.netUser);
+        bind(sub, "--net-password", "password for a network folder", &edits_.netPassword);
+    }
+
+    // The edits, once CLI11 has parsed the arguments.
+    FieldEdits Edits() {
+        for (const auto& b : bindings_)
+            if (b->option->count() > 0)
+                *b->target = b->value;
+        edits_.foldersGiven = folders_->count() > 0;
+        std::erase(edits_.folders, std::string());
+        return edits_;
+    }
+
+private:
+    void bind(CLI::App* sub, const char* name, const char* help, std::optional<std::string>* t) {
+        bindings_.push_back(std::make_unique<Binding>());
+        Binding& b = *bindings_.back();
+        b.target = t;
+        b.option = sub->add_option(name, b.value, help);
+    }
+
+    FieldEdits edits_;
+    CLI::Option* folders_ = nullptr;
+    // CLI11 keeps pointers to each value, so the bindings must not move.
+    std::vector<std::unique_ptr<Binding>> bindings_;
+};
+
+class Console {
+public:
+    Console(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    int Fail(int code, const std::string& text) {
+        err_ << "duplora-cli: " << text << '\n';
+        return code;
+    }
+
+    // A missing file is an empty list; an unreadable one is an error (2).
+    bool Load(const std::string& path, TaskList& list, int& code) {
+        std::string error;
+        if (LoadConfiguration(path, list, error) == LoadStatus::CannotOpen) {
+            code = Fail(kExitUsage, error);
+            return false;
+        }
+        return true;
+    }
+
+    int Save(const std::string& path, TaskList& list) {
+        std::string error;
+        if (!SaveConfiguration(path, list, error))
+            return Fail(kExitFailed, error);
+        return kExitOk;
+    }
+
+    // The one task whose name equals `name` without regard to case.
+    bool FindOne(const TaskList& list, const std::string& name, std::size_t& index, int& code) {
+        const std::vector<std::size_t> found = list.findNoCase(name);
+        if (found.empty()) {
+            code = Fail(kExitUsage, "no task named '" + name + "'");
+            return false;
+        }
+        if (found.size() > 1) {
+            std::string names;
+            for (std::size_t i : found)
+                names += "\n  " + list[i].name;
+            code = Fail(kExitUsage, "'" + name + "' matches several tasks:" + names);
+            return false;
+        }
+        index = found[0];
+        return true;
+    }
+
+    std::ostream& out() { return out_; }
+    std::ostream& err() { return err_; }
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
+int ShowPlan(Console& console, const Task& task, bool json) {
+    ResultLines scratch;
+    RunContext run;
+    run.TaskName = task.name;
+    run.Task = task.record;
+    run.CommandLineRun = true; // no message boxes
+    run.Lines = &scratch;
+    switch (CheckBeforeRun(run)) {
+    case CheckResult::Ok:
+        break;
+    case CheckResult::InvalidFolders:
+        return console.Fail(kExitFailed, Msg(32));
+    case CheckResult::NoOperation:
+        return console.Fail(kExitFailed, Msg(33));
+    }
+    PrepareRoots(run);
+    if (!SafetyTest(run))
+        return console.Fail(kExitFailed,
+                            "a folder is missing and the task would delete the files only the "
+                            "other folder holds; a run would be refused");
+    std::string error;
+    if (!BuildPlan(run, error))
+        return console.Fail(kExitFailed, error);
+    if (json)
+        WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out());
+    else
+        WritePlanText(run.Plan, console.out());
+    console.out().flush();
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Console console(out, err);
+
+    CLI::App app{"Keeps pairs of folders in step (the console side of Duplora).", "duplora-cli"};
+    app.set_version_flag("--version", std::string("duplora-cli ") + DUPLORA_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    std::string configPath, langCode;
+    app.add_option("--config", configPath,
+                   "configuration file (default: the desktop program's Duplora.cfg)");
+    app.add_option("--lang", langCode, "interface language: en, zh-CN or zh-TW");
+
+    CLI::App* cmdList = app.add_subcommand("list", "task names, one per line, in list order");
+
+    std::string name;
+    CLI::App* cmdShow = app.add_subcommand("show", "the fields of one task");
+    cmdShow->add_option("NAME", name, "task name (any letter case)")->required();
+
+    bool json = false;
+    CLI::App* cmdPlan =
+        app.add_subcommand("plan", "what a run of the task would do; changes nothing");
+    cmdPlan->add_option("NAME", name, "task name (any letter case)")->required();
+    cmdPlan->add_flag("--json", json, "one JSON object instead of text");
+
+    std::vector<std::string> runNames;
+    bool runAuto = false;
+    CLI::App* cmdRun = app.add_subcommand("run", "run tasks quietly and log the result");
+    cmdRun->add_option("NAME", runNames, "task names (any letter case)");
+    cmdRun->add_flag("--auto", runAuto, "every task in auto mode");
+
+    FieldOptions newOptions, setOptions;
+    CLI::App* cmdNew = app.add_subcommand("new", "append a task with the new-task defaults");
+    cmdNew->add_option("NAME", name, "task name (at most 15 characters)")->required();
+    newOptions.Add(cmdNew);
+
+    CLI::App* cmdSet = app.add_subcommand("set", "change fields of a task");
+    cmdSet->add_option("NAME", name, "task name (any letter case)")->required();
+    setOptions.Add(cmdSet);
+
+    CLI::App* cmdDelete = app.add_subcommand("delete", "remove a task");
+    cmdDelete->add_option("NAME", name, "task name (any letter case)")->required();
+
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (!langCode.empty()) {
+        Language lang{};
+        if (!LanguageFromCode(langCode, lang))
+            return console.Fail(kExitUsage,
+                                "--lang: expected en, zh-CN or zh-TW, got '" + langCode + "'");
+        SetLanguage(lang);
+    } else {
+        SelectLanguage();
+    }
+
+    std::string logPath;
+    if (configPath.empty()) {
+        const ProgramPaths paths = ResolveProgramPaths();
+        configPath = paths.configPath;
+        logPath = paths.logPath;
+    } else {
+        logPath = LogPathForConfig(configPath);
+    }
+
+    TaskList list;
+    int code = kExitOk;
+    if (!console.Load(configPath, list, code))
+        return code;
+
+    if (cmdList->parsed()) {
+        for (const Task& t : list.tasks())
+            out << t.name << '\n';
+        out.flush();
+        return kExitOk;
+    }
+
+    if (cmdRun->parsed()) {
+        if (runAuto == !runNames.empty())
+            return console.Fail(kExitUsage, "run: give task names or --auto (not both)");
+        RunRequest request;
+        request.logPath = logPath;
+        request.interrupted = InterruptRequested;
+        std::vector<bool> chosen(list.size(), false);
+        if (runAuto) {
+            for (std::size_t i = 0; i < list.size(); ++i)
+                chosen[i] = list[i].record.auto_mode();
+        } else {
+            for (const std::string& n : runNames) {
+                const std::vector<std::size_t> found = list.findNoCase(n);
+                if (found.empty())
+                    return console.Fail(kExitUsage, "no task named '" + n + "'");
+                for (std::size_t i : found)
+                    chosen[i] = true;
+            }
+        }
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (chosen[i])
+                request.tasks.push_back(i);
+        if (request.tasks.empty())
+            err << "duplora-cli: no task is in auto mode\n";
+        // The live bar only for the process's own stderr, and only when it
+        // is a terminal: a log file or a pipe gets result lines alone.
+        std::unique_ptr<ProgressBar> bar;
+        if (&err == &std::cerr && isatty(STDERR_FILENO)) {
+            const std::size_t width = TerminalWidth(STDERR_FILENO);
+            bar = std::make_unique<ProgressBar>(err, width > 1 ? width - 1 : width);
+            request.bar = bar.get();
+        }
+        return RunTasks(list, request, out, err);
+    }
+
+    if (cmdNew->parsed()) {
+        std::string error;
+        if (!CheckTaskName(name, list, list.size(), error))
+            return console.Fail(kExitUsage, error);
+        Task task{name, TaskRecord::MakeNew(Msg(76))};
+        if (!ApplyFieldEdits(newOptions.Edits(), list, list.size(), task, error))
+            return console.Fail(kExitUsage, error);
+        list.append(task.name, task.record);
+        list.setChanged();
+        return console.Save(configPath, list);
+    }
+
+    std::size_t index = 0;
+    if (!console.FindOne(list, name, index, code))
+        return code;
+
+    if (cmdShow->parsed()) {
+        for (const auto& [field, value] : DescribeTask(list[index]))
+            out << field << ": " << value << '\n';
+        out.flush();
+        return kExitOk;
+    }
+    if (cmdPlan->parsed())
+        return ShowPlan(console, list[index], json);
+    if (cmdSet->parsed()) {
+        const FieldEdits edits = setOptions.Edits();
+        if (edits.Empty())
+            return console.Fail(kExitUsage, "set: no field option given (see set --help)");
+        std::string error;
+        if (!ApplyFieldEdits(edits, list, index, list[index], error))
+            return console.Fail(kExitUsage, error);
+        list.setChanged();
+        return console.Save(configPath, list);
+    }
+    if (cmdDelete->parsed()) {
+        list.remove(index);
+        list.setChanged();
+        return console.Save(configPath, list);
+    }
+    return kExitUsage;
 }
 
 } // namespace duplora::cli

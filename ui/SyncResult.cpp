@@ -5,6 +5,7 @@
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace duplora {
@@ -45,6 +46,9 @@ void TresForm::showEvent(QShowEvent* event) {
 
 void TresForm::FormShow() {
     resMemo->ScrollToLine(1000000);
+    // Appending moved the view sideways to the end of the last (separator)
+    // line; lines start at the left edge.
+    resMemo->horizontalScrollBar()->setValue(0);
     btnClose->setFocus();
 }
 

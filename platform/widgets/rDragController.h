@@ -14,6 +14,9 @@
 // The controller only filters events of the list and its viewport; it owns
 // nothing of the list.
 
+// QListWidget complete: QPointer<QListWidget> is instantiated wherever this
+// header is included.
+#include <QListWidget>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -21,7 +24,6 @@
 
 #include <functional>
 
-class QListWidget;
 class QWidget;
 
 namespace duplora {

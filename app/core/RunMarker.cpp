@@ -1,0 +1,10 @@
+#include "app/core/RunMarker.h"
+
+namespace duplora {
+
+std::atomic<int>& RunInProgress() {
+    static std::atomic<int> marker{0};
+    return marker;
+}
+
+} // namespace duplora

@@ -1,0 +1,151 @@
+#include "app/gui/StartUp.h"
+
+#include "app/core/Closing.h"
+#include "app/core/CommandLine.h"
+#include "tasks/ConfigFile.h"
+#include "tasks/TextTable.h"
+#include "ui/AboutU.h"
+#include "ui/AdvUnit.h"
+#include "ui/AppResources.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SMemo.h"
+#include "ui/SyncForm.h"
+#include "ui/SyncResult.h"
+#include "ui/TreeVUnit.h"
+#include "ui/WidgetTexts.h"
+#include "ui/addDirU.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace duplora {
+
+AppWindows::~AppWindows() = default;
+
+namespace {
+
+// Stands in for the schedule editor until it exists: a window with the
+// editor's caption and a Close button.
+void ShowSchedulePlaceholder(QWidget* parent) {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("fmTask"));
+    dialog.setWindowTitle(QMsg(126));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QMsg(126), &dialog));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.exec();
+}
+
+void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) {
+    const bool closeAtOnce = ApplyCommandLine(arguments, main->Tasks(), main->Flags);
+    main->RefreshTaskList();
+    if (closeAtOnce) {
+        QMetaObject::invokeMethod(main, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    if (main->Flags.command_line_run)
+        QCoreApplication::postEvent(main,
+                                    new QEvent(static_cast<QEvent::Type>(TcltForm::kGoSyncEvent)));
+    if (main->Flags.start_hidden)
+        QCoreApplication::postEvent(
+            main, new QEvent(static_cast<QEvent::Type>(TcltForm::kMiniToTrayEvent)));
+}
+
+} // namespace
+
+std::vector<std::string> ProgramArguments(const QStringList& arguments) {
+    std::vector<std::string> out;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QByteArray b = arguments[i].toUtf8();
+        out.emplace_back(b.constData(), static_cast<std::size_t>(b.size()));
+    }
+    return out;
+}
+
+std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
+    InitAppResources();
+    auto w = std::make_unique<AppWindows>();
+    w->cltForm = std::make_unique<TcltForm>();
+    TcltForm* main = w->cltForm.get();
+    main->ConfigPath = options.paths.configPath;
+    main->LogPath = options.paths.logPath;
+    std::string error;
+    if (LoadConfiguration(main->ConfigPath, main->Tasks(), error) == LoadStatus::CannotOpen)
+        ErrorBox(nullptr, QUtf8(error), QMsg(31));
+
+    w->SyncForm = new TSyncForm(main);
+    w->AboutForm = new TAboutForm(main);
+    w->resForm = new TresForm(main);
+    w->TreeVForm = new TTreeVForm(main);
+    w->advForm = new TadvForm(main);
+    w->dirForm = new TdirForm(main);
+
+    main->ApplyTexts();
+    w->AboutForm->ApplyTexts();
+    w->resForm->ApplyTexts();
+    w->SyncForm->ApplyTexts();
+    w->TreeVForm->ApplyTexts();
+    w->advForm->ApplyTexts();
+    w->dirForm->ApplyTexts();
+
+    main->SyncForm = w->SyncForm;
+    main->AboutForm = w->AboutForm;
+    main->AdvForm = w->advForm;
+    main->DirForm = w->dirForm;
+    w->SyncForm->ResultForm = w->resForm;
+    TTreeVForm* preview = w->TreeVForm;
+    w->SyncForm->Preview = [preview](SyncPlan& plan, const RunContext& run) {
+        return preview->Preview(plan, run);
+    };
+    w->SyncForm->OnEndLine = [main](const std::string& line) { main->ShowEndLine(line); };
+    TSMemo* memo = w->resForm->resMemo;
+    main->Results.OnLine = [memo](const std::string& line) { memo->AddLine(QUtf8(line)); };
+    main->ShowScheduleEditor = [main] { ShowSchedulePlaceholder(main); };
+    main->RefreshTaskList();
+
+    main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
+    main->CloseRequested = [main] {
+        ClosingActions actions;
+        actions.askYesNo = [main](const std::string& text, const std::string& caption) {
+            return YesNoBox(main, QUtf8(text), QUtf8(caption));
+        };
+        actions.showError = [main](const std::string& text, const std::string& caption) {
+            ErrorBox(main, QUtf8(text), QUtf8(caption));
+        };
+        return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->Results.Lines(),
+                          ClosingTextsFromTable(), actions) == CloseDecision::Close;
+    };
+    return w;
+}
+
+int RunDesktopProgram(QApplication& app) {
+    InitAppResources();
+    QApplication::setApplicationName(QStringLiteral("Duplora"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/duplora.svg")));
+    // The program ends when the main window closes, not when the last
+    // visible window goes: during a run only the progress window is shown.
+    QApplication::setQuitOnLastWindowClosed(false);
+    SelectLanguage();
+
+    StartOptions options;
+    options.paths = ResolveProgramPaths();
+    options.arguments = ProgramArguments(QCoreApplication::arguments());
+    std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
+    windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    // Opens centred on the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        TcltForm* main = windows->cltForm.get();
+        main->move(screen->availableGeometry().center() - main->rect().center());
+    }
+    windows->cltForm->show();
+    return app.exec();
+}
+
+} // namespace duplora

@@ -1,0 +1,94 @@
+#include "cli/PlanOutput.h"
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+
+namespace duplora::cli {
+
+namespace {
+
+const char* OpName(TSyncOp op) {
+    switch (op) {
+    case opToMirror:
+        return "to-mirror";
+    case opToHost:
+        return "to-host";
+    case opDelete:
+        return "delete";
+    default:
+        return nullptr;
+    }
+}
+
+// A JSON string literal. Names that are not valid UTF-8 get U+FFFD for the
+// bad bytes instead of failing the whole output.
+std::string JsonString(std::string_view s) {
+    return nlohmann::json(std::string(s))
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+} // namespace
+
+void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn) {
+    for (const TFileEntry& e : plan.HostFiles) {
+        if (const char* name = OpName(e.Op)) {
+            const std::int64_t size = e.Op == opDelete ? e.Size : plan.SourceSize(e, true);
+            fn({name, "host", e.RelPath, size});
+        }
+    }
+    for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i) {
+        const TFileEntry& e = plan.MirrorFiles.Items(i);
+        if (e.Op == opToMirror)
+            continue; // a mirror file is never copied to the mirror
+        if (const char* name = OpName(e.Op)) {
+            const std::int64_t size = e.Op == opDelete ? e.Size : plan.SourceSize(e, false);
+            fn({name, "mirror", e.RelPath, size});
+        }
+    }
+}
+
+std::string EscapeControls(std::string_view path) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void WritePlanText(const SyncPlan& plan, std::ostream& out) {
+    ForEachPlannedOp(plan, [&out](const PlannedOp& op) {
+        out << op.op << '\t' << op.side << '\t' << EscapeControls(op.path) << '\n';
+    });
+    out << "# to-mirror " << plan.ToMirrorCount << ", to-host " << plan.ToHostCount
+        << ", delete-host " << plan.HostDeleteCount << ", delete-mirror " << plan.MirrorDeleteCount
+        << ", empty-folders " << plan.EmptyFolderCount << ", bytes " << plan.TotalBytes << '\n';
+}
+
+void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
+                   const std::string& mirrorRoot, std::ostream& out) {
+    out << "{\"task\": " << JsonString(taskName) << ", \"host_root\": " << JsonString(hostRoot)
+        << ", \"mirror_root\": " << JsonString(mirrorRoot) << ",\n \"operations\": [";
+    bool first = true;
+    ForEachPlannedOp(plan, [&](const PlannedOp& op) {
+        out << (first ? "\n  " : ",\n  ") << "{\"op\": \"" << op.op << "\", \"side\": \"" << op.side
+            << "\", \"path\": " << JsonString(op.path) << ", \"size\": " << op.size << '}';
+        first = false;
+    });
+    out << (first ? "" : "\n ") << "],\n \"counts\": {\"to_mirror\": " << plan.ToMirrorCount
+        << ", \"to_host\": " << plan.ToHostCount << ", \"delete_host\": " << plan.HostDeleteCount
+        << ", \"delete_mirror\": " << plan.MirrorDeleteCount
+        << ", \"empty_folders\": " << plan.EmptyFolderCount
+        << ", \"total_bytes\": " << plan.TotalBytes << "}}\n";
+}
+
+} // namespace duplora::cli

@@ -1,0 +1,43 @@
+#pragma once
+// The plan as `duplora-cli plan` prints it: the file operations a run would
+// carry out, in the order it would carry them out, then the counts.
+//
+// Text, tab-separated, one line per operation, then a summary line:
+//   to-mirror<TAB>host<TAB>/a/b.txt
+//   # to-mirror N, to-host N, delete-host N, delete-mirror N, empty-folders N, bytes N
+// JSON: one object {"task", "host_root", "mirror_root", "operations": [...],
+// "counts": {...}}, written as it goes so a 100,000-entry plan needs no
+// second copy in memory.
+
+#include "sync/SyncPlan.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace duplora::cli {
+
+struct PlannedOp {
+    const char* op;   // "to-mirror", "to-host", "delete"
+    const char* side; // "host" or "mirror": the list that holds the entry
+    std::string_view path;
+    std::int64_t size; // bytes that will be copied, or the size of the file deleted
+};
+
+// Calls `fn` for every operation the execution would carry out, in its
+// order: the host list first to last, then the mirror list last to first.
+// Switched-off entries and mirror entries marked to-mirror (which the
+// execution passes over) are left out.
+void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn);
+
+// Control characters in a path would break the one-line-per-operation form;
+// they are written as \xNN.
+std::string EscapeControls(std::string_view path);
+
+void WritePlanText(const SyncPlan& plan, std::ostream& out);
+void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
+                   const std::string& mirrorRoot, std::ostream& out);
+
+} // namespace duplora::cli

@@ -1,0 +1,215 @@
+#include "cli/ProgressBar.h"
+
+#include "sync/SyncRun.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ostream>
+
+namespace duplora::cli {
+
+namespace {
+
+constexpr std::size_t kBarCells = 20;
+
+bool IsContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+std::size_t CharCount(std::string_view s) {
+    std::size_t n = 0;
+    for (char c : s)
+        if (!IsContinuation(c))
+            ++n;
+    return n;
+}
+
+// The first `chars` characters of `s`.
+std::string_view HeadChars(std::string_view s, std::size_t chars) {
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < s.size(); ++i) {
+        if (!IsContinuation(s[i]) && seen++ == chars)
+            break;
+    }
+    return s.substr(0, i);
+}
+
+// Control characters would move the cursor; a name that holds one is drawn
+// with '?' in its place.
+std::string Printable(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return out;
+}
+
+} // namespace
+
+std::string ByteText(std::int64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes < 0 ? 0 : bytes) + " B";
+    static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB"};
+    double v = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (v >= 1024 && unit + 1 < std::size(kUnits)) {
+        v /= 1024;
+        ++unit;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f %s", v, kUnits[unit]);
+    return buf;
+}
+
+std::string DurationText(std::int64_t seconds) {
+    if (seconds < 0)
+        seconds = 0;
+    const std::int64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    char buf[48];
+    if (h > 0)
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", static_cast<long long>(h),
+                      static_cast<long long>(m), static_cast<long long>(s));
+    else
+        std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(m),
+                      static_cast<long long>(s));
+    return buf;
+}
+
+std::string TailFit(std::string_view path, std::size_t width) {
+    const std::size_t chars = CharCount(path);
+    if (chars <= width)
+        return std::string(path);
+    if (width <= 3)
+        return std::string(width, '.');
+    // Skip the first (chars - (width - 3)) characters.
+    std::size_t skip = chars - (width - 3);
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < path.size(); ++i) {
+        if (!IsContinuation(path[i]) && seen++ == skip)
+            break;
+    }
+    return "..." + std::string(path.substr(i));
+}
+
+std::string FormatProgressLine(const ProgressInfo& info, std::size_t width) {
+    std::string left;
+    if (info.copying) {
+        const std::int64_t total = info.totalBytes > 0 ? info.totalBytes : 0;
+        const std::int64_t done = std::min(std::max<std::int64_t>(info.doneBytes, 0), total);
+        const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+        const std::size_t filled =
+            total > 0 ? static_cast<std::size_t>(done * kBarCells / total) : kBarCells;
+        left = "[" + std::string(filled, '#') + std::string(kBarCells - filled, '.') + "] ";
+        char pct[8];
+        std::snprintf(pct, sizeof pct, "%3d%%", percent);
+        left += pct;
+        left += "  " + ByteText(done) + " done, " + ByteText(total - done) + " left";
+        if (info.bytesPerSecond > 0) {
+            left += "  " + ByteText(static_cast<std::int64_t>(info.bytesPerSecond)) + "/s  " +
+                    DurationText(static_cast<std::int64_t>(
+                        std::ceil(static_cast<double>(total - done) / info.bytesPerSecond))) +
+                    " left";
+        } else {
+            left += "  --/s  --:-- left";
+        }
+    } else {
+        left = Printable(info.status);
+    }
+    const std::size_t leftChars = CharCount(left);
+    if (leftChars >= width)
+        return std::string(HeadChars(left, width));
+    if (info.path.empty() || leftChars + 2 >= width)
+        return left;
+    return left + "  " + TailFit(Printable(info.path), width - leftChars - 2);
+}
+
+ProgressBar::ProgressBar(std::ostream& out, std::size_t width, SteadyClock clock)
+    : out_(out), width_(width), clock_(std::move(clock)) {}
+
+std::chrono::steady_clock::time_point ProgressBar::now() const {
+    return clock_ ? clock_() : std::chrono::steady_clock::now();
+}
+
+double ProgressBar::speed(std::chrono::steady_clock::time_point t, std::int64_t done) {
+    if (!samples_.empty() && done < samples_.back().second)
+        samples_.clear(); // the next task starts counting from 0
+    samples_.emplace_back(t, done);
+    while (samples_.size() > 2 && t - samples_[1].first >= kSpeedWindow)
+        samples_.pop_front();
+    const auto& [t0, d0] = samples_.front();
+    const double seconds = std::chrono::duration<double>(t - t0).count();
+    // Less than a quarter of a second says little about the speed.
+    if (seconds < 0.25)
+        return 0;
+    return static_cast<double>(done - d0) / seconds;
+}
+
+void ProgressBar::Update(ProgressInfo info, bool force) {
+    const auto t = now();
+    if (info.copying)
+        info.bytesPerSecond = speed(t, info.doneBytes);
+    else
+        samples_.clear();
+    if (!force && drawnOnce_ && t - lastDraw_ < kRedrawInterval)
+        return;
+    lastDraw_ = t;
+    drawnOnce_ = true;
+    // Erase to the end of the line after drawing: the new line may be
+    // shorter than the one before.
+    out_ << '\r' << FormatProgressLine(info, width_) << "\x1b[K" << std::flush;
+    shown_ = true;
+}
+
+void ProgressBar::Clear() {
+    if (!shown_)
+        return;
+    out_ << "\r\x1b[K" << std::flush;
+    shown_ = false;
+    // The next update draws at once, so the bar comes back right after a
+    // result line.
+    drawnOnce_ = false;
+}
+
+std::size_t TerminalWidth(int fd) {
+    struct winsize ws {};
+    if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+        return ws.ws_col;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        const long n = std::strtol(columns, nullptr, 10);
+        if (n > 0 && n < 10000)
+            return static_cast<std::size_t>(n);
+    }
+    return 80;
+}
+
+ConsoleObserver::ConsoleObserver(ProgressBar* bar, std::function<bool()> interrupted)
+    : bar_(bar), interrupted_(std::move(interrupted)) {}
+
+void ConsoleObserver::Pump() {
+    if (run_ && interrupted_ && interrupted_())
+        RequestCancel(*run_);
+    if (!bar_ || !run_)
+        return;
+    ProgressInfo info;
+    const RunState state = run_->State;
+    info.copying = state == RunState::ExecHost || state == RunState::ExecMirror;
+    info.status = status_;
+    info.path = path_;
+    info.doneBytes = run_->Plan.DoneBytes;
+    info.totalBytes = run_->Plan.TotalBytes;
+    bar_->Update(std::move(info));
+}
+
+void ConsoleObserver::SetStatus(const std::string& text) {
+    status_ = text;
+}
+
+void ConsoleObserver::SetPath(const std::string& text) {
+    path_ = text;
+}
+
+} // namespace duplora::cli

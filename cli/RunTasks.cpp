@@ -1,0 +1,86 @@
+#include "cli/RunTasks.h"
+
+#include "sync/ResultLines.h"
+#include "sync/SyncRun.h"
+#include "tasks/LogFile.h"
+#include "tasks/TextTable.h"
+
+#include <ostream>
+
+namespace duplora::cli {
+
+namespace {
+
+bool RunSucceeded(const RunContext& run) {
+    return (run.Outcome == RunOutcome::Finished || run.Outcome == RunOutcome::NothingToDo) &&
+           run.Plan.FailedCount == 0;
+}
+
+} // namespace
+
+int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
+             std::ostream& err) {
+    ProgressBar* const bar = request.bar;
+    ResultLines lines;
+    lines.OnLine = [&out, bar](const std::string& line) {
+        if (bar)
+            bar->Clear();
+        // Flushed line by line, so a pipe or a log reader sees each line as
+        // the run writes it, not when the buffer fills.
+        out << line << '\n' << std::flush;
+    };
+    ConsoleObserver observer(bar, request.interrupted);
+
+    int code = 0;
+    for (std::size_t index : request.tasks) {
+        if (request.interrupted && request.interrupted()) {
+            code = 1;
+            break;
+        }
+        const Task& task = list[index];
+        RunContext run;
+        run.TaskName = task.name;
+        run.Task = task.record;
+        run.CommandLineRun = true;
+        run.Ui = &observer;
+        run.Lines = &lines;
+        observer.SetRun(&run);
+
+        const CheckResult check = CheckBeforeRun(run);
+        const RunOutcome outcome = RunSteps(run);
+        observer.SetRun(nullptr);
+        if (bar)
+            bar->Clear();
+
+        if (outcome == RunOutcome::NotRun) {
+            err << "duplora-cli: task '" << task.name
+                << "' not run: " << Msg(check == CheckResult::InvalidFolders ? 32 : 33) << '\n';
+        } else if (outcome == RunOutcome::Skipped) {
+            err << "duplora-cli: task '" << task.name
+                << "' not run: a folder is missing and the task would delete the files only "
+                   "the other folder holds\n";
+        }
+        if (!RunSucceeded(run))
+            code = 1;
+    }
+    if (bar)
+        bar->Clear();
+
+    std::string error;
+    switch (AppendLogBlock(request.logPath, lines.Lines(), error)) {
+    case LogStatus::Written:
+    case LogStatus::NothingToWrite:
+        break;
+    case LogStatus::CannotRead:
+        err << "duplora-cli: " << error << '\n';
+        code = 1;
+        break;
+    case LogStatus::WriteFailed:
+        err << "duplora-cli: cannot write the log " << request.logPath << '\n';
+        code = 1;
+        break;
+    }
+    return code;
+}
+
+} // namespace duplora::cli

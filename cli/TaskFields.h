@@ -1,0 +1,83 @@
+#pragma once
+// The task fields as the console program shows and edits them: `show` prints
+// one "field: value" line per record field, `new` and `set` take one option
+// per field and check them the way the main window and the advanced options
+// dialog do before anything is stored.
+
+#include "tasks/TaskList.h"
+#include "tasks/TaskRecord.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace duplora::cli {
+
+// Task names are at most 15 characters (UTF-8 characters, not bytes), like
+// the main window's name field.
+inline constexpr std::size_t kMaxNameChars = 15;
+// The advanced options dialog takes at most 15 characters of user name and
+// password, although the record could hold 31 bytes.
+inline constexpr std::size_t kMaxCredentialChars = 15;
+// Spin-field ranges of the advanced options dialog.
+inline constexpr int kMaxSpeed = 10000;     // KB/s
+inline constexpr int kMaxErrors = 999;      // failed operations
+inline constexpr int kMaxToleranceSec = 99; // seconds
+
+// "ignore", "delete", "to-mirror", "to-host"; a stored byte outside 0..3 is
+// shown as "invalid(N)".
+std::string ActionName(std::uint8_t value);
+// The inverse of ActionName for the four valid names.
+std::optional<SyncAction> ActionFromName(std::string_view name);
+
+// Every field of the record in storage order ("reserved" left out), each as
+// (field name, value text). The password is shown as one '*' per character,
+// as the dialog does; line breaks in a value are shown as "\r" and "\n";
+// lists (folders, masks) are joined with ';'.
+std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task);
+
+// The field options of `new` and `set`. An empty optional leaves the field
+// as it is.
+struct FieldEdits {
+    std::optional<std::string> name;
+    std::optional<std::string> host, mirror;
+    std::optional<std::string> type; // "folder" | "file"
+    std::optional<std::string> subfolders;
+    std::vector<std::string> folders; // replaces folder_list when foldersGiven
+    bool foldersGiven = false;
+    bool includeFolders = false, excludeFolders = false;
+    std::optional<std::string> onlyInHost, onlyInMirror, sizeDiffers, newerInHost, newerInMirror,
+        emptyFolders;
+    std::optional<std::string> description;
+    std::optional<std::string> autoMode;
+    std::optional<std::string> onlyMasks, ignoreMasks, deleteMasks;
+    std::optional<std::string> speed, maxErrors, ignoreHour, tolerance;
+    std::optional<std::string> netUser, netPassword;
+
+    bool Empty() const;
+};
+
+// Checks every edit and applies them to a copy of `task`; `task` changes
+// only when all of them are valid. `list` and `index` (the task's place, or
+// list.size() for a task not yet in it) serve the name-taken check.
+// On refusal returns false with the reason in `error`.
+//
+// Order: the type first (a real change drops the folder list and the mask
+// filters, as the main window does after its question), then every other
+// field, then the checks that depend on the final type (a file task takes
+// bare file names, no sub-folders and no ignore/delete masks).
+bool ApplyFieldEdits(const FieldEdits& edits, const TaskList& list, std::size_t index, Task& task,
+                     std::string& error);
+
+// Checks a task name: not empty, at most 15 characters, valid UTF-8, no
+// control characters (names are stored as lines of text), and not the name
+// of another task (compared without regard to case). `self` is the index to
+// leave out of the comparison (list.size() for none).
+bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self,
+                   std::string& error);
+
+// Number of UTF-8 characters; -1 when `s` is not valid UTF-8.
+long Utf8Length(std::string_view s);
+
+} // namespace duplora::cli

@@ -1,0 +1,312 @@
+// plan and run through the console program, in-process, on real folders.
+
+#include "cli/CliFixture.h"
+#include "cli/RunTasks.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace duplora::test {
+namespace {
+
+// Log blocks: each block's lines end with CR LF, each block with one NUL.
+std::vector<std::string> LogBlocks(const std::string& bytes) {
+    std::vector<std::string> blocks;
+    std::size_t start = 0;
+    for (std::size_t nul; (nul = bytes.find('\0', start)) != std::string::npos; start = nul + 1)
+        blocks.push_back(bytes.substr(start, nul - start));
+    EXPECT_EQ(start, bytes.size()) << "bytes after the last block";
+    return blocks;
+}
+
+struct PlanFixture : CliFixture {
+    PlanFixture() {
+        tmp.build(host, {{"a.txt", "aaaa"},
+                         {"d/b.txt", "bb"},
+                         {"same.txt", "s"},
+                         {"newer.txt", "new!", kT0 + 7200}});
+        tmp.build(mirror,
+                  {{"m1.txt", "1"}, {"m2.txt", "22"}, {"same.txt", "s"}, {"newer.txt", "old"}});
+        EXPECT_EQ(Cli({"new", "P", "--host", host, "--mirror", mirror, "--subfolders", "on",
+                       "--only-in-host", "to-mirror", "--only-in-mirror", "delete",
+                       "--newer-in-host", "to-mirror"})
+                      .code,
+                  0);
+    }
+};
+
+TEST(CliPlan, TextListsOperationsInExecutionOrderAndChangesNothing) {
+    PlanFixture f;
+    const auto hostBefore = ReadTree(f.host);
+    const auto mirrorBefore = ReadTree(f.mirror);
+    const CliResult r = f.Cli({"plan", "p"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto lines = CliFixture::Lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    // The host list keeps scan order, which the file system decides.
+    const std::vector<std::string> hostOps(lines.begin(), lines.begin() + 3);
+    std::vector<std::string> sortedOps = hostOps;
+    std::sort(sortedOps.begin(), sortedOps.end());
+    EXPECT_EQ(sortedOps,
+              (std::vector<std::string>{"to-mirror\thost\t/a.txt", "to-mirror\thost\t/d/b.txt",
+                                        "to-mirror\thost\t/newer.txt"}));
+    // The mirror list is sorted and carried out from last to first.
+    EXPECT_EQ(lines[3], "delete\tmirror\t/m2.txt");
+    EXPECT_EQ(lines[4], "delete\tmirror\t/m1.txt");
+    EXPECT_EQ(lines[5], "# to-mirror 3, to-host 0, delete-host 0, delete-mirror 2, "
+                        "empty-folders 0, bytes 10");
+    EXPECT_EQ(ReadTree(f.host), hostBefore);
+    EXPECT_EQ(ReadTree(f.mirror), mirrorBefore);
+    EXPECT_FALSE(fs::exists(f.log)) << "a plan is not a run: nothing is logged";
+}
+
+TEST(CliPlan, JsonCarriesTheSameOperationsAndCounts) {
+    PlanFixture f;
+    ASSERT_EQ(f.Cli({"set", "p", "--empty-folders", "to-mirror"}).code, 0);
+    fs::create_directories(f.host + "/empty");
+    const CliResult r = f.Cli({"plan", "P", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["task"], "P");
+    EXPECT_EQ(j["host_root"], f.host);
+    EXPECT_EQ(j["mirror_root"], f.mirror);
+    ASSERT_EQ(j["operations"].size(), 5u);
+    const auto& last = j["operations"][4];
+    EXPECT_EQ(last["op"], "delete");
+    EXPECT_EQ(last["side"], "mirror");
+    EXPECT_EQ(last["path"], "/m1.txt");
+    EXPECT_EQ(last["size"], 1);
+    std::int64_t copied = 0;
+    for (const auto& op : j["operations"])
+        if (op["op"] == "to-mirror")
+            copied += op["size"].get<std::int64_t>();
+    const auto& c = j["counts"];
+    EXPECT_EQ(c["to_mirror"], 3);
+    EXPECT_EQ(c["to_host"], 0);
+    EXPECT_EQ(c["delete_host"], 0);
+    EXPECT_EQ(c["delete_mirror"], 2);
+    EXPECT_EQ(c["empty_folders"], 1);
+    EXPECT_EQ(c["total_bytes"], copied);
+    EXPECT_EQ(copied, 10);
+}
+
+TEST(CliPlan, EmptyPlanAndStrangeNames) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"tab\there.txt", "x"}, {"ü.txt", "y"}});
+    fs::create_directories(f.mirror);
+    ASSERT_EQ(
+        f.Cli({"new", "S", "--host", f.host, "--mirror", f.mirror, "--only-in-host", "to-mirror"})
+            .code,
+        0);
+    CliResult r = f.Cli({"plan", "s"});
+    ASSERT_EQ(r.code, 0);
+    // A tab inside a name would split the line; it is written as \x09.
+    EXPECT_TRUE(HasText(r.out, "to-mirror\thost\t/tab\\x09here.txt\n"));
+    EXPECT_TRUE(HasText(r.out, "to-mirror\thost\t/ü.txt\n"));
+    r = f.Cli({"plan", "s", "--json"});
+    ASSERT_EQ(r.code, 0);
+    const auto j = nlohmann::json::parse(r.out);
+    std::vector<std::string> paths;
+    for (const auto& op : j["operations"])
+        paths.push_back(op["path"]);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{"/tab\there.txt", "/ü.txt"}));
+
+    // Identical trees: no operation, only the counts.
+    ASSERT_EQ(f.Cli({"run", "s"}).code, 0);
+    r = f.Cli({"plan", "s", "--json"});
+    EXPECT_TRUE(nlohmann::json::parse(r.out)["operations"].empty());
+    r = f.Cli({"plan", "s"});
+    EXPECT_EQ(r.out, "# to-mirror 0, to-host 0, delete-host 0, delete-mirror 0, "
+                     "empty-folders 0, bytes 0\n");
+}
+
+TEST(CliPlan, RefusedChecksExitWithOne) {
+    CliFixture f;
+    fs::create_directories(f.mirror);
+    ASSERT_EQ(f.Cli({"new", "NoPaths", "--only-in-host", "to-mirror"}).code, 0);
+    ASSERT_EQ(f.Cli({"new", "NoOps", "--host", f.host, "--mirror", f.mirror}).code, 0);
+    ASSERT_EQ(f.Cli({"new", "NoHost", "--host", f.host, "--mirror", f.mirror, "--only-in-host",
+                     "to-mirror"})
+                  .code,
+              0);
+    ASSERT_EQ(f.Cli({"new", "Unsafe", "--host", f.host, "--mirror", f.mirror, "--only-in-mirror",
+                     "delete"})
+                  .code,
+              0);
+    CliResult r = f.Cli({"plan", "nopaths"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.err, "Invalid Host folder or Mirror folder."));
+    r = f.Cli({"plan", "noops"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.err, "No operation specified."));
+    r = f.Cli({"plan", "nohost"}); // the host folder does not exist
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.err, f.host));
+    r = f.Cli({"plan", "unsafe"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(f.Cli({"plan", "nobody"}).code, 2);
+}
+
+TEST(CliRun, CopiesWritesResultLinesAndAppendsTheLog) {
+    PlanFixture f;
+    const CliResult r = f.Cli({"run", "P"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto lines = CliFixture::Lines(r.out);
+    ASSERT_EQ(lines.size(), 12u) << r.out;
+    EXPECT_EQ(lines[1], "Start task: P");
+    EXPECT_EQ(lines[2], "Task finish!");
+    EXPECT_EQ(lines[3], "");
+    EXPECT_EQ(lines[4], "Task result:");
+    EXPECT_EQ(lines[5], "Host folder -> Mirror folder: 3 files");
+    EXPECT_EQ(lines[8], "Delete file(s) in mirror folder: 2");
+    EXPECT_EQ(lines[9], "Failed to synchronize: 0");
+    EXPECT_EQ(lines[11], std::string(61, '='));
+
+    EXPECT_EQ(ReadTree(f.mirror), ReadTree(f.host));
+
+    // The log gets the same lines, CR LF each, and one NUL after the block.
+    std::string expected;
+    for (const auto& l : lines)
+        expected += l + "\r\n";
+    EXPECT_EQ(LogBlocks(f.FileBytes(f.log)), std::vector<std::string>{expected});
+
+    // A second invocation adds a second block with its own report.
+    const CliResult again = f.Cli({"run", "p"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_TRUE(HasText(again.out, "No file need to be synchronized!"));
+    const auto blocks = LogBlocks(f.FileBytes(f.log));
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0], expected);
+    EXPECT_TRUE(HasText(blocks[1], "No file need to be synchronized!\r\n"));
+}
+
+TEST(CliRun, SeveralNamesRunOnceEachInListOrder) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a", "1"}});
+    fs::create_directories(f.mirror);
+    f.NewOneWay("First");
+    f.NewOneWay("Second");
+    const CliResult r = f.Cli({"run", "SECOND", "first", "second"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto first = r.out.find("Start task: First");
+    const auto second = r.out.find("Start task: Second");
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_LT(first, second);
+    EXPECT_EQ(r.out.find("Start task: Second", second + 1), std::string::npos);
+}
+
+TEST(CliRun, UnknownNameRunsNothing) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a", "1"}});
+    f.NewOneWay("Known");
+    const CliResult r = f.Cli({"run", "known", "unknown"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(HasText(r.err, "unknown"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(f.mirror + "/a"));
+    EXPECT_FALSE(fs::exists(f.log));
+    EXPECT_EQ(f.Cli({"run"}).code, 2);
+    EXPECT_EQ(f.Cli({"run", "known", "--auto"}).code, 2);
+}
+
+TEST(CliRun, AutoRunsOnlyTasksInAutoMode) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a", "1"}});
+    f.NewOneWay("Manual");
+    f.NewOneWay("Auto1");
+    ASSERT_EQ(f.Cli({"set", "auto1", "--auto", "on"}).code, 0);
+    const CliResult r = f.Cli({"run", "--auto"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(HasText(r.out, "Start task: Auto1"));
+    EXPECT_EQ(r.out.find("Start task: Manual"), std::string::npos);
+}
+
+TEST(CliRun, FailuresAndRefusedRunsExitWithOne) {
+    CliFixture f;
+    // A host file whose place in the mirror is taken by a folder cannot be
+    // copied: one failure, whatever the user's permissions.
+    f.tmp.build(f.host, {{"clash", "data"}, {"fine", "ok"}});
+    f.tmp.build(f.mirror, {{"clash/inside", "x"}});
+    ASSERT_EQ(f.Cli({"new", "Clash", "--host", f.host, "--mirror", f.mirror, "--only-in-host",
+                     "to-mirror"})
+                  .code,
+              0);
+    CliResult r = f.Cli({"run", "clash"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.out, "Task finish!"));
+    EXPECT_TRUE(HasText(r.out, "Failed to synchronize: 1"));
+    EXPECT_EQ(f.FileBytes(f.mirror + "/fine"), "ok");
+
+    // The error limit stops the run.
+    ASSERT_EQ(f.Cli({"set", "clash", "--max-errors", "1"}).code, 0);
+    r = f.Cli({"run", "clash"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.out, "Too many errors, task stopped!"));
+
+    // Checks before the run leave no result line, only a reason on stderr.
+    ASSERT_EQ(f.Cli({"new", "Idle", "--host", f.host, "--mirror", f.mirror}).code, 0);
+    r = f.Cli({"run", "idle"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(HasText(r.err, "No operation specified."));
+
+    // The safety test: a missing mirror with deletes of host-only files.
+    ASSERT_EQ(f.Cli({"new", "Unsafe", "--host", f.host, "--mirror", f.tmp.sub("nowhere"),
+                     "--only-in-host", "delete"})
+                  .code,
+              0);
+    r = f.Cli({"run", "unsafe"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(fs::exists(f.host + "/clash"));
+
+    // A missing host ends the run as a break.
+    ASSERT_EQ(f.Cli({"new", "NoHost", "--host", f.tmp.sub("nohost"), "--mirror", f.mirror,
+                     "--only-in-host", "to-mirror"})
+                  .code,
+              0);
+    r = f.Cli({"run", "nohost"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.out, "User break the task!"));
+}
+
+TEST(CliRun, InterruptCancelsTheRunAndTheLogIsStillWritten) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"1", "a"}, {"2", "b"}, {"3", "c"}});
+    f.NewOneWay("A");
+    f.NewOneWay("B");
+    const TaskList list = f.LoadList();
+    int polls = 0;
+    cli::RunRequest request;
+    request.tasks = {0, 1};
+    request.logPath = f.log;
+    // The first poll (before task A) says no; the next, made from inside
+    // the run, asks to stop.
+    request.interrupted = [&polls] { return polls++ > 0; };
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunTasks(list, request, out, err), 1);
+    EXPECT_TRUE(HasText(out.str(), "User break the task!"));
+    EXPECT_EQ(out.str().find("Start task: B"), std::string::npos) << "B is not started";
+    const auto blocks = LogBlocks(f.FileBytes(f.log));
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_TRUE(HasText(blocks[0], "User break the task!\r\n"));
+}
+
+TEST(CliRun, UnreadableLogIsReported) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a", "1"}});
+    f.NewOneWay("A");
+    fs::create_directories(f.log); // a folder in the log's place
+    const CliResult r = f.Cli({"run", "a"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.out, "Task finish!"));
+    EXPECT_TRUE(HasText(r.err, f.log));
+}
+
+} // namespace
+} // namespace duplora::test

@@ -1,0 +1,843 @@
+#include "ui/MainForm.h"
+
+#include "app/core/RunMarker.h"
+#include "app/core/TaskEditRules.h"
+#include "platform/widgets/StdDirDlg.h"
+#include "platform/widgets/rDragController.h"
+#include "sync/FolderOps.h"
+#include "sync/SyncRun.h"
+#include "tasks/ConfigFile.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+#include "ui/AboutU.h"
+#include "ui/AdvUnit.h"
+#include "ui/AppResources.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SyncForm.h"
+#include "ui/WidgetTexts.h"
+#include "ui/addDirU.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace duplora {
+
+namespace {
+
+std::string ToUtf8(const QString& s) {
+    const QByteArray b = s.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+template <class T> T* Named(T* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+QPushButton* SmallButton(QWidget* parent, const char* name) {
+    auto* b = Named(new QPushButton(parent), name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// No current row. Through the view, so that the list does not make its
+// first row current by itself when it gets the keyboard focus.
+void ClearListCurrent(QListWidget* list) {
+    list->setCurrentIndex(QModelIndex());
+}
+
+} // namespace
+
+TcltForm::TcltForm(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("cltForm"));
+    InitAppResources();
+    buildControls();
+    ShowCurrentTask();
+}
+
+TcltForm::~TcltForm() = default;
+
+void TcltForm::buildControls() {
+    ToolBar1 = Named(new QToolBar(this), "ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(24, 24));
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+    auto tool = [this](const char* name, const char* icon, void (TcltForm::*handler)()) {
+        QAction* a = ToolBar1->addAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(icon)), {});
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, handler);
+        if (QWidget* w = ToolBar1->widgetForAction(a))
+            w->setObjectName(QString::fromLatin1(name) + QStringLiteral("Button"));
+        return a;
+    };
+    ToolButton1 = tool("ToolButton1", "save", &TcltForm::ToolButton1Click);
+    ToolBar1->addSeparator();
+    NewBtn = tool("NewBtn", "newtask", &TcltForm::NewBtnClick);
+    AddBtn = tool("AddBtn", "copytask", &TcltForm::AddBtnClick);
+    DelBtn = tool("DelBtn", "deltask", &TcltForm::DelBtnClick);
+    ToolBar1->addSeparator();
+    GoSync = tool("GoSync", "gosync", &TcltForm::GoSyncClick);
+    GoSync->setEnabled(false);
+    ToolBar1->addSeparator();
+    btTask = tool("btTask", "schedule", &TcltForm::btTaskClick);
+    ToolBar1->addSeparator();
+    AboutBtn = tool("AboutBtn", "about", &TcltForm::AboutBtnClick);
+    ExitBtn = tool("ExitBtn", "exit", &TcltForm::ExitBtnClick);
+
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    // Left column: the task list and the description.
+    Label1 = Named(new QLabel(central), "Label1");
+    Label1->setAlignment(Qt::AlignCenter);
+    liTask = Named(new QListWidget(central), "liTask");
+    liTask->setSelectionMode(QAbstractItemView::SingleSelection);
+    liTask->setContextMenuPolicy(Qt::CustomContextMenu);
+    liTask->setFixedWidth(140);
+    Label1->setBuddy(liTask);
+    PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
+    A1 = PopupMenu1->addAction(QString());
+    A1->setObjectName(QStringLiteral("A1"));
+    C1 = PopupMenu1->addAction(QString());
+    C1->setObjectName(QStringLiteral("C1"));
+    connect(A1, &QAction::triggered, this, &TcltForm::A1Click);
+    connect(C1, &QAction::triggered, this, &TcltForm::C1Click);
+    connect(liTask, &QListWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu1->popup(liTask->viewport()->mapToGlobal(pos)); });
+    connect(liTask, &QListWidget::currentRowChanged, this, [this] {
+        if (!loading_)
+            liTaskClick();
+    });
+    connect(liTask, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        const int row = liTask->row(item);
+        if (row >= 0 && static_cast<std::size_t>(row) < tasks_.size())
+            tasks_[static_cast<std::size_t>(row)].checked = item->checkState() == Qt::Checked;
+        CheckMarksChanged();
+    });
+    edDesc = Named(new QPlainTextEdit(central), "edDesc");
+    edDesc->setFixedWidth(140);
+    edDesc->setFixedHeight(120);
+    connect(edDesc, &QPlainTextEdit::textChanged, this, &TcltForm::StoreCurrentTask);
+
+    rDragController1 = Named(new TrDragController(this), "rDragController1");
+    rDragController1->setListBox(liTask);
+    rDragController1->OnItemMove = [this](QListWidget*, int from, int to) { ItemMoved(from, to); };
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(Label1);
+    left->addWidget(liTask, 1);
+    left->addWidget(edDesc);
+
+    // Right column: the current task's fields.
+    Label6 = Named(new QLabel(central), "Label6");
+    edName = Named(new QLineEdit(central), "edName");
+    edName->setMaxLength(kTaskNameMaxChars);
+    edName->installEventFilter(this);
+    Label6->setBuddy(edName);
+    connect(edName, &QLineEdit::textChanged, this, &TcltForm::StoreCurrentTask);
+    btnAdv = SmallButton(central, "btnAdv");
+    connect(btnAdv, &QPushButton::clicked, this, &TcltForm::btnAdvClick);
+
+    Label5 = Named(new QLabel(central), "Label5");
+    edType = Named(new QComboBox(central), "edType");
+    Label5->setBuddy(edType);
+    connect(edType, &QComboBox::activated, this, [this] { edTypeChange(); });
+    chkIntoSub = Named(new QCheckBox(central), "chkIntoSub");
+    connect(chkIntoSub, &QCheckBox::toggled, this, &TcltForm::StoreCurrentTask);
+
+    Label2 = Named(new QLabel(central), "Label2");
+    edMainDir = Named(new QLineEdit(central), "edMainDir");
+    edMainDir->setMaxLength(512);
+    Label2->setBuddy(edMainDir);
+    connect(edMainDir, &QLineEdit::textChanged, this, &TcltForm::StoreCurrentTask);
+    BrMain = SmallButton(central, "BrMain");
+    connect(BrMain, &QPushButton::clicked, this, &TcltForm::BrMainClick);
+
+    Label3 = Named(new QLabel(central), "Label3");
+    edMirrorDir = Named(new QLineEdit(central), "edMirrorDir");
+    edMirrorDir->setMaxLength(512);
+    Label3->setBuddy(edMirrorDir);
+    connect(edMirrorDir, &QLineEdit::textChanged, this, &TcltForm::StoreCurrentTask);
+    BrMirror = SmallButton(central, "BrMirror");
+    connect(BrMirror, &QPushButton::clicked, this, &TcltForm::BrMirrorClick);
+
+    rdOnly = Named(new QRadioButton(central), "rdOnly");
+    Label4 = Named(new QRadioButton(central), "Label4");
+    Label4->setChecked(true);
+    connect(rdOnly, &QRadioButton::toggled, this, &TcltForm::FolderModeClick);
+    AddEx = SmallButton(central, "AddEx");
+    DelEx = SmallButton(central, "DelEx");
+    connect(AddEx, &QPushButton::clicked, this, &TcltForm::AddExClick);
+    connect(DelEx, &QPushButton::clicked, this, &TcltForm::DelExClick);
+    liExclude = Named(new QListWidget(central), "liExclude");
+    liExclude->setFixedHeight(76);
+
+    GroupBox1 = Named(new QGroupBox(central), "GroupBox1");
+    auto* actions = new QFormLayout(GroupBox1);
+    actions->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    actions->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    const char* listNames[6] = {"cbInMain",    "cbInMirror",    "cbSizeDiffer",
+                                "cbNewInMain", "cbNewInMirror", "cbEmptyDir"};
+    for (int i = 0; i < 6; ++i) {
+        auto* label = new QLabel(GroupBox1);
+        label->setObjectName(QStringLiteral("Label%1").arg(8 + i));
+        auto* box = Named(new QComboBox(GroupBox1), listNames[i]);
+        box->setMinimumWidth(150);
+        label->setBuddy(box);
+        connect(box, &QComboBox::currentIndexChanged, this, &TcltForm::StoreCurrentTask);
+        actions->addRow(label, box);
+        actionLabels[static_cast<std::size_t>(i)] = label;
+        actionLists_[static_cast<std::size_t>(i)] = box;
+    }
+    cbInMain = actionLists_[0];
+    cbInMirror = actionLists_[1];
+    cbSizeDiffer = actionLists_[2];
+    cbNewInMain = actionLists_[3];
+    cbNewInMirror = actionLists_[4];
+    cbEmptyDir = actionLists_[5];
+
+    auto* right = new QGridLayout;
+    right->setHorizontalSpacing(6);
+    right->setVerticalSpacing(4);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(Label6);
+    nameRow->addWidget(edName, 1);
+    nameRow->addSpacing(8);
+    nameRow->addWidget(btnAdv);
+    right->addLayout(nameRow, 0, 0, 1, 3);
+    auto* typeRow = new QHBoxLayout;
+    typeRow->addWidget(Label5);
+    typeRow->addWidget(edType);
+    typeRow->addSpacing(8);
+    typeRow->addWidget(chkIntoSub, 1);
+    right->addLayout(typeRow, 1, 0, 1, 3);
+    right->addWidget(Label2, 2, 0, 1, 2, Qt::AlignBottom);
+    right->addWidget(BrMain, 2, 2);
+    right->addWidget(edMainDir, 3, 0, 1, 3);
+    right->addWidget(Label3, 4, 0, 1, 2, Qt::AlignBottom);
+    right->addWidget(BrMirror, 4, 2);
+    right->addWidget(edMirrorDir, 5, 0, 1, 3);
+    right->addWidget(rdOnly, 6, 0, 1, 3);
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(Label4, 1);
+    listRow->addWidget(AddEx);
+    listRow->addWidget(DelEx);
+    right->addLayout(listRow, 7, 0, 1, 3);
+    right->addWidget(liExclude, 8, 0, 1, 3);
+    right->addWidget(GroupBox1, 9, 0, 1, 3);
+    right->setColumnStretch(1, 1);
+
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(7, 4, 9, 4);
+    columns->setSpacing(10);
+    columns->addLayout(left);
+    columns->addLayout(right, 1);
+
+    StatusBar1 = Named(new QLabel(this), "StatusBar1");
+    StatusBar1->installEventFilter(this);
+    StatusBar1->setCursor(Qt::PointingHandCursor);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(StatusBar1, 1);
+
+    SDirDlg = Named(new TSDirDlg(this), "SDirDlg");
+}
+
+void TcltForm::ApplyTexts() {
+    ApplyInterfaceFont(this);
+    setWindowTitle(QMsg(0));
+    Label1->setText(QMsg(1));
+    NewBtn->setToolTip(QMsg(2));
+    AddBtn->setToolTip(QMsg(114));
+    DelBtn->setToolTip(QMsg(3));
+    Label6->setText(QMsg(4));
+    Label2->setText(QMsg(6));
+    Label3->setText(QMsg(7));
+    BrMain->setText(QMsg(8));
+    BrMirror->setText(QMsg(8));
+    chkIntoSub->setText(QMsg(9));
+    Label4->setText(QMsg(10));
+    rdOnly->setText(QMsg(121));
+    AddEx->setText(QMsg(11));
+    DelEx->setText(QMsg(12));
+    GroupBox1->setTitle(QMsg(13));
+    for (int i = 0; i < 6; ++i)
+        actionLabels[static_cast<std::size_t>(i)]->setText(QMsg(14 + i));
+    for (int i = 0; i < 4; ++i)
+        ActionNames[static_cast<std::size_t>(i)] = Msg(20 + i);
+    const bool wasLoading = loading_;
+    loading_ = true;
+    fillActionList(cbInMain, {20, 22, 21});
+    fillActionList(cbInMirror, {20, 23, 21});
+    fillActionList(cbSizeDiffer, {20, 22, 23});
+    fillActionList(cbNewInMain, {20, 22, 23});
+    fillActionList(cbNewInMirror, {20, 22, 23});
+    fillActionList(cbEmptyDir, {20, 22, 23, 21});
+    Label5->setText(QMsg(109));
+    edType->clear();
+    edType->addItem(QMsg(110));
+    edType->addItem(QMsg(111));
+    edType->setCurrentIndex(0);
+    loading_ = wasLoading;
+    GoSync->setToolTip(QMsg(24));
+    ExitBtn->setToolTip(QMsg(25));
+    AboutBtn->setToolTip(QMsg(39));
+    btnAdv->setText(QMsg(103));
+    A1->setText(QMsg(115));
+    C1->setText(QMsg(116));
+    btTask->setToolTip(QMsg(126));
+    if (statusIsLink_)
+        StatusBar1->setText(QUtf8(Msg(41) + "  " + Msg(43)));
+    ShowCurrentTask();
+    // A fixed border: the size the texts of this language need.
+    setFixedSize(sizeHint());
+}
+
+void TcltForm::fillActionList(QComboBox* box, std::initializer_list<int> entries) {
+    box->clear();
+    for (int n : entries)
+        box->addItem(QMsg(n));
+}
+
+// --- the task list ---
+
+void TcltForm::RefreshTaskList() {
+    const bool wasLoading = loading_;
+    loading_ = true;
+    {
+        const QSignalBlocker block(liTask);
+        liTask->clear();
+        for (const Task& t : tasks_.tasks()) {
+            auto* item = new QListWidgetItem(QUtf8(t.name), liTask);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(t.checked ? Qt::Checked : Qt::Unchecked);
+        }
+        ClearListCurrent(liTask);
+    }
+    loading_ = wasLoading;
+    CheckMarksChanged();
+    ShowCurrentTask();
+}
+
+void TcltForm::liTaskClick() {
+    ShowCurrentTask();
+}
+
+void TcltForm::selectRow(int row) {
+    {
+        const QSignalBlocker block(liTask);
+        if (row < 0)
+            ClearListCurrent(liTask);
+        else
+            liTask->setCurrentRow(row);
+    }
+    ShowCurrentTask();
+}
+
+void TcltForm::appendTask(std::string name, const TaskRecord& record) {
+    auto* item = new QListWidgetItem(QUtf8(name));
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    tasks_.append(std::move(name), record);
+    {
+        const QSignalBlocker block(liTask);
+        liTask->addItem(item);
+    }
+    selectRow(liTask->count() - 1);
+    tasks_.setChanged();
+}
+
+void TcltForm::NewBtnClick() {
+    appendTask(NewTaskName(tasks_, Msg(26)), TaskRecord::MakeNew(Msg(76)));
+}
+
+void TcltForm::AddBtnClick() {
+    if (current_ < 0) {
+        ErrorBox(this, QMsg(123), QMsg(31));
+        return;
+    }
+    const TaskRecord copy = tasks_[static_cast<std::size_t>(current_)].record;
+    appendTask(NewTaskName(tasks_, Msg(26)), copy);
+}
+
+void TcltForm::DelBtnClick() {
+    if (current_ < 0)
+        return;
+    const int row = current_;
+    {
+        const QSignalBlocker block(liTask);
+        delete liTask->takeItem(row);
+        ClearListCurrent(liTask);
+    }
+    tasks_.remove(static_cast<std::size_t>(row));
+    ShowCurrentTask();
+    tasks_.setChanged();
+}
+
+void TcltForm::ItemMoved(int from, int to) {
+    if (from < 0 || to < 0 || static_cast<std::size_t>(from) >= tasks_.size() ||
+        static_cast<std::size_t>(to) >= tasks_.size())
+        return;
+    tasks_.move(static_cast<std::size_t>(from), static_cast<std::size_t>(to));
+    selectRow(to);
+    tasks_.setChanged();
+}
+
+void TcltForm::CheckMarksChanged() {
+    bool any = false;
+    for (int i = 0; i < liTask->count() && !any; ++i)
+        any = liTask->item(i)->checkState() == Qt::Checked;
+    GoSync->setEnabled(any);
+}
+
+void TcltForm::A1Click() {
+    if (liTask->count() == 0)
+        return;
+    for (int i = 0; i < liTask->count(); ++i)
+        liTask->item(i)->setCheckState(Qt::Checked);
+    GoSync->setEnabled(true);
+}
+
+void TcltForm::C1Click() {
+    if (liTask->count() == 0)
+        return;
+    for (int i = 0; i < liTask->count(); ++i)
+        liTask->item(i)->setCheckState(Qt::Unchecked);
+    GoSync->setEnabled(false);
+}
+
+// --- showing and storing the current task ---
+
+void TcltForm::setEditingEnabled(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             edName, edType, edDesc, edMainDir, edMirrorDir, chkIntoSub, liExclude, Label4, rdOnly,
+             BrMain, BrMirror, AddEx, DelEx, btnAdv})
+        w->setEnabled(on);
+    for (QComboBox* box : actionLists_)
+        box->setEnabled(on);
+}
+
+void TcltForm::showFields(const TaskFields& f) {
+    edName->setText(QUtf8(f.name));
+    edType->setCurrentIndex(f.type == SyncType::File ? 1 : 0);
+    edDesc->setPlainText(QUtf8(f.description));
+    edMainDir->setText(QUtf8(f.hostPath));
+    edMirrorDir->setText(QUtf8(f.mirrorPath));
+    chkIntoSub->setChecked(f.includeSubfolders);
+    liExclude->clear();
+    for (const std::string& line : f.folderList)
+        liExclude->addItem(QUtf8(line));
+    for (std::size_t i = 0; i < actionLists_.size(); ++i)
+        actionLists_[i]->setCurrentIndex(
+            actionLists_[i]->findText(QUtf8(ActionToText(f.actions[i], ActionNames))));
+    if (f.onlyIncludeFolders)
+        rdOnly->setChecked(true);
+    else
+        Label4->setChecked(true);
+}
+
+void TcltForm::ShowCurrentTask() {
+    current_ = liTask->currentRow();
+    if (current_ >= static_cast<int>(tasks_.size()))
+        current_ = -1;
+    loading_ = true;
+    if (current_ < 0) {
+        TaskFields empty;
+        showFields(empty);
+        setEditingEnabled(false);
+        applyTypeLabels();
+    } else {
+        TaskFields f = FieldsOf(tasks_[static_cast<std::size_t>(current_)]);
+        f.name = ToUtf8(liTask->item(current_)->text());
+        showFields(f);
+        setEditingEnabled(true);
+        // A file task keeps its folder-only controls off, as a change of
+        // type leaves them.
+        applyTypeLabels();
+    }
+    loading_ = false;
+}
+
+TaskFields TcltForm::fieldsFromControls() const {
+    TaskFields f;
+    f.name = ToUtf8(edName->text());
+    f.type = edType->currentIndex() == 1 ? SyncType::File : SyncType::Folder;
+    f.description = ToUtf8(edDesc->toPlainText());
+    for (std::size_t i = 0; i < actionLists_.size(); ++i)
+        f.actions[i] = ActionFromText(ToUtf8(actionLists_[i]->currentText()), ActionNames);
+    f.includeSubfolders = chkIntoSub->isChecked();
+    f.hostPath = ToUtf8(edMainDir->text());
+    f.mirrorPath = ToUtf8(edMirrorDir->text());
+    for (int i = 0; i < liExclude->count(); ++i)
+        f.folderList.push_back(ToUtf8(liExclude->item(i)->text()));
+    f.onlyIncludeFolders = rdOnly->isChecked();
+    return f;
+}
+
+void TcltForm::StoreCurrentTask() {
+    if (loading_ || current_ < 0)
+        return;
+    const TaskFields f = fieldsFromControls();
+    Task& task = tasks_[static_cast<std::size_t>(current_)];
+    StoreFields(f, task);
+    if (QListWidgetItem* item = liTask->item(current_); item && item->text() != edName->text()) {
+        const QSignalBlocker block(liTask);
+        item->setText(edName->text());
+    }
+    tasks_.setChanged();
+}
+
+void TcltForm::edNameExit() {
+    if (current_ >= 0 && edName->isEnabled() && edName->text().isEmpty())
+        edName->setFocus();
+}
+
+void TcltForm::FolderModeClick() {
+    if (loading_ || current_ < 0)
+        return;
+    TaskRecord& r = tasks_[static_cast<std::size_t>(current_)].record;
+    if (rdOnly->isChecked() != r.only_include_folders()) {
+        r.set_only_include_folders(rdOnly->isChecked());
+        tasks_.setChanged();
+    }
+}
+
+void TcltForm::edTypeChange() {
+    if (current_ < 0)
+        return;
+    Task& task = tasks_[static_cast<std::size_t>(current_)];
+    const SyncType picked = edType->currentIndex() == 1 ? SyncType::File : SyncType::Folder;
+    if (picked != task.record.sync_type()) {
+        if (YesNoBox(this, QMsg(112), QMsg(72))) {
+            {
+                const bool wasLoading = loading_;
+                loading_ = true;
+                liExclude->clear();
+                loading_ = wasLoading;
+            }
+            task.record.change_sync_type(picked);
+            StoreCurrentTask();
+        } else {
+            const bool wasLoading = loading_;
+            loading_ = true;
+            edType->setCurrentIndex(task.record.sync_type() == SyncType::File ? 1 : 0);
+            loading_ = wasLoading;
+        }
+    }
+    applyTypeLabels();
+}
+
+void TcltForm::applyTypeLabels() {
+    const bool file = edType->currentIndex() == 1;
+    const bool editing = current_ >= 0;
+    Label4->setText(QMsg(file ? 113 : 10));
+    if (file) {
+        Label4->setChecked(true);
+        rdOnly->setEnabled(false);
+        chkIntoSub->setChecked(false);
+        chkIntoSub->setEnabled(false);
+    } else {
+        rdOnly->setEnabled(editing);
+        chkIntoSub->setEnabled(editing);
+    }
+}
+
+bool TcltForm::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == edName && e->type() == QEvent::FocusOut) {
+        // Queued: the focus must have settled on its new owner first.
+        QMetaObject::invokeMethod(this, &TcltForm::edNameExit, Qt::QueuedConnection);
+    } else if (watched == StatusBar1 && e->type() == QEvent::MouseButtonRelease) {
+        if (static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+            StatusBar1Click();
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+// --- folders and the folder list ---
+
+void TcltForm::browse(QLineEdit* field, int caption) {
+    std::string start = ToUtf8(field->text());
+    ExpandPathMacros(start);
+    SDirDlg->Caption = QMsg(caption);
+    SDirDlg->Directory = QUtf8(start);
+    if (SDirDlg->Execute(this))
+        field->setText(SDirDlg->Directory);
+}
+
+void TcltForm::BrMainClick() {
+    browse(edMainDir, 30);
+}
+
+void TcltForm::BrMirrorClick() {
+    browse(edMirrorDir, 29);
+}
+
+bool TcltForm::foldCaseForLists() const {
+    std::string host = ToUtf8(edMainDir->text());
+    std::string mirror = ToUtf8(edMirrorDir->text());
+    ExpandPathMacros(host);
+    ExpandPathMacros(mirror);
+    return (!host.empty() && FileSystemFoldsCase(host)) ||
+           (!mirror.empty() && FileSystemFoldsCase(mirror));
+}
+
+void TcltForm::AddExClick() {
+    if (current_ < 0)
+        return;
+    std::vector<std::string> lines;
+    for (int i = 0; i < liExclude->count(); ++i)
+        lines.push_back(ToUtf8(liExclude->item(i)->text()));
+    const std::size_t before = lines.size();
+
+    if (edType->currentIndex() == 1) {
+        std::string folder = tasks_[static_cast<std::size_t>(current_)].record.host_path();
+        ExpandPathMacros(folder);
+        const QString chosen = ChooseFile ? ChooseFile(QUtf8(folder))
+                                          : QFileDialog::getOpenFileName(this, {}, QUtf8(folder));
+        if (chosen.isEmpty() || !AppendFileEntry(lines, ToUtf8(chosen), foldCaseForLists()))
+            return;
+    } else {
+        if (!DirForm)
+            return;
+        DirForm->setDirDialog(SDirDlg);
+        DirForm->setHostPath(ToUtf8(edMainDir->text()));
+        if (DirForm->exec() != QDialog::Accepted)
+            return;
+        const FolderEntry entry =
+            RelativeFolderEntry(ToUtf8(edMainDir->text()), ToUtf8(edMirrorDir->text()),
+                                ToUtf8(DirForm->edDir->text()), foldCaseForLists());
+        if (entry.result == FolderEntryResult::Outside) {
+            ErrorBox(this, QMsg(35), QMsg(31));
+            return;
+        }
+        if (entry.result == FolderEntryResult::WholeFolder) {
+            ErrorBox(this, QMsg(36), QMsg(31));
+            return;
+        }
+        if (AppendFolderEntry(lines, entry.entry) != FolderEntryResult::Ok) {
+            ErrorBox(this, QMsg(37), QMsg(31));
+            return;
+        }
+    }
+    for (std::size_t i = before; i < lines.size(); ++i)
+        liExclude->addItem(QUtf8(lines[i]));
+    StoreCurrentTask();
+}
+
+void TcltForm::DelExClick() {
+    QListWidgetItem* item = liExclude->currentItem();
+    if (!item || !item->isSelected())
+        return;
+    delete item;
+    StoreCurrentTask();
+}
+
+// --- tool buttons ---
+
+void TcltForm::btnAdvClick() {
+    if (current_ < 0 || !AdvForm)
+        return;
+    if (AdvForm->Execute(tasks_[static_cast<std::size_t>(current_)].record))
+        tasks_.setChanged();
+}
+
+void TcltForm::ToolButton1Click() {
+    std::string error;
+    if (!SaveConfiguration(ConfigPath, tasks_, error))
+        ErrorBox(this, QUtf8(error), QMsg(31));
+}
+
+void TcltForm::btTaskClick() {
+    if (ShowScheduleEditor)
+        ShowScheduleEditor();
+}
+
+void TcltForm::AboutBtnClick() {
+    if (AboutForm)
+        AboutForm->exec();
+}
+
+void TcltForm::ExitBtnClick() {
+    close();
+}
+
+void TcltForm::StatusBar1Click() {
+    if (!statusIsLink_)
+        return;
+    const QUrl url(QUtf8(Msg(43)));
+    if (OpenUrl)
+        OpenUrl(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+void TcltForm::ShowEndLine(const std::string& line) {
+    statusIsLink_ = false;
+    StatusBar1->unsetCursor();
+    StatusBar1->setText(QUtf8(line));
+}
+
+// --- runs ---
+
+void TcltForm::GoSyncClick() {
+    if (running_)
+        return;
+    bool any = false;
+    for (int i = 0; i < liTask->count() && !any; ++i)
+        any = liTask->item(i)->checkState() == Qt::Checked;
+    if (!any) {
+        ErrorBox(this, QMsg(104), QMsg(31));
+        return;
+    }
+    // The list cannot change meanwhile: the window is hidden during each run
+    // and no other path edits it.
+    for (int i = 0; i < liTask->count(); ++i) {
+        if (liTask->item(i)->checkState() != Qt::Checked)
+            continue;
+        selectRow(i);
+        RunSelectedTask();
+    }
+    if (Flags.command_line_run)
+        close();
+    else if (!lastResultShown_)
+        QApplication::beep();
+}
+
+RunOutcome TcltForm::RunSelectedTask() {
+    if (current_ < 0 || running_ || !SyncForm)
+        return RunOutcome::NotRun;
+    running_ = true;
+    auto run = std::make_unique<RunContext>();
+    const Task& task = tasks_[static_cast<std::size_t>(current_)];
+    run->TaskName = task.name;
+    run->Task = task.record;
+    run->CommandLineRun = Flags.command_line_run;
+    run->SkipMirrorScan = Flags.skip_mirror_scan;
+    run->ScheduledRun = ScheduledRun;
+    run->Lines = &Results;
+    run->Ui = SyncForm;
+
+    RunOutcome outcome = RunOutcome::NotRun;
+    if (CheckBeforeRun(*run) == CheckResult::Ok) {
+        PrepareRoots(*run);
+        bool connected = false;
+        const bool reachable = !ConnectForRun || ConnectForRun(*run, connected);
+        if (reachable) {
+            if (SafetyTest(*run)) {
+                const RunInProgressScope marker;
+                const bool wasVisible = isVisible();
+                hide();
+                SyncForm->Execute(*run);
+                if (minimiseAfterRun_) {
+                    minimiseAfterRun_ = false;
+                    showMinimized();
+                } else if (wasVisible) {
+                    show();
+                }
+                lastResultShown_ = run->ResultShown;
+                outcome = run->Outcome;
+                if (!run->EndLine.empty())
+                    ShowEndLine(run->EndLine);
+            } else {
+                outcome = RunOutcome::Skipped;
+            }
+        }
+        if (connected && DisconnectAfterRun)
+            DisconnectAfterRun(*run);
+    }
+    running_ = false;
+    return outcome;
+}
+
+void TcltForm::OnGoSync() {
+    GoSyncClick();
+}
+
+void TcltForm::OnDoSchedule() {
+    if (running_ || RunInProgress().load() != 0)
+        return;
+    if (DoSchedule)
+        DoSchedule();
+}
+
+void TcltForm::OnMiniToTray() {
+    // During a run the window is hidden; showing it minimised now would
+    // bring it back before the run has ended.
+    if (running_) {
+        minimiseAfterRun_ = true;
+        return;
+    }
+    showMinimized();
+}
+
+bool TcltForm::event(QEvent* e) {
+    switch (static_cast<int>(e->type())) {
+    case kGoSyncEvent:
+        OnGoSync();
+        return true;
+    case kDoScheduleEvent:
+        OnDoSchedule();
+        return true;
+    case kMiniToTrayEvent:
+        OnMiniToTray();
+        return true;
+    default:
+        return QMainWindow::event(e);
+    }
+}
+
+void TcltForm::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (firstShown_)
+        return;
+    firstShown_ = true;
+    if (OnFirstShow)
+        OnFirstShow();
+}
+
+void TcltForm::closeEvent(QCloseEvent* e) {
+    if (running_) {
+        e->ignore();
+        return;
+    }
+    if (closedForGood_) {
+        e->accept();
+        return;
+    }
+    if (CloseRequested && !CloseRequested()) {
+        e->ignore();
+        return;
+    }
+    closedForGood_ = true;
+    e->accept();
+    QMainWindow::closeEvent(e);
+    if (OnClosed)
+        QMetaObject::invokeMethod(
+            this, [this] { OnClosed(); }, Qt::QueuedConnection);
+}
+
+} // namespace duplora

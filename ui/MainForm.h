@@ -1,0 +1,220 @@
+#pragma once
+// TcltForm: the main window. It owns the task list (names in liTask, records
+// in the TaskList beside it, same order), edits the basic fields of the
+// current task, and starts runs: Go Sync runs the ticked tasks one after the
+// other through the progress window.
+//
+// The editing rules live in app/core/TaskEditRules.h; this class moves texts
+// between them and the controls. Everything it needs from the rest of the
+// program (the other windows, the file chooser, the share connection, what
+// happens on the first showing and after closing) is handed in by the
+// start-up sequence.
+
+#include "app/core/RunFlags.h"
+#include "sync/ResultLines.h"
+#include "sync/RunContext.h"
+#include "tasks/TaskList.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QToolBar;
+class QToolButton;
+class QUrl;
+
+namespace duplora {
+
+class TAboutForm;
+class TSDirDlg;
+class TSyncForm;
+class TadvForm;
+class TdirForm;
+class TrDragController;
+struct TaskFields;
+
+class TcltForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // Events the window posts to itself (numbers of the private messages).
+    static constexpr int kGoSyncEvent = 1282;
+    static constexpr int kDoScheduleEvent = 1287;
+    static constexpr int kMiniToTrayEvent = 1288;
+
+    explicit TcltForm(QWidget* parent = nullptr);
+    ~TcltForm() override;
+
+    void ApplyTexts();
+
+    // --- owned data ---
+    TaskList& Tasks() { return tasks_; }
+    const TaskList& Tasks() const { return tasks_; }
+    // Rebuilds liTask from the task list (names and check marks), selects
+    // nothing and shows no task. After loading and after the command line.
+    void RefreshTaskList();
+    int CurrentIndex() const { return current_; }
+    // Makes `row` (-1: none) the current task and shows it, as a click on
+    // the list does. The scheduler selects the tasks it runs with this.
+    void SelectTask(int row) { selectRow(row); }
+
+    RunFlags Flags;         // set once by the command line
+    ResultLines Results;    // every run's result lines since the start
+    std::string ConfigPath; // Duplora.cfg
+    std::string LogPath;    // duplora.log
+    // Set by the scheduler around RunSelectedTask: the run is quiet.
+    bool ScheduledRun = false;
+    // The four action texts (entries 20..23) the action lists are read with.
+    std::array<std::string, 4> ActionNames;
+
+    // --- collaborators, handed in by the start-up sequence ---
+    TSyncForm* SyncForm = nullptr;
+    TAboutForm* AboutForm = nullptr;
+    TadvForm* AdvForm = nullptr;
+    TdirForm* DirForm = nullptr;
+    // Opens the schedule editor (btTask).
+    std::function<void()> ShowScheduleEditor;
+    // Runs the due schedules (event 1287).
+    std::function<void()> DoSchedule;
+    // Connects a network share for a run when a root needs one; false when
+    // the connection failed (the run is not made). `connected` tells whether
+    // DisconnectAfterRun must be called.
+    std::function<bool(RunContext& run, bool& connected)> ConnectForRun;
+    std::function<void(RunContext& run)> DisconnectAfterRun;
+    // The open-file dialog (opDlg): an existing file, starting in `folder`;
+    // empty when the user cancels.
+    std::function<QString(const QString& folder)> ChooseFile;
+    // Opens a web address (QDesktopServices::openUrl unless replaced).
+    std::function<bool(const QUrl&)> OpenUrl;
+    // Called once, when the window is shown the first time.
+    std::function<void()> OnFirstShow;
+    // Asked when the window is about to close (save question, log); false
+    // keeps it open. Empty: it closes.
+    std::function<bool()> CloseRequested;
+    // Called (queued) after the window closed for good: the program ends.
+    std::function<void()> OnClosed;
+
+    // --- controls (object names are these names) ---
+    QToolBar* ToolBar1 = nullptr;
+    QAction* ToolButton1 = nullptr;
+    QAction* NewBtn = nullptr;
+    QAction* AddBtn = nullptr;
+    QAction* DelBtn = nullptr;
+    QAction* GoSync = nullptr;
+    QAction* btTask = nullptr;
+    QAction* AboutBtn = nullptr;
+    QAction* ExitBtn = nullptr;
+    QLabel* Label1 = nullptr;
+    QListWidget* liTask = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* A1 = nullptr;
+    QAction* C1 = nullptr;
+    QPlainTextEdit* edDesc = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* edName = nullptr;
+    QPushButton* btnAdv = nullptr;
+    QLabel* Label5 = nullptr;
+    QComboBox* edType = nullptr;
+    QCheckBox* chkIntoSub = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* edMainDir = nullptr;
+    QPushButton* BrMain = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* edMirrorDir = nullptr;
+    QPushButton* BrMirror = nullptr;
+    QRadioButton* rdOnly = nullptr;
+    QRadioButton* Label4 = nullptr;
+    QPushButton* AddEx = nullptr;
+    QPushButton* DelEx = nullptr;
+    QListWidget* liExclude = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    std::array<QLabel*, 6> actionLabels{}; // Label8 .. Label13
+    QComboBox* cbInMain = nullptr;
+    QComboBox* cbInMirror = nullptr;
+    QComboBox* cbSizeDiffer = nullptr;
+    QComboBox* cbNewInMain = nullptr;
+    QComboBox* cbNewInMirror = nullptr;
+    QComboBox* cbEmptyDir = nullptr;
+    QLabel* StatusBar1 = nullptr; // the one-part status line
+    TSDirDlg* SDirDlg = nullptr;
+    TrDragController* rDragController1 = nullptr;
+
+    // --- handlers ---
+    void liTaskClick();
+    void ShowCurrentTask();
+    void StoreCurrentTask();
+    void edNameExit();
+    void FolderModeClick();
+    void edTypeChange();
+    void BrMainClick();
+    void BrMirrorClick();
+    void AddExClick();
+    void DelExClick();
+    void NewBtnClick();
+    void AddBtnClick();
+    void DelBtnClick();
+    void ItemMoved(int from, int to);
+    void CheckMarksChanged();
+    void A1Click();
+    void C1Click();
+    void btnAdvClick();
+    void btTaskClick();
+    void AboutBtnClick();
+    void ExitBtnClick();
+    void ToolButton1Click();
+    void GoSyncClick();
+    // Runs the current task to its end; the outcome says how far it got.
+    RunOutcome RunSelectedTask();
+    void StatusBar1Click();
+    // The run's closing line replaces the maker's link for good.
+    void ShowEndLine(const std::string& line);
+    bool StatusIsLink() const { return statusIsLink_; }
+
+    void OnGoSync();
+    void OnDoSchedule();
+    void OnMiniToTray();
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void buildControls();
+    void setEditingEnabled(bool on);
+    void applyTypeLabels();
+    TaskFields fieldsFromControls() const;
+    void showFields(const TaskFields& f);
+    void appendTask(std::string name, const TaskRecord& record);
+    void selectRow(int row);
+    void browse(QLineEdit* field, int caption);
+    bool foldCaseForLists() const;
+    void fillActionList(QComboBox* box, std::initializer_list<int> entries);
+
+    TaskList tasks_;
+    int current_ = -1;
+    bool loading_ = false;
+    bool firstShown_ = false;
+    bool statusIsLink_ = true;
+    bool lastResultShown_ = false;
+    bool running_ = false;
+    bool minimiseAfterRun_ = false; // 1288 arrived while a run was going on
+    bool closedForGood_ = false;    // the closing steps ran and said Close
+    std::array<QComboBox*, 6> actionLists_{};
+};
+
+} // namespace duplora

@@ -1,0 +1,292 @@
+#include "ui/SyncForm.h"
+
+#include "platform/widgets/PmGauge.h"
+#include "sync/SyncRun.h"
+#include "tasks/TextTable.h"
+#include "ui/CopyAnimation.h"
+#include "ui/MessageBoxes.h"
+#include "ui/SyncResult.h"
+#include "ui/WidgetTexts.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace duplora {
+
+namespace {
+
+TPmGauge* MakeGauge(QWidget* parent, const char* name) {
+    auto* g = new TPmGauge(parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setForeColor(Qt::black);
+    g->setBackColor(QColor(128, 128, 0)); // olive
+    g->setTextColor(Qt::white);
+    g->setFixedHeight(16);
+    return g;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setTextFormat(Qt::PlainText);
+    // A long path must not widen the window: the label takes the width it
+    // is given and the text is cut to fit.
+    l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    l->setMinimumHeight(l->fontMetrics().height());
+    return l;
+}
+
+} // namespace
+
+TSyncForm::TSyncForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setObjectName(QStringLiteral("SyncForm"));
+    setModal(true);
+    SyncAnim = new TCopyAnimation(this);
+    Label1 = MakeLabel(this, "Label1");
+    Label3 = MakeLabel(this, "Label3");
+    Label2 = MakeLabel(this, "Label2");
+    Label4 = MakeLabel(this, "Label4");
+    syncMeter = MakeGauge(this, "syncMeter");
+    totMeter = MakeGauge(this, "totMeter");
+    btnCancel = new QPushButton(this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAutoDefault(false);
+    connect(btnCancel, &QPushButton::clicked, this, &TSyncForm::btnCancelClick);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 4, 16, 14);
+    layout->setSpacing(8);
+    layout->addWidget(SyncAnim, 0, Qt::AlignHCenter);
+    layout->addSpacing(8);
+    for (QLabel* l : {Label1, Label3, Label2, Label4})
+        layout->addWidget(l);
+    auto* gauges = new QVBoxLayout;
+    gauges->setContentsMargins(16, 6, 16, 6);
+    gauges->setSpacing(12);
+    gauges->addWidget(syncMeter);
+    gauges->addWidget(totMeter);
+    layout->addLayout(gauges);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnCancel);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    resize(403, 285);
+}
+
+TSyncForm::~TSyncForm() = default;
+
+void TSyncForm::ApplyTexts() {
+    ApplyInterfaceFont(this);
+    setWindowTitle(QMsg(44));
+    btnCancel->setText(QMsg(45));
+    // A fixed border; the path label cuts its text instead of widening it.
+    const QSize hint = sizeHint();
+    setFixedSize(std::max(403, hint.width()), std::max(285, hint.height()));
+}
+
+void TSyncForm::Execute(RunContext& run) {
+    run_ = &run;
+    run.Ui = this;
+    chainStarted_ = false;
+    lastPump_ = {};
+    exec();
+    // A window closed from outside before the chain ended (it refuses, but
+    // a toolkit may still force it) must not leave the run half-made.
+    run_ = nullptr;
+}
+
+void TSyncForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    if (run_ && !chainStarted_) {
+        chainStarted_ = true;
+        FormShow();
+    }
+}
+
+void TSyncForm::FormShow() {
+    // BeginRun puts both gauges to 0 and empties Label3 and Label4 through
+    // the observer, resets the counters and writes the first two lines.
+    Label1->clear();
+    fullPath_.clear();
+    Label2->clear();
+    BeginRun(*run_);
+    post(kListMainEvent);
+}
+
+void TSyncForm::post(int type) {
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(type)));
+}
+
+bool TSyncForm::event(QEvent* e) {
+    switch (static_cast<int>(e->type())) {
+    case kListMainEvent:
+        OnListMain();
+        return true;
+    case kListMirrorEvent:
+        OnListMirror();
+        return true;
+    case kSyncMainEvent:
+        OnSyncMain();
+        return true;
+    case kSyncMirrorEvent:
+        OnSyncMirror();
+        return true;
+    case kSyncFolderEvent:
+        OnSyncFolder();
+        return true;
+    default:
+        return QDialog::event(e);
+    }
+}
+
+void TSyncForm::OnListMain() {
+    if (!run_)
+        return;
+    StepListMain(*run_);
+    post(kListMirrorEvent);
+}
+
+void TSyncForm::OnListMirror() {
+    if (!run_)
+        return;
+    if (StepListMirror(*run_))
+        post(kSyncMainEvent);
+    else
+        finish();
+}
+
+void TSyncForm::OnSyncMain() {
+    if (!run_)
+        return;
+    StepSyncMain(*run_);
+    post(kSyncMirrorEvent);
+}
+
+void TSyncForm::OnSyncMirror() {
+    if (!run_)
+        return;
+    StepSyncMirror(*run_);
+    post(kSyncFolderEvent);
+}
+
+void TSyncForm::OnSyncFolder() {
+    if (!run_)
+        return;
+    StepSyncFolder(*run_);
+    if (OnEndLine && !run_->EndLine.empty())
+        OnEndLine(run_->EndLine);
+    finish();
+}
+
+void TSyncForm::finish() {
+    StopAnimation();
+    run_ = nullptr;
+    done(QDialog::Accepted);
+}
+
+void TSyncForm::btnCancelClick() {
+    if (!run_ || !CanCancel(*run_))
+        return;
+    if (YesNoBox(this, QMsg(73), QMsg(72)) && run_)
+        RequestCancel(*run_); // refused when the run has moved on to its end
+}
+
+void TSyncForm::closeEvent(QCloseEvent* e) {
+    // The chain owns the window until its last step: closing earlier would
+    // leave posted steps to run after Execute returned.
+    if (run_)
+        e->ignore();
+    else
+        QDialog::closeEvent(e);
+}
+
+void TSyncForm::reject() {
+    if (!run_)
+        QDialog::reject();
+}
+
+// --- observer ---
+
+void TSyncForm::Pump() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < kPumpInterval)
+        return;
+    lastPump_ = now;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TSyncForm::SetStatus(const std::string& text) {
+    Label1->setText(QUtf8(text));
+}
+
+void TSyncForm::SetOperation(const std::string& text) {
+    Label3->setText(QUtf8(text));
+}
+
+void TSyncForm::SetPath(const std::string& text) {
+    fullPath_ = QUtf8(text);
+    showPathElided();
+}
+
+void TSyncForm::showPathElided() {
+    const int width = Label2->width() > 20 ? Label2->width() : 371;
+    Label2->setText(Label2->fontMetrics().elidedText(fullPath_, Qt::ElideMiddle, width));
+    Label2->setToolTip(fullPath_);
+}
+
+void TSyncForm::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    showPathElided();
+}
+
+void TSyncForm::SetTotals(const std::string& text) {
+    Label4->setText(QUtf8(text));
+}
+
+void TSyncForm::SetFileGauge(int percent) {
+    syncMeter->setProgress(percent);
+}
+
+void TSyncForm::SetTotalGauge(int percent) {
+    totMeter->setProgress(percent);
+}
+
+void TSyncForm::StartAnimation() {
+    static_cast<TCopyAnimation*>(SyncAnim)->start();
+}
+
+void TSyncForm::StopAnimation() {
+    static_cast<TCopyAnimation*>(SyncAnim)->stop();
+}
+
+bool TSyncForm::AnimationRunning() const {
+    return static_cast<const TCopyAnimation*>(SyncAnim)->running();
+}
+
+bool TSyncForm::ShowPreview(SyncPlan& plan, const RunContext& run) {
+    return Preview ? Preview(plan, run) : true;
+}
+
+void TSyncForm::ShowMessage(const std::string& text, const std::string& caption) {
+    // Message 55 comes with caption 27 "Prompt": a notice, not an error.
+    if (caption == Msg(31))
+        ErrorBox(isVisible() ? this : parentWidget(), QUtf8(text), QUtf8(caption));
+    else
+        NoticeBox(isVisible() ? this : parentWidget(), QUtf8(text), QUtf8(caption));
+}
+
+void TSyncForm::ShowResult() {
+    QApplication::beep();
+    if (ResultForm)
+        ResultForm->exec();
+}
+
+} // namespace duplora
