@@ -3,9 +3,13 @@
 
 #include "platform/RegistryFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace duplora {
@@ -14,7 +18,7 @@ namespace {
 
 // Registry files are a few lines; anything past 16 MiB is not one of ours and
 // is refused rather than read into memory.
-constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
@@ -221,6 +225,14 @@ bool ParseData(std::string_view data, ParsedData& out) {
     return false;
 }
 
+// The keys below `key`: every "key\\..." sorts in [key + '\\', key + ']'), since
+// ']' is the byte after the backslash. Siblings such as "key-old" or
+// "key.bak" sort between "key" and its sub-keys, so a walk from "key" that
+// stops at the first key without the prefix would miss the sub-keys.
+template <typename Map> auto SubKeyRange(Map& keys, const std::string& key) {
+    return std::make_pair(keys.lower_bound(key + '\\'), keys.lower_bound(key + ']'));
+}
+
 bool Fail(std::string* error, std::size_t line, std::string_view why) {
     if (error)
         *error = "line " + std::to_string(line) + ": " + std::string(why);
@@ -300,10 +312,9 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
             inSection = true;
             if (sectionRemoved) {
                 // The key and every key below it.
-                auto it = file.keys_.lower_bound(section);
-                while (it != file.keys_.end() &&
-                       (it->first == section || it->first.rfind(section + '\\', 0) == 0))
-                    it = file.keys_.erase(it);
+                file.keys_.erase(section);
+                const auto [from, to] = SubKeyRange(file.keys_, section);
+                file.keys_.erase(from, to);
             } else {
                 file.keys_[section];
             }
@@ -378,26 +389,40 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
 }
 
 std::optional<RegistryFile> RegistryFile::Load(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // O_NONBLOCK and regular files only: the file is read before any window
+    // exists, and a pipe in its place would hold up the start until
+    // something wrote to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
         if (error)
             *error = "cannot open " + path;
         return std::nullopt;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > kMaxFileBytes) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+        ::close(fd);
         if (error)
-            *error = "unreadable or too large: " + path;
+            *error = "not a registry file or too large: " + path;
         return std::nullopt;
     }
-    in.seekg(0, std::ios::beg);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    if (!in.read(text.data(), size)) {
-        if (error)
-            *error = "cannot read " + path;
-        return std::nullopt;
+    std::string text;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || text.size() + static_cast<std::size_t>(n) > kMaxFileBytes) {
+            ::close(fd);
+            if (error)
+                *error = "cannot read " + path;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        text.append(buf, static_cast<std::size_t>(n));
     }
+    ::close(fd);
     return Parse(text, error);
 }
 
@@ -417,8 +442,10 @@ bool RegistryFile::HasKey(std::string_view keyPath) const {
     if (key.empty())
         return false;
     // A key written only as the parent of another key exists as well.
-    auto it = keys_.lower_bound(key);
-    return it != keys_.end() && (it->first == key || it->first.rfind(key + '\\', 0) == 0);
+    if (keys_.count(key) != 0)
+        return true;
+    const auto [from, to] = SubKeyRange(keys_, key);
+    return from != to;
 }
 
 std::string RegistryFileForRoot(std::string_view root) {

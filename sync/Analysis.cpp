@@ -85,12 +85,33 @@ TSearchOperation FolderFilter::Ask(std::string_view rel) const {
     return soSkip;
 }
 
+UnreadableFolders::UnreadableFolders(const std::vector<std::string>& folders, bool foldCase)
+    : fold_(foldCase) {
+    for (const std::string& f : folders)
+        keys_.insert(key(f));
+}
+
+std::string UnreadableFolders::key(std::string_view rel) const {
+    return fold_ ? UpperAscii(rel) : std::string(rel);
+}
+
+bool UnreadableFolders::Covers(std::string_view rel) const {
+    if (keys_.empty())
+        return false;
+    // Every folder above the file: "" (the root), "/a", "/a/b", ...
+    for (std::size_t i = rel.find('/'); i != std::string_view::npos; i = rel.find('/', i + 1))
+        if (keys_.count(key(rel.substr(0, i))) != 0)
+            return true;
+    return false;
+}
+
 std::vector<std::string> ListedFileNames(const TaskRecord& task) {
     std::vector<std::string> names;
+    std::unordered_set<std::string> seen; // a list of 10,000 names stays linear
     for (const std::string& line : SplitLines(task.folder_list())) {
         if (line.empty() || line == "." || line == ".." || line.find('/') != std::string::npos)
             continue;
-        if (std::find(names.begin(), names.end(), line) == names.end())
+        if (seen.insert(line).second)
             names.push_back(line);
     }
     return names;
@@ -118,19 +139,25 @@ TSyncOp ComparePair(const TFileEntry& host, const TFileEntry& mirror, const Task
 void CompareHostEntries(RunContext& run) {
     SyncPlan& plan = run.Plan;
     const TSyncOp onlyInHost = static_cast<TSyncOp>(run.Task.only_in_host_action());
+    const UnreadableFolders unread(plan.MirrorUnreadable, run.FoldCase);
     plan.MirrorFiles.Sort();
     for (TFileEntry& host : plan.HostFiles) {
         if (host.Op != opNone)
             continue; // marked for deletion by the delete masks
         const int i = plan.MirrorFiles.Find(host.RelPath);
         if (i < 0) {
-            host.Op = onlyInHost;
+            // Below a mirror folder that could not be read the file may well
+            // be in the mirror: neither delete it nor copy it over the twin.
+            host.Op = unread.Covers(host.RelPath) ? opNone : onlyInHost;
             continue;
         }
         TFileEntry& mirror = plan.MirrorFiles.Items(i);
         mirror.Op = opNone; // the pair is handled from the host side
         host.Op = ComparePair(host, mirror, run.Task);
     }
+    if (!unread.Empty())
+        for (FolderItem& f : plan.HostFolders)
+            f.OtherUnknown = unread.Covers(f.Path);
 }
 
 namespace {
@@ -161,7 +188,7 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
         } else {
             e.RelPath = run.Plan.StoreMirrorPath(rel);
             e.Op = mirrorOp;
-            run.Plan.MirrorFiles.Add(e);
+            run.Plan.MirrorFiles.Append(e); // sorted once, before the comparison
         }
     }
 }
@@ -201,6 +228,10 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     const TSyncOp mirrorOp = static_cast<TSyncOp>(task.only_in_mirror_action());
     SyncPlan& plan = run.Plan;
     RunObserver& ui = run.ui();
+    // The host is scanned first: its unreadable folders are known when the
+    // mirror's entries are built.
+    const UnreadableFolders hostUnread(hostSide ? std::vector<std::string>() : plan.HostUnreadable,
+                                       run.FoldCase);
 
     TSearchDirW scanner;
     scanner.Root = root;
@@ -208,6 +239,11 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         ShowPath(run, dir);
         ui.Pump();
+    };
+    scanner.OnFolderError = [&](TSearchDirW&, const std::string& dir) {
+        const std::string_view rel =
+            dir.size() <= root.size() ? std::string_view() : std::string_view(dir).substr(relStart);
+        (hostSide ? plan.HostUnreadable : plan.MirrorUnreadable).emplace_back(rel);
     };
     scanner.OnEnquiryOperation = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
                                      TSearchOperation& op) {
@@ -232,6 +268,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             FolderItem f;
             f.Path = hostSide ? plan.StoreHostPath(rel) : plan.StoreMirrorPath(rel);
             f.Total = size;
+            f.OtherUnknown = hostUnread.Covers(rel);
             (hostSide ? plan.HostFolders : plan.MirrorFolders).push_back(f);
             return;
         }
@@ -252,7 +289,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             plan.HostFiles.push_back(e);
         } else {
             e.RelPath = plan.StoreMirrorPath(rel);
-            e.Op = del ? opDelete : mirrorOp;
+            e.Op = del ? opDelete : hostUnread.Covers(rel) ? opNone : mirrorOp;
             plan.MirrorFiles.Append(e);
         }
     };

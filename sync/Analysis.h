@@ -34,6 +34,21 @@ private:
     std::unordered_set<std::string> lines_; // each with a trailing '/'
 };
 
+// The folders of one side that could not be read, asked whether a path of
+// the other side lies below one of them. O(depth) per path.
+class UnreadableFolders {
+public:
+    UnreadableFolders(const std::vector<std::string>& folders, bool foldCase);
+    bool Empty() const { return keys_.empty(); }
+    // `rel` is a file's path below the root, starting with '/'.
+    bool Covers(std::string_view rel) const;
+
+private:
+    std::string key(std::string_view rel) const;
+    bool fold_ = false;
+    std::unordered_set<std::string> keys_;
+};
+
 // A copy's temporary file (".NAME.duplora-XXXXXX") left behind when the
 // program was killed in the middle of a copy. It is never part of the plan:
 // it would otherwise be copied to the other side as a file of its own.

@@ -94,9 +94,11 @@ void StepSyncMain(RunContext& run) {
         const bool work = PumpBefore(run, e.Op, idle);
         if (Stopped(run))
             break;
+        // Every entry, with work or not, puts the run in state 3: a cancel
+        // from here on is one made during execution and shows the result.
+        run.State = RunState::ExecHost;
         if (!work)
             continue;
-        run.State = RunState::ExecHost;
         const std::string host = JoinRoot(run.HostRoot, e.RelPath);
         const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         switch (e.Op) {
@@ -139,9 +141,9 @@ void StepSyncMirror(RunContext& run) {
         const bool work = PumpBefore(run, e.Op, idle);
         if (Stopped(run))
             break;
+        run.State = RunState::ExecMirror;
         if (!work || e.Op == opToMirror)
             continue; // a mirror file is never copied to the mirror
-        run.State = RunState::ExecMirror;
         const std::string host = JoinRoot(run.HostRoot, e.RelPath);
         const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         ShowPath(run, mirror);
@@ -192,7 +194,8 @@ void SyncEmptyFolders(RunContext& run) {
                 RemoveEmptyFolderBelow(own, f.Path);
                 continue;
             }
-            if (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path))
+            if (f.OtherUnknown ||
+                (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path)))
                 continue;
             if (action == creates) {
                 ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));

@@ -1,5 +1,6 @@
 #include "sync/FileIo.h"
 
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -17,6 +18,10 @@ const FileIoCalls kKernel{
     },
     [](int dirFd, const char* path, const void* how, size_t size) {
         return ::syscall(SYS_openat2, dirFd, path, how, size);
+    },
+    [](int dirFd, const char* path, int flags) { return ::openat(dirFd, path, flags); },
+    [](int dirFd, const char* path, struct stat* st, int flags) {
+        return ::fstatat(dirFd, path, st, flags);
     },
 };
 
@@ -41,6 +46,10 @@ ScopedFileIo::ScopedFileIo(FileIoCalls calls) : previous_(current), calls_(std::
         calls_.copyRange = kKernel.copyRange;
     if (!calls_.openat2)
         calls_.openat2 = kKernel.openat2;
+    if (!calls_.openDir)
+        calls_.openDir = kKernel.openDir;
+    if (!calls_.statAt)
+        calls_.statAt = kKernel.statAt;
     current = &calls_;
 }
 

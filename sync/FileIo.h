@@ -7,6 +7,7 @@
 // faults.
 
 #include <functional>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace duplora {
@@ -19,6 +20,11 @@ struct FileIoCalls {
     // openat2(2) (Linux 5.6 and later; a sandbox may refuse it with ENOSYS or
     // EPERM). `how` points to a struct open_how of `size` bytes.
     std::function<long(int dirFd, const char* path, const void* how, size_t size)> openat2;
+    // openat(2) of a folder by the scanner, so tests can make one unreadable
+    // (the tests run as root, which no permission bit stops).
+    std::function<int(int dirFd, const char* path, int flags)> openDir;
+    // fstatat(2) of a folder entry by the scanner.
+    std::function<int(int dirFd, const char* path, struct stat* st, int flags)> statAt;
 };
 
 // The calls the copy uses now (the kernel's unless a test replaced them).

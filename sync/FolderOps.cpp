@@ -73,9 +73,11 @@ bool IsFolder(const std::string& path) {
 
 bool RemoveEmptyFolderBelow(const std::string& root, std::string_view rel) {
     std::vector<std::string> parts;
-    if (!SplitRel(rel, parts) || parts.empty())
+    // An empty root is no root at all (a macro that expanded to nothing), not
+    // the file system's root: refuse it, as the copy and the folder creation do.
+    if (root.empty() || !SplitRel(rel, parts) || parts.empty())
         return false;
-    Fd dir(open(root.empty() ? "/" : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return false;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {

@@ -13,7 +13,7 @@ namespace duplora {
 std::string JoinRoot(const std::string& root, std::string_view rel);
 
 // Removes root + rel when it is a real, empty folder. `rel` starts with '/'
-// and names a folder strictly below the root.
+// and names a folder strictly below the root; an empty root is refused.
 bool RemoveEmptyFolderBelow(const std::string& root, std::string_view rel);
 // Creates root + rel with its missing parents below the root (a missing root
 // is created too). False when a component is a link or not a folder.

@@ -133,21 +133,6 @@ void ChangeRowOp(SyncPlan& plan, const TPreviewRow& row) {
 
 // ---------------------------------------------------------------------------
 
-std::size_t TFolderTree::Hash::operator()(std::string_view s) const {
-    std::uint64_t h = 1469598103934665603ULL; // FNV-1a over the compared bytes
-    for (char ch : s) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (fold && c >= 'a' && c <= 'z')
-            c = static_cast<unsigned char>(c - 32);
-        h = (h ^ c) * 1099511628211ULL;
-    }
-    return static_cast<std::size_t>(h);
-}
-
-bool TFolderTree::Equal::operator()(std::string_view a, std::string_view b) const {
-    return fold ? CompareKeysFolded(a, b) == 0 : a == b;
-}
-
 void TFolderTree::Clear() {
     Nodes.clear();
     Nodes.shrink_to_fit();
@@ -157,7 +142,7 @@ void TFolderTree::Clear() {
 void TFolderTree::Begin(bool foldCase, std::string_view hostRoot, std::string_view mirrorRoot) {
     Clear();
     fold_ = foldCase;
-    index_ = decltype(index_)(0, Hash{fold_}, Equal{fold_});
+    index_ = decltype(index_)(0, KeyHash{fold_}, KeyEqual{fold_});
     AddFolder(false, kRootPath, false);
     AddFolder(true, kRootPath, false);
     Nodes[0].Label = std::string(hostRoot) + " <=> " + std::string(mirrorRoot);

@@ -107,16 +107,8 @@ public:
 
 private:
     int addNode(bool hostSide, std::string_view path, bool empty, int depthGuard);
-    struct Hash {
-        bool fold = false;
-        std::size_t operator()(std::string_view s) const;
-    };
-    struct Equal {
-        bool fold = false;
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
     bool fold_ = false;
-    std::unordered_map<std::string_view, int, Hash, Equal> index_{0, Hash{}, Equal{}};
+    std::unordered_map<std::string_view, int, KeyHash, KeyEqual> index_{0, KeyHash{}, KeyEqual{}};
 };
 
 // The rows of one folder, ordered by name (a-z folded, then byte for byte),

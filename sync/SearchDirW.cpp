@@ -1,5 +1,6 @@
 #include "sync/SearchDirW.h"
 
+#include "sync/FileIo.h"
 #include "sync/FileTime.h"
 #include "tasks/WildMask.h"
 
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -29,17 +31,20 @@ std::uint32_t AttrOf(const struct stat& st, const char* name, bool folder) {
     return attr;
 }
 
-enum class Kind { File, Folder, Other };
+// Unknown: the entry exists but cannot be looked at (a folder that may be
+// listed but not searched, mode r--, gives EACCES for every entry).
+enum class Kind { File, Folder, Other, Unknown };
 
 // What an entry is for the scan, with its stat data for files. A link counts
 // as what it points to, except that a link to a folder is passed over.
 Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
+    const FileIoCalls& io = CurrentFileIo();
     unsigned char type = e->d_type;
     if (type == DT_DIR)
         return Kind::Folder; // stat taken later, only when needed
     if (type == DT_REG || type == DT_UNKNOWN) {
-        if (fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return Kind::Other; // vanished meanwhile
+        if (io.statAt(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? Kind::Other : Kind::Unknown; // ENOENT: vanished meanwhile
         if (S_ISREG(st.st_mode))
             return Kind::File;
         if (S_ISDIR(st.st_mode))
@@ -49,7 +54,7 @@ Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
         type = DT_LNK;
     }
     if (type == DT_LNK) {
-        if (fstatat(dirFd, e->d_name, &st, 0) != 0)
+        if (io.statAt(dirFd, e->d_name, &st, 0) != 0)
             return Kind::Other; // dangling
         return S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
     }
@@ -75,9 +80,15 @@ bool TSearchDirW::nameMatches(const char* name) const {
 std::int64_t TSearchDirW::Search() {
     if (Root.empty())
         return 0;
-    const int rootFd = open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
+    const int rootFd =
+        CurrentFileIo().openDir(AT_FDCWD, Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) {
+        // Missing, or not a folder: nothing to report. Anything else means a
+        // folder is there whose contents cannot be known.
+        if (errno != ENOENT && errno != ENOTDIR && OnFolderError)
+            OnFolderError(*this, Root);
         return 0;
+    }
     ResetLocalTimeCache();
     Walk walk;
     walk.path.reserve(4096);
@@ -100,6 +111,8 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
     DirHandle dir(fdopendir(dirFd));
     if (!dir) {
         close(dirFd);
+        if (OnFolderError)
+            OnFolderError(*this, walk.path);
         return 0;
     }
     if (OnProgress) {
@@ -114,7 +127,17 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
     std::int64_t total = 0;
     bool first = true;
-    while (const struct dirent* e = readdir(dir.get())) {
+    bool unreadableReported = false;
+    for (;;) {
+        errno = 0;
+        const struct dirent* e = readdir(dir.get());
+        if (!e) {
+            // The end of the listing, or an error part-way (EIO, a folder
+            // removed meanwhile gives no error).
+            if (errno != 0 && OnFolderError)
+                OnFolderError(*this, walk.path.substr(0, folderLen));
+            break;
+        }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
@@ -127,7 +150,12 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
         struct stat st;
         const Kind kind = Classify(dirfd(dir.get()), e, st);
-        if (kind == Kind::Other)
+        if (kind == Kind::Unknown && !unreadableReported && OnFolderError) {
+            // Once per folder: an entry of it is missing from the scan.
+            unreadableReported = true;
+            OnFolderError(*this, walk.path.substr(0, folderLen));
+        }
+        if (kind == Kind::Other || kind == Kind::Unknown)
             continue;
         walk.path.resize(baseLen);
         walk.path.append(name);
@@ -140,13 +168,17 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
                 OnEnquiryOperation(*this, fiDir, walk.path, op);
             bool haveStat = false;
             if (IntoSubDir && op == soContinue) {
-                const int sub =
-                    openat(dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                const int sub = CurrentFileIo().openDir(
+                    dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub >= 0) {
                     haveStat = fstat(sub, &st) == 0;
                     itemSize = scanFolder(walk, sub);
                     walk.path.resize(baseLen);
                     walk.path.append(name);
+                } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && OnFolderError) {
+                    // Gone, or replaced by a file or a link since it was
+                    // listed: nothing is missing. Anything else is.
+                    OnFolderError(*this, walk.path);
                 }
                 if (walk.aborted)
                     op = soAbort;

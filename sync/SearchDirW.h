@@ -47,6 +47,11 @@ public:
     TFoundItemNotify OnFoundItem;
     TNotifyEvent OnSearchEnd;
     TSearchingNotify OnProgress;
+    // A folder that exists but could not be read, wholly or in part (no
+    // permission, an I/O error, too many open files): Directory is its full
+    // path, Root for the root itself. What it holds is missing from the scan,
+    // which goes on as if the folder held nothing more.
+    TSearchingNotify OnFolderError;
 
     // "*.*" matches every name; any other mask is matched against the name
     // (throws InvalidMask on the first name matched against an invalid one).

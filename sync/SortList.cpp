@@ -1,6 +1,7 @@
 #include "sync/SortList.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -31,6 +32,22 @@ int CompareKeysFolded(std::string_view a, std::string_view b) {
             return static_cast<int>(x) - static_cast<int>(y);
     }
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+std::size_t KeyHash::operator()(std::string_view s) const {
+    // FNV-1a over the bytes as the comparison sees them.
+    std::uint64_t h = 1469598103934665603ULL;
+    for (char ch : s) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (fold && c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - 32);
+        h = (h ^ c) * 1099511628211ULL;
+    }
+    return static_cast<std::size_t>(h);
+}
+
+bool KeyEqual::operator()(std::string_view a, std::string_view b) const {
+    return fold ? CompareKeysFolded(a, b) == 0 : a == b;
 }
 
 int TSortList::Compare(std::string_view a, std::string_view b) const {

@@ -24,6 +24,17 @@ int CompareKeysExact(std::string_view a, std::string_view b);
 // for roots on file systems that ignore case.
 int CompareKeysFolded(std::string_view a, std::string_view b);
 
+// Hash and equality that agree with the key comparison, exact or folded, for
+// hashed lookups of plan paths (folders, preview nodes).
+struct KeyHash {
+    bool fold = false;
+    std::size_t operator()(std::string_view s) const;
+};
+struct KeyEqual {
+    bool fold = false;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
 class TSortList {
 public:
     // Equal keys: Add() leaves the list unchanged when set.

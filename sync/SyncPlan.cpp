@@ -2,22 +2,6 @@
 
 namespace duplora {
 
-std::size_t SyncPlan::KeyHash::operator()(std::string_view s) const {
-    // FNV-1a over the bytes as the comparison sees them.
-    std::uint64_t h = 1469598103934665603ULL;
-    for (char ch : s) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (fold && c >= 'a' && c <= 'z')
-            c = static_cast<unsigned char>(c - 32);
-        h = (h ^ c) * 1099511628211ULL;
-    }
-    return static_cast<std::size_t>(h);
-}
-
-bool SyncPlan::KeyEqual::operator()(std::string_view a, std::string_view b) const {
-    return fold ? CompareKeysFolded(a, b) == 0 : a == b;
-}
-
 void SyncPlan::SetFoldCase(bool fold) {
     foldCase_ = fold;
     MirrorFiles.FoldCase = fold;
@@ -31,6 +15,7 @@ void SyncPlan::ClearHost() {
     HostFiles.shrink_to_fit();
     HostFolders.clear();
     HostFolders.shrink_to_fit();
+    HostUnreadable.clear();
     hostSet_.clear();
     hostSetBuilt_ = false;
     hostPaths_.Clear();
@@ -40,6 +25,7 @@ void SyncPlan::ClearMirror() {
     MirrorFiles.Clear();
     MirrorFolders.clear();
     MirrorFolders.shrink_to_fit();
+    MirrorUnreadable.clear();
     mirrorSet_.clear();
     mirrorSetBuilt_ = false;
     mirrorPaths_.Clear();
@@ -115,10 +101,10 @@ void SyncPlan::Count(SyncAction emptyFolderAction) {
         return;
     const bool del = emptyFolderAction == SyncAction::Delete;
     for (const FolderItem& f : HostFolders)
-        if (f.Total == 0 && (del || !MirrorHasFolder(f.Path)))
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !MirrorHasFolder(f.Path))))
             ++EmptyFolderCount;
     for (const FolderItem& f : MirrorFolders)
-        if (f.Total == 0 && (del || !HostHasFolder(f.Path)))
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !HostHasFolder(f.Path))))
             ++EmptyFolderCount;
 }
 

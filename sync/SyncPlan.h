@@ -8,6 +8,7 @@
 #include "tasks/TaskRecord.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -19,6 +20,10 @@ namespace duplora {
 struct FolderItem {
     std::string_view Path; // relative to the root, starting with '/'
     std::int64_t Total = 0;
+    // Below a folder of the other side that could not be read: whether the
+    // other side has it is unknown, so it is neither created there nor
+    // removed here as "only on this side" (the Delete action still applies).
+    bool OtherUnknown = false;
 };
 
 class SyncPlan {
@@ -28,6 +33,12 @@ public:
     TSortList MirrorFiles;
     std::vector<FolderItem> HostFolders;
     std::vector<FolderItem> MirrorFolders;
+    // Folders of each side that could not be read (paths below the root, ""
+    // for the root itself). What they hold is unknown, so files of the other
+    // side below them are neither deleted nor copied over as "only on one
+    // side": an unreadable host folder must not empty the mirror's twin.
+    std::vector<std::string> HostUnreadable;
+    std::vector<std::string> MirrorUnreadable;
 
     // Derived by Count() (and kept in step by SetOp()).
     std::int32_t ToMirrorCount = 0;
@@ -76,14 +87,6 @@ public:
     void SetOp(TFileEntry& entry, bool inHostList, TSyncOp op);
 
 private:
-    struct KeyHash {
-        bool fold = false;
-        std::size_t operator()(std::string_view s) const;
-    };
-    struct KeyEqual {
-        bool fold = false;
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
     using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
     const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
                                bool& built) const;

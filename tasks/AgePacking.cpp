@@ -2,6 +2,8 @@
 
 #include "tasks/Helpers.h"
 
+#include "tasks/CivilDate.h"
+
 namespace duplora {
 
 namespace {
@@ -12,16 +14,6 @@ constexpr int kMaxYear = 2107;
 constexpr std::int32_t kMinAge = (0 << 25) | (1 << 21) | (1 << 16);
 constexpr std::int32_t kMaxAge = static_cast<std::int32_t>(
     (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u);
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 // 1899-12-30, day 0 of the date-time double, is 25569 days before 1970-01-01.
 constexpr std::int64_t kDateTimeEpochOffset = 25569;

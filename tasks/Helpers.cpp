@@ -87,11 +87,17 @@ void ExpandPathMacros(std::string& path, const MacroEnvironment& env) {
     // 2. %NAME% references, left to right. Text put in by an expansion is
     // never scanned again, so a value holding '%' (or its own reference)
     // cannot make the expansion loop or grow without end.
+    // A pass that finds its '%' where the previous pass found one put
+    // nothing in there ("%%", an empty value): the expansion ends, and that
+    // '%' and the rest stay as written ("%%%HOME%" gives "%HOME%"). This is
+    // the same stop that leaves an unknown name in place.
     std::size_t from = 0;
+    std::size_t previous = std::string::npos;
     for (;;) {
         const std::size_t open = path.find('%', from);
-        if (open == std::string::npos)
+        if (open == std::string::npos || open == previous)
             return;
+        previous = open;
         const std::size_t close = path.find('%', open + 1);
         if (close == std::string::npos) {
             path.erase(open, 1); // a lone '%' disappears
@@ -180,6 +186,9 @@ std::u16string Utf8ToWide(std::string_view text) {
             ++i;
             continue;
         }
+        // A value above 0xFFFF (four bytes and more, which WideToUtf8 never
+        // writes) becomes a surrogate pair: cut to 16 bits it would turn into
+        // an unrelated character.
         if (value <= 0xFFFF) {
             out.push_back(static_cast<char16_t>(value));
         } else if (value <= 0x10FFFF) {

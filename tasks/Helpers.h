@@ -21,7 +21,8 @@ std::string RemoveTrailingBackslash(std::string_view path);
 // Expands "%DATE%" (any case) to today's yyyymmdd and %NAME% environment
 // references, in place, left to right. A lone '%' is removed, "%%" leaves
 // nothing, an unknown name stops the expansion (it and the rest stay as
-// written). A value is inserted as it is (at most 259 bytes, cut on a
+// written), and so does a '%' right where "%%" or an empty value left
+// nothing. A value is inserted as it is (at most 259 bytes, cut on a
 // character boundary) and never expanded again. The clock and the lookup are
 // injectable for tests.
 struct MacroEnvironment {

@@ -76,11 +76,18 @@ const FileOps& SystemFileOps() {
 
 ReadStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.
+    // Only a regular file is read; a pipe or a device (a link to /dev/zero)
+    // could block or never end.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadStatus::Failed;
+    }
+    if (st.st_size > 0)
         out.reserve(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[65536];
     for (;;) {
@@ -122,21 +129,24 @@ bool ReplaceFileContents(const std::string& path, const std::uint8_t* data, std:
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = (folder == "/" ? std::string() : folder) + "/." + name + ".tmp" +
                std::to_string(::getpid()) + "-" + std::to_string(tempCounter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Owner only: the configuration holds network passwords, and the
+        // data must never sit in a file more open than the one it replaces.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
     if (fd < 0)
         return false;
 
-    bool ok = WriteAll(fd, data, size, ops);
-    if (ok && hadFile) {
-        // Keep what the user set on the old file; failures (not the owner,
-        // not root) leave the defaults, which is still a usable file.
+    if (hadFile) {
+        // Keep what the user set on the old file, before any data is
+        // written; failures (not the owner, not root) leave owner-only
+        // access, which is still a usable file.
         if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
         }
         ::fchmod(fd, old.st_mode & 07777);
     }
+    bool ok = WriteAll(fd, data, size, ops);
     if (ok)
         ok = ops.fsync(fd) == 0;
     if (::close(fd) != 0)

@@ -25,12 +25,13 @@ const FileOps& SystemFileOps();
 
 enum class ReadStatus { Ok, Missing, Failed };
 // Reads the whole file. Missing: it does not exist (or a folder on the way
-// does not). Failed: it exists but cannot be opened or read (`out` is then
-// empty).
+// does not). Failed: it exists but cannot be opened or read, or is not a
+// regular file (a folder, a pipe, a device); `out` is then empty.
 ReadStatus ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out);
 
 // Replaces the file at `path` with `size` bytes of `data`. The file keeps the
-// permission bits and owner of the file it replaces; a symbolic link at
+// permission bits and owner of the file it replaces (a new file is readable
+// by its owner only); a symbolic link at
 // `path` stays a link and its target is replaced. On failure the old file is
 // untouched, no temporary file is left and false is returned.
 bool ReplaceFileContents(const std::string& path, const std::uint8_t* data, std::size_t size,

@@ -113,7 +113,10 @@ Compiled Compile(std::string_view mask) {
                 out.tokens.push_back({Token::Star});
             ++i;
         } else if (c == '?') {
-            out.tokens.push_back({Token::Any});
+            // A '?' right after a '*' adds nothing: "*?" is "*". Stored
+            // filters written with that meaning keep matching as before.
+            if (i == 0 || mask[i - 1] != '*')
+                out.tokens.push_back({Token::Any});
             ++i;
         } else if (c == '[') {
             const std::size_t open = i;

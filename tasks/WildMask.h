@@ -27,8 +27,8 @@ private:
 // unclosed set, of the '-' that has no start, or of the 31st '*'.
 // Inside a set: '*', '?' and '[' are members, a '-' just before ']' is a
 // member, "[]" matches nothing and "[!]" any one character, a reversed range
-// ("[z-a]") holds nothing. "*?" needs at least one character. "*.*" matches
-// only names with a dot (a caller that wants "every name" tests for it).
+// ("[z-a]") holds nothing. A '?' right after a '*' adds nothing ("*?" is "*", "*??" is "*?"). "*.*"
+// matches only names with a dot (a caller that wants "every name" tests for it).
 bool MatchesMask(std::string_view name, std::string_view mask);
 // Checks a mask without matching anything (throws InvalidMask).
 void ValidateMask(std::string_view mask);

@@ -3,10 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 using namespace duplora;
 namespace fs = std::filesystem;
@@ -78,6 +85,31 @@ TEST(RegistryFile, OlderHeaderRemovalsAndLaterValuesWin) {
     EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A", "y"), std::nullopt);
     EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A\\B", "z"), std::nullopt);
     EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\AB", "z"), 4u); // a sibling, not a sub-key
+}
+
+TEST(RegistryFile, RemovingAKeyReachesSubKeysBehindSiblingsThatSortBetween) {
+    // "a-b" and "a.b" sort between "a" and its sub-keys (both '-' and '.'
+    // come before the backslash), so a walk that stops at the first key that
+    // is not a sub-key would leave the sub-keys behind them alive.
+    const char* text = "REGEDIT4\n"
+                       "[HKEY_CURRENT_USER\\A\\Sub]\n"
+                       "\"v\"=dword:1\n"
+                       "[HKEY_CURRENT_USER\\A-B]\n"
+                       "\"v\"=dword:2\n"
+                       "[HKEY_CURRENT_USER\\A.B]\n"
+                       "\"v\"=dword:3\n"
+                       "[-HKEY_CURRENT_USER\\A]\n";
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A\\Sub", "v"), std::nullopt);
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A-B", "v"), 2u);
+    EXPECT_EQ(Read(text, "HKEY_CURRENT_USER\\A.B", "v"), 3u);
+
+    // A key that exists only as the parent of another is found the same way.
+    auto file = RegistryFile::Parse("REGEDIT4\n"
+                                    "[HKEY_CURRENT_USER\\P\\Q]\n"
+                                    "[HKEY_CURRENT_USER\\P-R]\n");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->HasKey("HKEY_CURRENT_USER\\P"));
+    EXPECT_FALSE(file->HasKey("HKEY_CURRENT_USER\\P-"));
 }
 
 TEST(RegistryFile, Utf16WithByteOrderMark) {
@@ -165,6 +197,37 @@ TEST_F(RegistryRead, ReadsTheFileInTheRegistryFolder) {
 
     Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Duplora]\n\"LangIndex\"=dword:2\nbad\n");
     EXPECT_EQ(ReadRegistryInteger("HKEY_LOCAL_MACHINE\\Software\\Duplora", "LangIndex"), 0);
+}
+
+TEST_F(RegistryRead, APipeInPlaceOfTheFileReadsAsNothingAtOnce) {
+    // The language is chosen before any window exists; a pipe that nobody
+    // writes to may not hold up the start.
+    const std::string pipe = dir_ + "/registry.reg";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // After 1.5 s this serves every reader that waits on the pipe, so a
+    // reader that blocks makes the test fail instead of hang.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 15 && !done; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (!done) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY);
+            if (fd < 0)
+                return;
+            const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Duplora]\n"
+                                     "\"LangIndex\"=dword:2\n";
+            (void)!::write(fd, text.data(), text.size());
+            ::close(fd);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(RegistryFile::Load(pipe));
+    EXPECT_EQ(ReadRegistryInteger("HKEY_LOCAL_MACHINE\\Software\\Duplora", "LangIndex"), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    done = true;
+    const int release = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK); // wakes the writer
+    writer.join();
+    ::close(release);
 }
 
 TEST(RegistryFileLocation, DefaultFilesPerRoot) {

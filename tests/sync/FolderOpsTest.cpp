@@ -33,6 +33,9 @@ TEST(FolderOps, RemoveOnlyRealEmptyFoldersBelowTheRoot) {
     EXPECT_FALSE(RemoveEmptyFolderBelow(root, "/direct"));
     EXPECT_FALSE(RemoveEmptyFolderBelow(root, "/../outside/empty"));
     EXPECT_FALSE(RemoveEmptyFolderBelow(root, "/"));
+    // An empty root is not the file system's root: the full path of an empty
+    // folder given as the part "below" it removes nothing.
+    EXPECT_FALSE(RemoveEmptyFolderBelow("", outside + "/empty"));
     EXPECT_TRUE(fs::exists(outside + "/empty"));
     EXPECT_TRUE(fs::exists(outside + "/deep/empty"));
     EXPECT_TRUE(fs::is_symlink(root + "/direct"));

@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 using namespace duplora;
 using duplora::testing::ReadBytes;
@@ -532,4 +536,72 @@ TEST(ConfigFileOnDisk, SaveKeepsModeAndSymbolicLink) {
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(ReadBytes(real), SerializeConfiguration(list));
     EXPECT_EQ(duplora::testing::ModeOf(real), 0640u);
+}
+
+TEST(ConfigFileOnDisk, PasswordsAreNeverInAFileOthersMayRead) {
+    // The records hold network passwords. While a save writes them, the
+    // temporary file may not be more open than the file it replaces, and a
+    // configuration written for the first time is for its owner alone.
+    TempFolder dir;
+    const std::string path = dir.file("Duplora.cfg");
+    std::vector<unsigned> modesWhileWriting;
+    FileOps watch = SystemFileOps();
+    watch.write = [&](int fd, const void* data, std::size_t size) -> ssize_t {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            modesWhileWriting.push_back(st.st_mode & 07777);
+        return ::write(fd, data, size);
+    };
+    TaskList list = SampleList(1, 0);
+    list[0].record.set_net_password("secret");
+    std::string error;
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    EXPECT_EQ(duplora::testing::ModeOf(path) & 077u, 0u);
+
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    modesWhileWriting.clear();
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    ASSERT_FALSE(modesWhileWriting.empty());
+    for (unsigned mode : modesWhileWriting)
+        EXPECT_EQ(mode & 077u, 0u) << std::oct << mode;
+    EXPECT_EQ(duplora::testing::ModeOf(path), 0600u);
+
+    // A file the user opened to the group stays so.
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(SaveConfiguration(path, list, error, watch));
+    EXPECT_EQ(duplora::testing::ModeOf(path), 0640u);
+}
+
+TEST(ConfigFileOnDisk, PipesAndDevicesAreNotReadAsFiles) {
+    // A named pipe would block the start until something writes to it, and
+    // a link to /dev/zero would be read until memory runs out: anything but
+    // a regular file is "Cannot open file" at once.
+    TempFolder dir;
+    const std::string pipe = dir.file("Duplora.cfg");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // If the reader does block, this writer lets it go after a while, so the
+    // test fails instead of hanging.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 50 && !done; ++i) {
+            const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ::close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    TaskList list;
+    std::string error;
+    EXPECT_EQ(LoadConfiguration(pipe, list, error), LoadStatus::CannotOpen);
+    EXPECT_EQ(error, "Cannot open file " + pipe);
+    done = true;
+    writer.join();
+
+    const std::string zero = dir.file("zero.cfg");
+    std::filesystem::create_symlink("/dev/zero", zero);
+    error.clear();
+    EXPECT_EQ(LoadConfiguration(zero, list, error), LoadStatus::CannotOpen);
+    EXPECT_EQ(error, "Cannot open file " + zero);
 }

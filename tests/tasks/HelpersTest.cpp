@@ -48,13 +48,22 @@ TEST(Helpers, PathMacros) {
                                                    {"SUB", "x"},
                                                    {"PCT", "a%b%c"},
                                                    {"SELF", "%SELF%"},
-                                                   {"GROW", "x%GROW%"}});
+                                                   {"GROW", "x%GROW%"},
+                                                   {"EMPTY", ""}});
     EXPECT_EQ(Expand("/backup/%date%", env), "/backup/20260307");
     EXPECT_EQ(Expand("/b/%DaTe%-%DATE%", env), "/b/20260307-20260307");
     EXPECT_EQ(Expand("%HOME%/%SUB%/f", env), "/home/u/x/f");
     EXPECT_EQ(Expand("/a%b", env), "/ab");      // a lone '%' disappears
     EXPECT_EQ(Expand("/a/%%/b", env), "/a//b"); // "%%" leaves nothing
-    EXPECT_EQ(Expand("/a%%%HOME%", env), "/a/home/u");
+    // Each pass starts at the first '%' left; when a pass put nothing in
+    // ("%%", or a value that is empty) and that same place holds a '%'
+    // again, the expansion ends there, as it does for an unknown name.
+    EXPECT_EQ(Expand("/a%%%HOME%", env), "/a%HOME%");
+    EXPECT_EQ(Expand("%%%", env), "%");
+    EXPECT_EQ(Expand("/a%%b%HOME%", env), "/ab/home/u");
+    EXPECT_EQ(Expand("%HOME%%%%SUB%", env), "/home/u%SUB%");
+    EXPECT_EQ(Expand("%EMPTY%%SUB%/%SUB%", env), "%SUB%/%SUB%");
+    EXPECT_EQ(Expand("%EMPTY%/%SUB%", env), "/x");
     // An unknown variable stops the expansion: it and the rest stay.
     EXPECT_EQ(Expand("%SUB%/%NOPE%/%HOME%", env), "x/%NOPE%/%HOME%");
     EXPECT_EQ(Expand("/%NOPE%", env), "/%NOPE%");

@@ -53,10 +53,13 @@ const MatchCase kCases[] = {
      "c",
      false},
     {"?", "\xF0\x9F\x98\x80", true}, // a four-byte character
-    {"*?", "", false},               // '?' after '*' still needs a character
-    {"a*?", "a", false},
+    {"*?", "", true},                // a '?' right after '*' adds nothing
+    {"a*?", "a", true},
     {"a*?", "ab", true},
-    {"*?.txt", ".txt", false},
+    {"*?.txt", ".txt", true},
+    {"*??", "", false}, // only the first '?' after the '*' is dropped
+    {"*??", "x", true},
+    {"?*", "", false},
     // case: ASCII letters fold, other bytes exact
     {"README.TXT", "readme.txt", true},
     {"*.JPG", "photo.jpg", true},
@@ -174,9 +177,12 @@ namespace {
 bool Reference(std::string_view name, std::string_view mask) {
     if (mask.empty())
         return name.empty();
-    if (mask[0] == '*')
-        return Reference(name, mask.substr(1)) ||
-               (!name.empty() && Reference(name.substr(1), mask));
+    if (mask[0] == '*') {
+        std::string_view rest = mask.substr(1);
+        if (!rest.empty() && rest[0] == '?') // "*?" is "*"
+            rest = rest.substr(1);
+        return Reference(name, rest) || (!name.empty() && Reference(name.substr(1), mask));
+    }
     if (name.empty())
         return false;
     if (mask[0] == '[') { // only "[ab]" and "[!ab]" are generated
