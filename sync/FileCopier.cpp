@@ -29,6 +29,16 @@ constexpr std::int64_t kLimitedStep = 16384;
 // window promises, while a step is large enough that the per-step overhead
 // (pump, gauge) stays far below 1 % of the time.
 constexpr std::int64_t kUnlimitedStep = 8 << 20;
+// When the kernel throttles writes (dirty pages of a slow disk) one step can
+// take far longer than its size suggests; the step then halves down to this,
+// so the window still repaints and takes Cancel about every 30 ms.
+constexpr std::int64_t kSmallestUnlimitedStep = 1 << 20;
+constexpr auto kSlowStep = std::chrono::milliseconds(30);
+constexpr auto kFastStep = std::chrono::milliseconds(8);
+// A cancelled or failed copy of a big file is cut down in pieces of this size
+// before it is removed: freeing gigabytes of extents at once blocks for
+// 100-200 ms, a piece at a time keeps the window live.
+constexpr off_t kDiscardPiece = off_t{256} << 20;
 // Buffer of the read/write fallback when the kernel cannot copy between the
 // two files itself (another file system on an old kernel, FUSE, ...).
 constexpr std::size_t kFallbackBuffer = 1 << 20;
@@ -362,11 +372,19 @@ End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookS
     if (size >= kAdviseFrom)
         ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
     bool kernelCopy = true;
+    std::int64_t step = kUnlimitedStep;
     while (position < size) {
         if (hooks.cancelled())
             return End::Cancelled;
-        const std::int64_t chunk = std::min(kUnlimitedStep, size - position);
-        switch (MoveStep(io, in, out, chunk, kernelCopy)) {
+        const std::int64_t chunk = std::min(step, size - position);
+        const auto started = std::chrono::steady_clock::now();
+        const Step moved = MoveStep(io, in, out, chunk, kernelCopy);
+        const auto took = std::chrono::steady_clock::now() - started;
+        if (took > kSlowStep && step > kSmallestUnlimitedStep)
+            step /= 2;
+        else if (took < kFastStep && step < kUnlimitedStep)
+            step *= 2;
+        switch (moved) {
         case Step::Failed:
             return End::Error;
         case Step::Short:
@@ -379,6 +397,25 @@ End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookS
         hooks.pump();
     }
     return End::Complete;
+}
+
+// Removes the temporary file of a copy that did not complete, cutting a big
+// one down piece by piece with the interface kept alive in between.
+void DiscardTemporary(int folder, const std::string& temp, const HookSet& hooks) {
+    const int fd = ::openat(folder, temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            for (off_t size = st.st_size; size > kDiscardPiece;) {
+                size -= kDiscardPiece;
+                if (::ftruncate(fd, size) != 0)
+                    break;
+                hooks.pump();
+            }
+        }
+        ::close(fd);
+    }
+    ::unlinkat(folder, temp.c_str(), 0);
 }
 
 } // namespace
@@ -452,7 +489,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         ::unlinkat(folder.get(), temp.c_str(), 0);
         return Fail(CopyResult::TargetCreateFailed, 47, request.target);
     }
-    ::unlinkat(folder.get(), temp.c_str(), 0);
+    DiscardTemporary(folder.get(), temp, hooks);
     if (end == End::Cancelled)
         return Fail(CopyResult::Cancelled, 49, below.rel);
     if (end == End::Error)
