@@ -8,7 +8,9 @@
 
 namespace duplora {
 
-FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
@@ -19,7 +21,9 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     return *this;
 }
 
-FileLock::~FileLock() { Unlock(); }
+FileLock::~FileLock() {
+    Unlock();
+}
 
 bool FileLock::Lock(const std::string& path, bool wait, std::string& error) {
     Unlock();
@@ -49,7 +53,9 @@ void FileLock::Unlock() {
     }
 }
 
-std::string ConfigLockPath(const std::string& configPath) { return configPath + ".lock"; }
+std::string ConfigLockPath(const std::string& configPath) {
+    return configPath + ".lock";
+}
 
 std::string SchedulerLockPath(const std::string& configPath) {
     return configPath + ".scheduler.lock";

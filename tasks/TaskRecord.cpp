@@ -1,5 +1,6 @@
 #include "tasks/TaskRecord.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,12 @@ namespace {
 
 // Offsets of the stored layout.
 enum Offset : std::size_t {
+    kOnDelete = 0,
+    kDeleteLimit = 1,
+    kDetectMoves = 2,
+    kMoveMinSize = 4,    // uint32
+    kVersionsFolder = 8, // 30-byte text buffer
+    kReservedEnd = 38,
     kOnlyInHost = 38,
     kOnlyInMirror = 39,
     kSizeDiffers = 40,
@@ -260,6 +267,43 @@ const std::string& ActionToText(SyncAction a, const std::array<std::string, 4>& 
     static const std::string empty;
     auto i = static_cast<std::size_t>(a);
     return i < names.size() ? names[i] : empty;
+}
+
+DeleteMode TaskRecord::on_delete() const {
+    const std::uint8_t v = bytes_[kOnDelete];
+    return v <= 2 ? static_cast<DeleteMode>(v) : DeleteMode::Permanent;
+}
+void TaskRecord::set_on_delete(DeleteMode m) {
+    bytes_[kOnDelete] = static_cast<std::uint8_t>(m);
+}
+
+int TaskRecord::delete_limit() const {
+    return std::min<int>(bytes_[kDeleteLimit], 100);
+}
+void TaskRecord::set_delete_limit(int percent) {
+    bytes_[kDeleteLimit] = static_cast<std::uint8_t>(std::clamp(percent, 0, 100));
+}
+
+bool TaskRecord::detect_moves() const {
+    return bytes_[kDetectMoves] != 0;
+}
+void TaskRecord::set_detect_moves(bool on) {
+    bytes_[kDetectMoves] = on ? 1 : 0;
+}
+
+std::uint32_t TaskRecord::move_min_size() const {
+    const auto v = loadLE<std::uint32_t>(&bytes_[kMoveMinSize]);
+    return v == 0 ? kDefaultMoveMinSize : v;
+}
+void TaskRecord::set_move_min_size(std::uint32_t bytes) {
+    storeLE<std::uint32_t>(&bytes_[kMoveMinSize], bytes);
+}
+
+std::string TaskRecord::versions_folder() const {
+    return readBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder);
+}
+void TaskRecord::set_versions_folder(std::string_view s) {
+    writeBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder, s);
 }
 
 } // namespace duplora

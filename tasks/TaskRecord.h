@@ -2,6 +2,17 @@
 // The task record: one fixed 3458-byte little-endian block per task, kept in
 // memory exactly as the configuration file stores it. Every field is reached
 // through a named accessor; the offsets live only in TaskRecord.cpp.
+//
+// The first 38 bytes were unused by the original layout and are zero in
+// every file written before the safety options; zero keeps the old behaviour
+// for each of the options kept there:
+//   0      uint8   on_delete: 0 delete permanently, 1 move to the trash,
+//                  2 move to the versioning folder
+//   1      uint8   delete_limit: 0 no limit, 1..100 per cent of a side
+//   2      uint8   detect_moves: 0 off, anything else on
+//   3      uint8   unused, zero
+//   4..7   uint32  move_min_size in bytes, 0 = the default 64 KiB
+//   8..37  text    versions_folder, NUL-terminated UTF-8 (29 bytes of text)
 
 #include <array>
 #include <cstdint>
@@ -13,6 +24,8 @@ namespace duplora {
 
 enum class SyncAction : std::uint8_t { Ignore = 0, Delete = 1, HostToMirror = 2, MirrorToHost = 3 };
 enum class SyncType : std::uint8_t { Folder = 0, File = 1 };
+// Where deleted and replaced files go.
+enum class DeleteMode : std::uint8_t { Permanent = 0, Trash = 1, Versions = 2 };
 
 // Longest prefix of `text` that fits in `maxBytes` without splitting a UTF-8
 // sequence.
@@ -32,6 +45,8 @@ public:
     static constexpr std::size_t kDescriptionCapacity = 511;
     static constexpr std::size_t kMaskCapacity = 255;
     static constexpr std::size_t kCredentialCapacity = 31;
+    static constexpr std::size_t kVersionsFolderCapacity = 29;
+    static constexpr std::uint32_t kDefaultMoveMinSize = 64 * 1024;
     static constexpr std::uint64_t kTwoSecondsBits = 0x3EF84877D2AA973BULL;
 
     // All zero: not a valid task until one of the factories fills it.
@@ -107,6 +122,20 @@ public:
     void set_max_errors(std::uint16_t n);
     double time_tolerance() const; // days
     void set_time_tolerance(double days);
+
+    // Safety and move options kept in the formerly unused first bytes.
+    // A stored on_delete value above 2 reads as Permanent, a delete_limit
+    // above 100 as 100.
+    DeleteMode on_delete() const;
+    void set_on_delete(DeleteMode m);
+    int delete_limit() const; // per cent, 0 = no limit
+    void set_delete_limit(int percent);
+    bool detect_moves() const;
+    void set_detect_moves(bool on);
+    std::uint32_t move_min_size() const; // bytes; the default when stored as 0
+    void set_move_min_size(std::uint32_t bytes);
+    std::string versions_folder() const;
+    void set_versions_folder(std::string_view s);
 
     // Tolerance as the whole seconds the user sees and types (0 to 99).
     int tolerance_seconds() const;

@@ -72,6 +72,38 @@ TEST(TaskRecord, TextsAreCutToCapacityOnCharacterBoundaries) {
     EXPECT_EQ(Utf8Prefix("ab", 5), "ab");
 }
 
+TEST(TaskRecord, SafetyOptionsLiveInTheFormerlyUnusedBytes) {
+    // Every file written before these options has zeros there: the old behaviour.
+    TaskRecord r = TaskRecord::MakeNew("d");
+    EXPECT_EQ(r.on_delete(), DeleteMode::Permanent);
+    EXPECT_EQ(r.delete_limit(), 0);
+    EXPECT_FALSE(r.detect_moves());
+    EXPECT_EQ(r.move_min_size(), 64u * 1024u);
+    EXPECT_EQ(r.versions_folder(), "");
+
+    r.set_on_delete(DeleteMode::Versions);
+    r.set_delete_limit(40);
+    r.set_detect_moves(true);
+    r.set_move_min_size(1);
+    r.set_versions_folder("%HOME%/versions/of/my/files/x"); // 29 bytes: the whole capacity
+    const TaskRecord copy = r;
+    EXPECT_EQ(copy.on_delete(), DeleteMode::Versions);
+    EXPECT_EQ(copy.delete_limit(), 40);
+    EXPECT_TRUE(copy.detect_moves());
+    EXPECT_EQ(copy.move_min_size(), 1u);
+    EXPECT_EQ(copy.versions_folder(), "%HOME%/versions/of/my/files/x");
+    // None of it reaches the first action byte.
+    EXPECT_EQ(copy.only_in_host_action(), SyncAction::Ignore);
+
+    // Damaged values read as something safe.
+    r.bytes()[0] = 9;
+    r.bytes()[1] = 250;
+    EXPECT_EQ(r.on_delete(), DeleteMode::Permanent);
+    EXPECT_EQ(r.delete_limit(), 100);
+    r.set_versions_folder("0123456789012345678901234567890123");
+    EXPECT_EQ(r.versions_folder().size(), TaskRecord::kVersionsFolderCapacity);
+}
+
 TEST(TaskRecord, ToleranceSecondsRoundTrip) {
     TaskRecord r;
     r.set_tolerance_seconds(0);

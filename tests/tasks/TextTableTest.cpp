@@ -32,7 +32,7 @@ private:
 
 TEST_F(TextTable, EveryTableHasAllEntriesAndNothingOutsideThem) {
     for (Language lang : kAll) {
-        for (int n = 0; n < kTextCount; ++n)
+        for (int n = 0; n < kFirstExtendedText; ++n)
             EXPECT_FALSE(MsgIn(lang, n).empty()) << "entry " << n;
         EXPECT_EQ(MsgIn(lang, -1), "");
         EXPECT_EQ(MsgIn(lang, kTextCount), "");
@@ -40,7 +40,7 @@ TEST_F(TextTable, EveryTableHasAllEntriesAndNothingOutsideThem) {
         // The ends of each table, so that a lost or doubled line shifts something visible.
         EXPECT_EQ(MsgIn(lang, 0), "Duplora");
     }
-    EXPECT_EQ(kTextCount, 149);
+    EXPECT_EQ(kFirstExtendedText, 149);
     EXPECT_EQ(MsgIn(Language::English, 1), "&Task List");
     EXPECT_EQ(MsgIn(Language::English, 147), "Every Day");
     EXPECT_EQ(MsgIn(Language::English, 148), "Every Week");
@@ -117,9 +117,10 @@ TEST_F(TextTable, RepeatedEntriesAndTheMakerAreTheSameWhereTheyShouldBe) {
 }
 
 TEST_F(TextTable, PlaceholdersAreExactlyWhereCallersFillThem) {
-    // Callers fill these entries and nothing else; a "%" anywhere else would be shown raw.
+    // Callers fill these entries of the original table and nothing else; a "%" anywhere else
+    // would be shown raw.
     for (Language lang : kAll) {
-        for (int n = 0; n < kTextCount; ++n) {
+        for (int n = 0; n < kFirstExtendedText; ++n) {
             const std::string& t = MsgIn(lang, n);
             const bool one = (n >= 57 && n <= 61) || n == 71 || (n >= 84 && n <= 86);
             const bool two = n == 51 || n == 83;
@@ -146,7 +147,7 @@ TEST_F(TextTable, MsgFollowsTheCurrentLanguageWithItsFont) {
     SetLanguage(Language::English);
     EXPECT_EQ(Msg(55), "No file need to be synchronized!");
     EXPECT_EQ(InterfaceFontName(), "MS Sans Serif");
-    EXPECT_EQ(Msg(149), "");
+    EXPECT_EQ(Msg(kTextCount), "");
     EXPECT_EQ(Msg(-5), "");
 
     // A value outside the enumeration must not index past the tables.
@@ -176,7 +177,7 @@ TEST_F(TextTable, FillingReplacesTheFirstPlaceholderOnly) {
     // Text without the placeholder, and an out-of-range entry.
     EXPECT_EQ(MsgFill(55, "x"), "No file need to be synchronized!");
     EXPECT_EQ(MsgFill(55, "x", "y"), "No file need to be synchronized!");
-    EXPECT_EQ(MsgFill(149, "x"), "");
+    EXPECT_EQ(MsgFill(kTextCount, "x"), "");
     // Filling only the first leaves the second for a later step.
     EXPECT_EQ(MsgFill(83, "12"), "Transmit File: 12(%2 bytes)");
 
