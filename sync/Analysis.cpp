@@ -181,6 +181,7 @@ void ReadListedFiles(RunContext& run, bool hostSide) {
         if (fd >= 0)
             close(fd);
         e.Age = PackLocalTime(st.st_mtim.tv_sec);
+        e.TimeTag = TimeTagOf(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
         if (hostSide) {
             e.RelPath = run.Plan.StoreHostPath(rel);
             e.Op = opNone;
@@ -283,6 +284,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         TFileEntry e;
         e.Size = size;
         e.Age = age;
+        const struct stat& st = scanner.FoundStat();
+        e.TimeTag = TimeTagOf(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
         if (hostSide) {
             e.RelPath = plan.StoreHostPath(rel);
             e.Op = del ? opDelete : opNone;

@@ -8,6 +8,7 @@
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 
+#include <optional>
 #include <string>
 
 namespace duplora {
@@ -33,11 +34,27 @@ std::string Performing(TSyncOp op) {
     return Msg(65) + Msg(20 + static_cast<int>(op));
 }
 
-bool CopyFile(RunContext& run, const std::string& source, const std::string& target,
-              const std::string& targetRoot) {
+// What the scan saw where a host entry's copy to the mirror lands: the
+// mirror twin, or nothing. A run told to take the mirror as empty (-C)
+// scanned nothing there to hold the target to.
+std::optional<ScanView> MirrorTwinView(const RunContext& run, const TFileEntry& host) {
+    if (run.SkipMirrorScan)
+        return std::nullopt;
+    const int i = run.Plan.MirrorFiles.Find(host.RelPath);
+    return i >= 0 ? ScanView::Of(run.Plan.MirrorFiles.Items(i)) : ScanView::Absent();
+}
+
+void BeforeOperation(RunContext& run, const TFileEntry& e, TSyncOp op) {
+    if (run.BeforeFileOperation)
+        run.BeforeFileOperation(e.RelPath, op);
+}
+
+bool CopyFile(RunContext& run, const std::string& source, const std::string& sourceRoot,
+              const std::string& target, const std::string& targetRoot,
+              const std::optional<ScanView>& targetSeen) {
     SyncPlan& plan = run.Plan;
     ShowFileGauge(run, 0);
-    CopyRequest request{source, target, targetRoot, run.Task.speed_limit()};
+    CopyRequest request{source, target, targetRoot, run.Task.speed_limit(), sourceRoot, targetSeen};
     CopyHooks hooks;
     RunObserver& ui = run.ui();
     hooks.pump = [&ui] { ui.Pump(); };
@@ -55,8 +72,10 @@ bool CopyFile(RunContext& run, const std::string& source, const std::string& tar
     return outcome.result == CopyResult::Copied;
 }
 
-bool DeleteFile(RunContext& run, const std::string& path, const std::string& root) {
-    const DeleteOutcome outcome = DeleteOneFile(path, root);
+bool DeleteFile(RunContext& run, const std::string& path, const std::string& root,
+                const TFileEntry& seen) {
+    const ScanView view = ScanView::Of(seen);
+    const DeleteOutcome outcome = DeleteOneFile(path, root, &view);
     if (!outcome.ok && !outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
     return outcome.ok;
@@ -101,11 +120,12 @@ void StepSyncMain(RunContext& run) {
             continue;
         const std::string host = JoinRoot(run.HostRoot, e.RelPath);
         const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        BeforeOperation(run, e, e.Op);
         switch (e.Op) {
         case opToMirror:
             ShowPath(run, host);
             ShowOperation(run, Performing(opToMirror));
-            if (CopyFile(run, host, mirror, run.MirrorRoot))
+            if (CopyFile(run, host, run.HostRoot, mirror, run.MirrorRoot, MirrorTwinView(run, e)))
                 ++plan.CopiedToMirror;
             else
                 ++plan.FailedCount;
@@ -113,7 +133,7 @@ void StepSyncMain(RunContext& run) {
         case opToHost:
             ShowPath(run, mirror);
             ShowOperation(run, Performing(opToHost));
-            if (CopyFile(run, mirror, host, run.HostRoot))
+            if (CopyFile(run, mirror, run.MirrorRoot, host, run.HostRoot, ScanView::Of(e)))
                 ++plan.CopiedToHost;
             else
                 ++plan.FailedCount;
@@ -121,7 +141,7 @@ void StepSyncMain(RunContext& run) {
         case opDelete:
             ShowPath(run, host);
             ShowOperation(run, Performing(opDelete));
-            if (DeleteFile(run, host, run.HostRoot))
+            if (DeleteFile(run, host, run.HostRoot, e))
                 ++plan.DeletedInHost;
             else
                 ++plan.FailedCount;
@@ -148,18 +168,35 @@ void StepSyncMirror(RunContext& run) {
         const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         ShowPath(run, mirror);
         ShowOperation(run, Performing(e.Op));
+        BeforeOperation(run, e, e.Op);
         if (e.Op == opToHost) {
-            if (CopyFile(run, mirror, host, run.HostRoot))
+            // A mirror entry with work has no host twin (a pair is handled
+            // from the host side): the host file is new.
+            if (CopyFile(run, mirror, run.MirrorRoot, host, run.HostRoot, ScanView::Absent()))
                 ++plan.CopiedToHost;
             else
                 ++plan.FailedCount;
         } else {
-            if (DeleteFile(run, mirror, run.MirrorRoot))
+            if (DeleteFile(run, mirror, run.MirrorRoot, e))
                 ++plan.DeletedInMirror;
             else
                 ++plan.FailedCount;
         }
         CheckErrorLimit(run);
+    }
+}
+
+// Temporary files of copies whose process died (a crash, kill -9) would stay
+// for ever, hidden from every plan; any run that scanned them removes them,
+// whether or not it has other work, and says so. One that a running copy
+// (another process) still holds stays.
+void RemoveLeftoverTemporaries(RunContext& run) {
+    const SyncPlan& plan = run.Plan;
+    for (int side = 0; side < 2; ++side) {
+        const std::string& root = side == 0 ? run.HostRoot : run.MirrorRoot;
+        for (std::string_view rel : side == 0 ? plan.HostTemporaries : plan.MirrorTemporaries)
+            if (RemoveLeftoverTemporary(root, rel) == LeftoverResult::Removed)
+                run.Lines->Append(Msg(237) + JoinRoot(root, rel));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,162 +47,11 @@ constexpr std::size_t kFallbackBuffer = 1 << 20;
 // target's place cost more than they save.
 constexpr std::int64_t kAdviseFrom = 1 << 20;
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Closes now and reports the close's own result (delayed write errors).
-    bool close() {
-        const int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-    void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-// A path split into the root's folder, the folders below it and the name.
-struct Below {
-    std::string_view rel;        // below the root, starting with '/'
-    std::string_view folderPart; // rel without its last component; may be empty
-    std::string_view name;       // last component
-    std::string_view folderPath; // the whole path without its last component
-};
-
-// True when `path` names something strictly below `root` without "." or ".."
-// components, so no file operation can reach outside the root by its text.
-bool SplitBelowRoot(const std::string& path, const std::string& root, Below& out) {
-    if (root.empty() || root.front() != '/')
-        return false;
-    std::string_view p = path;
-    std::string_view r = root;
-    // A root given with a trailing '/' ("/data/") is the same root.
-    while (!r.empty() && r.back() == '/')
-        r.remove_suffix(1);
-    if (p.size() <= r.size() + 1 || p.substr(0, r.size()) != r || p[r.size()] != '/')
-        return false;
-    out.rel = p.substr(r.size());
-    std::size_t pos = 1;
-    while (pos <= out.rel.size()) {
-        std::size_t end = out.rel.find('/', pos);
-        if (end == std::string_view::npos)
-            end = out.rel.size();
-        const std::string_view part = out.rel.substr(pos, end - pos);
-        if (part == "." || part == "..")
-            return false;
-        pos = end + 1;
-    }
-    const std::size_t slash = out.rel.rfind('/');
-    out.name = out.rel.substr(slash + 1);
-    out.folderPart = out.rel.substr(0, slash);
-    out.folderPath = p.substr(0, p.size() - out.name.size() - 1);
-    if (out.folderPath.empty())
-        out.folderPath = "/";
-    return !out.name.empty();
-}
-
-// Creates a root folder and its missing parents. The root itself was chosen by
-// the user, so links in its own path are followed like any path they typed.
-bool MakeRootPath(const std::string& root) {
-    for (std::size_t pos = 1; pos <= root.size(); ++pos) {
-        if (pos != root.size() && root[pos] != '/')
-            continue;
-        const std::string prefix = root.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
-// Walks `folders` below `base` one component at a time, refusing any component
-// that is not a real folder (a link is never walked through), and creating the
-// missing ones when `create` is set.
-Fd WalkFolders(Fd base, std::string_view folders, bool create) {
-    std::size_t pos = 0;
-    while (pos < folders.size()) {
-        std::size_t end = folders.find('/', pos);
-        if (end == std::string_view::npos)
-            end = folders.size();
-        const std::string part(folders.substr(pos, end - pos));
-        pos = end + 1;
-        if (part.empty())
-            continue;
-        // O_PATH with O_NOFOLLOW would open a link itself; O_DIRECTORY then
-        // makes that fail with ENOTDIR, so only a real folder opens.
-        constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-        int fd = ::openat(base.get(), part.c_str(), kFlags);
-        if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(base.get(), part.c_str(), 0777) != 0 && errno != EEXIST)
-                return Fd();
-            fd = ::openat(base.get(), part.c_str(), kFlags);
-        }
-        if (fd < 0)
-            return Fd();
-        base = Fd(fd);
-    }
-    return base;
-}
-
-// Opens the folder of `below` so that every later call works relative to it
-// and cannot be redirected by a link swapped in meanwhile. Missing folders are
-// created when `create` is set.
-Fd OpenFolderBelow(const std::string& root, const Below& below, bool create) {
-    const FileIoCalls& io = CurrentFileIo();
-    open_how how{};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    // The usual case in one call (openat2, Linux 5.6 and later): a folder that
-    // exists on a path without any link. The path has no ".." below the root
-    // (SplitBelowRoot), so it lies below the root.
-    const std::string folderPath(below.folderPath);
-    long fd = io.openat2(AT_FDCWD, folderPath.c_str(), &how, sizeof how);
-    if (fd >= 0)
-        return Fd(static_cast<int>(fd));
-
-    // Otherwise from the root, which may itself lie behind a link the user
-    // chose: missing folders, a linked root, a kernel or sandbox without
-    // openat2.
-    constexpr int kRootFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    Fd rootFd(::open(root.c_str(), kRootFlags));
-    if (!rootFd.valid() && errno == ENOENT && create && MakeRootPath(root))
-        rootFd = Fd(::open(root.c_str(), kRootFlags));
-    if (!rootFd.valid() || below.folderPart.empty())
-        return rootFd;
-    const std::string rel(below.folderPart.substr(1));
-    how.resolve |= RESOLVE_BENEATH;
-    fd = io.openat2(rootFd.get(), rel.c_str(), &how, sizeof how);
-    if (fd >= 0)
-        return Fd(static_cast<int>(fd));
-    // One component at a time: creates what is missing, or does the checks of
-    // openat2 where the kernel has none.
-    if (errno == ENOENT || errno == ENOSYS || errno == EPERM || errno == E2BIG || errno == EAGAIN)
-        return WalkFolders(std::move(rootFd), rel, create);
-    return Fd();
-}
-
 std::string TempName(std::string_view name) {
-    // NAME_MAX is 255 bytes; ".", ".duplora-" and six characters take 16, so a
-    // long name is cut (at a character boundary, to keep the name valid UTF-8).
-    constexpr std::size_t kKeep = 255 - 16;
+    // NAME_MAX is 255 bytes; the leading '.', the marker and the random part
+    // take 22, so a long name is cut (at a character boundary, to keep the
+    // name valid UTF-8).
+    constexpr std::size_t kKeep = 255 - 1 - kTempMarker.size() - kTempRandomLength;
     if (name.size() > kKeep) {
         std::size_t cut = kKeep;
         while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
@@ -214,13 +64,54 @@ std::string TempName(std::string_view name) {
                                         static_cast<std::uint64_t>(::getpid()) ^
                                         static_cast<std::uint64_t>(std::time(nullptr))};
     std::string out;
-    out.reserve(name.size() + 16);
+    out.reserve(name.size() + 1 + kTempMarker.size() + kTempRandomLength);
     out += '.';
     out += name;
-    out += ".duplora-";
-    for (int i = 0; i < 6; ++i)
+    out += kTempMarker;
+    for (std::size_t i = 0; i < kTempRandomLength; ++i)
         out += kChars[random() % (sizeof kChars - 1)];
     return out;
+}
+
+// True when `name` in `folder` is the file open as `fd`.
+bool NameIsFile(int folder, const std::string& name, int fd) {
+    struct stat a {
+    }, b{};
+    return ::fstat(fd, &a) == 0 && ::fstatat(folder, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Creates the temporary file beside the target and locks it, so that another
+// run cleaning up after a crashed one leaves it alone. The lock goes with the
+// open file, not with the descriptor: `lock` keeps it until the rename, after
+// `out` was closed to see delayed write errors.
+bool CreateTemporary(int folder, std::string_view name, std::string& temp, Fd& out, Fd& lock) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = TempName(name);
+        out = Fd(::openat(folder, temp.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!out.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0) {
+            // A cleaner may have removed the new file between its creation
+            // and the lock; then it is gone or another file: start again.
+            if (!NameIsFile(folder, temp, out.get())) {
+                out.reset();
+                continue;
+            }
+        } else if (errno == EWOULDBLOCK) {
+            out.reset(); // a cleaner holds it and removes it
+            continue;
+        }
+        // Without flock on this file system (some FUSE and network ones) the
+        // copy goes on unlocked; a cleaner there leaves unlockable files alone.
+        lock = Fd(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
+        return true;
+    }
+    return false;
 }
 
 std::uint64_t SteadyMs() {
@@ -321,14 +212,83 @@ CopyOutcome Fail(CopyResult result, int text, std::string_view path) {
     return out;
 }
 
+// Where the source holds data. A file that takes fewer blocks than its size
+// has holes (the test `cp --sparse=auto` makes); then only its data are
+// moved, and a hole is skipped in both files, which leaves a hole in the copy
+// where the target's file system has them and zeros where it has not. Other
+// files are moved as one piece, without a look for holes.
+class DataMap {
+public:
+    DataMap(int in, int out, const struct stat& st)
+        : in_(in), out_(out), sparse_(st.st_blocks * 512 < st.st_size) {}
+
+    // Before moving data at `position`: jumps over a hole there (moving both
+    // file offsets; `hole` = its length) and gives the end of the data that
+    // follow, at most `size`. False on a failed seek.
+    bool Next(std::int64_t& position, std::int64_t size, std::int64_t& dataEnd,
+              std::int64_t& hole) {
+        hole = 0;
+        if (!sparse_ || position < dataEnd_) {
+            dataEnd = sparse_ ? std::min(dataEnd_, size) : size;
+            return true;
+        }
+        off_t data = ::lseek(in_, position, SEEK_DATA);
+        if (data < 0) {
+            if (errno != ENXIO) {
+                // No hole support here (an old FUSE file system): all data.
+                sparse_ = false;
+                dataEnd = size;
+                return ::lseek(in_, position, SEEK_SET) == position;
+            }
+            data = size; // only a hole up to the end
+        }
+        data = std::min<off_t>(data, size);
+        off_t end = data < size ? ::lseek(in_, data, SEEK_HOLE) : size;
+        if (end < 0 || end > size)
+            end = size;
+        if (::lseek(in_, data, SEEK_SET) != data || ::lseek(out_, data, SEEK_SET) != data)
+            return false;
+        holes_ |= data > position;
+        hole = data - position;
+        position = data;
+        dataEnd_ = dataEnd = end;
+        return true;
+    }
+    // A copy that ends with a hole has not written its last bytes: give it
+    // its size.
+    bool Finish(std::int64_t size) const { return !holes_ || ::ftruncate(out_, size) == 0; }
+
+private:
+    int in_;
+    int out_;
+    bool sparse_;
+    bool holes_ = false;
+    std::int64_t dataEnd_ = -1;
+};
+
 // The data transfer into the temporary file. Copies `size` bytes, the size the
 // source had when it was opened, so a file that grows meanwhile is copied as
-// a consistent prefix and one that shrinks ends as a short transfer.
-enum class End { Complete, Error, Short, Cancelled };
+// a consistent prefix (which the check after the transfer then refuses) and
+// one that shrinks ends as a short transfer.
+enum class End { Complete, Error, Short, Cancelled, SourceChanged };
 
-End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookSet& hooks) {
+End Transfer(int in, int out, const struct stat& st, std::int32_t limit, const HookSet& hooks) {
     const FileIoCalls& io = CurrentFileIo();
+    const std::int64_t size = st.st_size;
+    DataMap map(in, out, st);
     std::int64_t position = 0;
+    std::int64_t dataEnd = 0;
+    std::int64_t hole = 0;
+    // Holes cost no time and no allowance; they count as done.
+    auto skipHole = [&]() {
+        if (!map.Next(position, size, dataEnd, hole))
+            return false;
+        if (hole > 0) {
+            hooks.onChunk(hole, position, size);
+            hooks.pump();
+        }
+        return true;
+    };
     if (limit > 0) {
         // `limit` bytes per millisecond (a kilobyte of 1000 bytes per second),
         // granted in whole 16384-byte steps; the allowance is not capped.
@@ -350,9 +310,11 @@ End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookS
                 hooks.pump();
                 continue;
             }
-            const std::int64_t chunk = std::min(kLimitedStep, size - position);
+            if (position < size && !skipHole())
+                return End::Error;
+            const std::int64_t chunk = std::min(kLimitedStep, dataEnd - position);
             if (chunk <= 0)
-                return End::Complete;
+                return map.Finish(size) ? End::Complete : End::Error;
             if (hooks.cancelled())
                 return End::Cancelled;
             switch (MoveByReadWrite(io, in, out, chunk)) {
@@ -376,7 +338,11 @@ End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookS
     while (position < size) {
         if (hooks.cancelled())
             return End::Cancelled;
-        const std::int64_t chunk = std::min(step, size - position);
+        if (!skipHole())
+            return End::Error;
+        if (position >= size)
+            break;
+        const std::int64_t chunk = std::min(step, dataEnd - position);
         const auto started = std::chrono::steady_clock::now();
         const Step moved = MoveStep(io, in, out, chunk, kernelCopy);
         const auto took = std::chrono::steady_clock::now() - started;
@@ -396,7 +362,55 @@ End Transfer(int in, int out, std::int64_t size, std::int32_t limit, const HookS
         hooks.onChunk(chunk, position, size);
         hooks.pump();
     }
-    return End::Complete;
+    return map.Finish(size) ? End::Complete : End::Error;
+}
+
+// The file is still as it was when the copy began: a source written to
+// meanwhile may have given the copy old and new parts (or only the first
+// bytes of a file that grew).
+bool SourceUnchanged(int in, const struct stat& before) {
+    struct stat now {};
+    return ::fstat(in, &now) == 0 && now.st_size == before.st_size &&
+           now.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == before.st_mtim.tv_nsec;
+}
+
+// Opens the source for reading: relative to its root, no folder below the
+// root may be a link (one swapped in since the scan would lead outside); a
+// link as the file's own name counts as the file it points to.
+Fd OpenSource(const CopyRequest& request) {
+    // O_NONBLOCK keeps a FIFO from hanging the run; it changes nothing for files.
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    if (request.sourceRoot.empty())
+        return Fd(::open(request.source.c_str(), kFlags));
+    Below below;
+    if (!SplitBelowRoot(request.source, request.sourceRoot, below))
+        return Fd();
+    Fd folder = OpenFolderBelow(request.sourceRoot, below, false);
+    if (!folder.valid())
+        return Fd();
+    const std::string name(below.name);
+    return Fd(::openat(folder.get(), name.c_str(), kFlags));
+}
+
+enum class Replace { Done, Changed, Failed };
+
+// Puts the finished temporary file in the target's place: the one step of a
+// copy that destroys the old target, so it happens only while the target is
+// still what the scan saw (or, for a new target, while there is none).
+Replace ReplaceTarget(int folder, const std::string& temp, const std::string& name,
+                      const std::optional<ScanView>& seen) {
+    if (seen && !seen->present) {
+        // Atomic where the file system can refuse to replace.
+        if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+            return Replace::Done;
+        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
+            return Replace::Failed;
+    }
+    if (seen && RecheckAgainstScan(folder, name.c_str(), *seen) == Recheck::Changed)
+        return Replace::Changed;
+    return ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Replace::Done
+                                                                       : Replace::Failed;
 }
 
 // Removes the temporary file of a copy that did not complete, cutting a big
@@ -420,16 +434,17 @@ void DiscardTemporary(int folder, const std::string& temp, const HookSet& hooks)
 
 } // namespace
 
-//  open source ──► open (create) target folder ──► create .name.duplora-XXXXXX
-//       │                                               │
+//  open source ──► open (create) target folder ──► create .name.duplora-tmp-XXXXXXXX
+//       │                                               │ (locked)
 //    result 1                                  transfer, mode, times
+//                                                        │
+//                              source unchanged? target still as scanned?
 //                                                        │
 //                                   rename over the target (or unlink the temp)
 CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     const HookSet hooks(rawHooks);
     // The source first, so that a vanished source leaves no new folders behind.
-    // O_NONBLOCK keeps a FIFO from hanging the run; it changes nothing for files.
-    Fd in(::open(request.source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    Fd in = OpenSource(request);
     struct stat st {};
     if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Fail(CopyResult::SourceOpenFailed, 48, request.source);
@@ -452,17 +467,13 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
 
     std::string temp;
     Fd out;
-    for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-        temp = TempName(name);
-        out = Fd(::openat(folder.get(), temp.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!out.valid() && errno != EEXIST)
-            break;
-    }
-    if (!out.valid())
+    Fd lock;
+    if (!CreateTemporary(folder.get(), name, temp, out, lock))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target);
 
-    End end = Transfer(in.get(), out.get(), st.st_size, request.speedLimitKBps, hooks);
+    End end = Transfer(in.get(), out.get(), st, request.speedLimitKBps, hooks);
+    if (end == End::Complete && !SourceUnchanged(in.get(), st))
+        end = End::SourceChanged;
     if (end == End::Complete) {
         // Mode and times go onto the open temporary file: the target never
         // shows a wrong time, and a read-only mode cannot hinder the rename
@@ -478,22 +489,35 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         // data were written, so a failure while running never shows; after a
         // crash ext4, XFS and btrfs flush a file renamed over another one
         // before the rename itself, and at worst a new file comes back empty
-        // or a hidden temporary file stays behind.
+        // or a hidden temporary file stays behind (the next run removes it).
         if (!out.close())
             end = End::Error;
     }
     out.reset();
     if (end == End::Complete) {
-        if (::renameat(folder.get(), temp.c_str(), folder.get(), name.c_str()) == 0)
+        switch (ReplaceTarget(folder.get(), temp, name, request.targetSeen)) {
+        case Replace::Done:
             return {};
+        case Replace::Changed:
+            ::unlinkat(folder.get(), temp.c_str(), 0);
+            return Fail(CopyResult::TargetChanged, 239, request.target);
+        case Replace::Failed:
+            break;
+        }
         ::unlinkat(folder.get(), temp.c_str(), 0);
         return Fail(CopyResult::TargetCreateFailed, 47, request.target);
     }
     DiscardTemporary(folder.get(), temp, hooks);
-    if (end == End::Cancelled)
+    switch (end) {
+    case End::Cancelled:
         return Fail(CopyResult::Cancelled, 49, below.rel);
-    if (end == End::Error)
+    case End::Error:
         return Fail(CopyResult::CopyError, 50, below.rel);
+    case End::SourceChanged:
+        return Fail(CopyResult::SourceChanged, 238, request.source);
+    default:
+        break;
+    }
     // A source that ended early without an error: counted as a copy error, but
     // there is no error to report.
     CopyOutcome shortCopy;
@@ -501,17 +525,24 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     return shortCopy;
 }
 
-DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root) {
+DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root,
+                            const ScanView* seen) {
     DeleteOutcome out;
     Below below;
     if (SplitBelowRoot(path, root, below)) {
         Fd folder = OpenFolderBelow(root, below, false);
+        const std::string name(below.name);
+        if (folder.valid() && seen &&
+            RecheckAgainstScan(folder.get(), name.c_str(), *seen) == Recheck::Changed) {
+            out.changed = true;
+            out.messageLine = Msg(239) + path;
+            return out;
+        }
         // unlinkat removes a link itself, never what it points to. The file's
         // mode is left alone: on Linux only the folder's permissions decide
         // whether a name can be removed, so a read-only file goes without
         // being made writable first, and its other hard links (if any) keep
         // their mode.
-        const std::string name(below.name);
         if (folder.valid() && ::unlinkat(folder.get(), name.c_str(), 0) == 0) {
             out.ok = true;
             return out;
@@ -519,6 +550,30 @@ DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root) {
     }
     out.messageLine = Msg(52) + path;
     return out;
+}
+
+LeftoverResult RemoveLeftoverTemporary(const std::string& root, std::string_view rel) {
+    const std::string path = root + std::string(rel);
+    Below below;
+    if (!SplitBelowRoot(path, root, below))
+        return LeftoverResult::Failed;
+    Fd folder = OpenFolderBelow(root, below, false);
+    if (!folder.valid())
+        return LeftoverResult::Failed;
+    const std::string name(below.name);
+    Fd fd(::openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return LeftoverResult::Failed;
+    // A writer holds the lock from creation to rename; a file system without
+    // flock gives no answer, and a file that might be in use stays.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? LeftoverResult::InUse : LeftoverResult::Failed;
+    // Still the file just locked (not renamed away and replaced meanwhile).
+    if (!NameIsFile(folder.get(), name, fd.get()))
+        return LeftoverResult::InUse;
+    return ::unlinkat(folder.get(), name.c_str(), 0) == 0 ? LeftoverResult::Removed
+                                                          : LeftoverResult::Failed;
 }
 
 } // namespace duplora

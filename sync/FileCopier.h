@@ -3,9 +3,13 @@
 // the target folder that is renamed over the target only when complete, so a
 // failed or cancelled copy leaves the old target exactly as it was.
 
+#include "sync/BelowRoot.h"
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace duplora {
 
@@ -15,6 +19,8 @@ enum class CopyResult : int {
     TargetCreateFailed = 2, // message 47 + full target path
     CopyError = 3,          // message 50 + target path below the root
     Cancelled = 4,          // message 49 + target path below the root
+    TargetChanged = 5,      // message 239 + full target path; the target is left as it is
+    SourceChanged = 6,      // message 238 + full source path; the target is left as it is
 };
 
 struct CopyHooks {
@@ -34,6 +40,13 @@ struct CopyRequest {
     std::string target;              // full path
     std::string targetRoot;          // the root the target lies under (no trailing '/')
     std::int32_t speedLimitKBps = 0; // 0 = no limit
+    // The root the source lies under: the source is opened relative to it,
+    // with no link followed but the file's own name. Empty: opened by its
+    // full path (a caller outside a run).
+    std::string sourceRoot;
+    // What the scan saw at the target; a target that is no longer that is
+    // not replaced. Empty: not checked.
+    std::optional<ScanView> targetSeen;
 };
 
 struct CopyOutcome {
@@ -45,10 +58,25 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& hooks);
 
 struct DeleteOutcome {
     bool ok = false;
-    std::string messageLine; // message 52 + full path on failure
+    bool changed = false;    // left alone: it is no longer what the scan saw
+    std::string messageLine; // message 52 (or 239) + full path on failure
 };
 
-// Deletes one file under `root`, first giving the owner write permission.
-DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root);
+// Deletes one file under `root` (a link itself, never what it points to).
+// With `seen`, only while the file is still what the scan saw.
+DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root,
+                            const ScanView* seen = nullptr);
+
+// A copy's temporary file is ".NAME" + kTempMarker + eight letters or digits
+// in the target's folder; its writer holds an flock on it while it lives.
+inline constexpr std::string_view kTempMarker = ".duplora-tmp-";
+inline constexpr std::size_t kTempRandomLength = 8;
+
+enum class LeftoverResult { Removed, InUse, Failed };
+
+// Removes root + rel, a temporary file of that form, unless a living process
+// holds its lock (a copy running in another process). A crashed copy's lock
+// died with it.
+LeftoverResult RemoveLeftoverTemporary(const std::string& root, std::string_view rel);
 
 } // namespace duplora

@@ -45,6 +45,21 @@ struct TFileEntry {
     std::int64_t Size = 0; // bytes at scan time; -1 for a listed file that cannot be opened
     std::int32_t Age = 0;  // packed local last-write time, 2-second steps
     TSyncOp Op = opNone;
+    // TimeTagOf() the exact last-write time, so a file rewritten within the
+    // same two seconds at the same size is still told apart from what the
+    // scan saw; 0 when not known. Fills what would be padding.
+    std::uint32_t TimeTag : 24 = 0;
 };
+static_assert(sizeof(TFileEntry) == 32);
+
+// 24 bits of a last-write time (seconds and nanoseconds), never 0.
+constexpr std::uint32_t TimeTagOf(std::int64_t sec, std::int64_t nsec) {
+    std::uint64_t x =
+        static_cast<std::uint64_t>(sec) * 1000000007ULL + static_cast<std::uint64_t>(nsec);
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdULL;
+    x ^= x >> 33;
+    return static_cast<std::uint32_t>(x & 0x7FFFFF) | 0x800000;
+}
 
 } // namespace duplora

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace duplora {
@@ -47,6 +48,9 @@ struct RunContext {
     RunObserver* Ui = nullptr;          // null: nothing shown
     ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
     std::function<std::time_t()> Clock; // empty: std::time
+    // Called right before each file copy or delete with the entry's path and
+    // operation, after the scan saw the files; tests change files here.
+    std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
     // Fold a-z in path comparisons. PrepareRoots() sets it from the file
     // systems of the two roots (vfat, exfat, ntfs, cifs/smb fold); a caller
     // may override it afterwards.

@@ -205,6 +205,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
             }
             if (op == soContinue) {
                 std::int64_t itemSize = st.st_size;
+                foundStat_ = &st;
                 if (OnFoundItem && matches)
                     OnFoundItem(*this, fiFile, walk.path, itemSize,
                                 PackLocalTime(st.st_mtim.tv_sec), AttrOf(st, name, false));

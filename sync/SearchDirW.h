@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+struct stat;
+
 namespace duplora {
 
 enum TSearchDirType : std::uint8_t { stBoth = 0, stFile = 1, stDir = 2 };
@@ -60,6 +62,8 @@ public:
 
     // -1 outside a search, 0 for the entries of Root, +1 per nested folder.
     int Level() const { return level_; }
+    // Inside OnFoundItem for a file: its stat data (a link's target).
+    const struct stat& FoundStat() const { return *foundStat_; }
 
     // Scans Root on the calling thread; returns the root's byte total, or 0
     // (and calls nothing) when Root is empty or not a folder. An exception
@@ -75,6 +79,7 @@ private:
     bool matchAll_ = true;
     int level_ = 0;
     std::uint32_t progressCounter_ = 0;
+    const struct stat* foundStat_ = nullptr;
 };
 
 } // namespace duplora

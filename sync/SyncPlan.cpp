@@ -16,6 +16,7 @@ void SyncPlan::ClearHost() {
     HostFolders.clear();
     HostFolders.shrink_to_fit();
     HostUnreadable.clear();
+    HostTemporaries.clear();
     hostSet_.clear();
     hostSetBuilt_ = false;
     hostPaths_.Clear();
@@ -26,6 +27,7 @@ void SyncPlan::ClearMirror() {
     MirrorFolders.clear();
     MirrorFolders.shrink_to_fit();
     MirrorUnreadable.clear();
+    MirrorTemporaries.clear();
     mirrorSet_.clear();
     mirrorSetBuilt_ = false;
     mirrorPaths_.Clear();

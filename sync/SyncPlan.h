@@ -39,6 +39,10 @@ public:
     // side": an unreadable host folder must not empty the mirror's twin.
     std::vector<std::string> HostUnreadable;
     std::vector<std::string> MirrorUnreadable;
+    // Temporary files of copies found by the scan (paths below the root):
+    // never part of the plan; the run removes those no copy holds any more.
+    std::vector<std::string_view> HostTemporaries;
+    std::vector<std::string_view> MirrorTemporaries;
 
     // Derived by Count() (and kept in step by SetOp()).
     std::int32_t ToMirrorCount = 0;

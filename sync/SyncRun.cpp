@@ -11,7 +11,8 @@
 
 namespace duplora {
 
-void SyncEmptyFolders(RunContext& run); // Execution.cpp
+void SyncEmptyFolders(RunContext& run);          // Execution.cpp
+void RemoveLeftoverTemporaries(RunContext& run); // Execution.cpp
 
 namespace {
 
@@ -143,6 +144,7 @@ bool StepListMirror(RunContext& run) {
     if (run.State != RunState::Cancelled) {
         CompareHostEntries(run);
         run.Plan.Count(run.Task.empty_folder_action());
+        RemoveLeftoverTemporaries(run);
         if (run.Plan.WorkCount() == 0) {
             EndWithoutWork(run, 55, RunOutcome::NothingToDo);
             if (!run.Quiet())

@@ -259,9 +259,9 @@ constexpr TextArray kEnglish = {
     /* 234 */ "",
     /* 235 */ "",
     /* 236 */ "",
-    /* 237 */ "",
-    /* 238 */ "",
-    /* 239 */ "",
+    /* 237 */ "Removed a temporary file left by an interrupted copy, path: ",
+    /* 238 */ "Source file changed while it was copied, not copied, path: ",
+    /* 239 */ "File changed since the scan, left as it is, path: ",
 };
 
 constexpr TextArray kSimplifiedChinese = {
@@ -502,9 +502,9 @@ constexpr TextArray kSimplifiedChinese = {
     /* 234 */ "",
     /* 235 */ "",
     /* 236 */ "",
-    /* 237 */ "",
-    /* 238 */ "",
-    /* 239 */ "",
+    /* 237 */ "已删除中断的复制留下的临时文件，路径: ",
+    /* 238 */ "源文件在复制过程中被修改，未复制，路径: ",
+    /* 239 */ "文件在扫描后已被修改，保持原样，路径: ",
 };
 
 constexpr TextArray kTraditionalChinese = {
@@ -745,9 +745,9 @@ constexpr TextArray kTraditionalChinese = {
     /* 234 */ "",
     /* 235 */ "",
     /* 236 */ "",
-    /* 237 */ "",
-    /* 238 */ "",
-    /* 239 */ "",
+    /* 237 */ "已刪除中斷的複製留下的暫存檔案，路徑: ",
+    /* 238 */ "來源檔案在複製過程中被修改，未複製，路徑: ",
+    /* 239 */ "檔案在掃描後已被修改，保持原樣，路徑: ",
 };
 
 // An aggregate initialiser with too few texts would leave the last entries empty without a word.

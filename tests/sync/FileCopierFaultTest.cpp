@@ -233,15 +233,25 @@ TEST_F(CopyFault, SourceShrinkingDuringTheCopyIsAShortTransfer) {
     }
 }
 
-TEST_F(CopyFault, SourceGrowingDuringTheCopyGivesItsSizeAtTheStart) {
-    const auto content = Pattern(20 << 20);
-    WriteFile(src / "f", content);
-    CopyHooks hooks;
-    hooks.onChunk = [&](std::int64_t, std::int64_t, std::int64_t) {
-        std::ofstream(src / "f", std::ios::binary | std::ios::app) << "more and more";
-    };
-    EXPECT_EQ(Copy("f", 0, hooks).result, CopyResult::Copied);
-    EXPECT_EQ(ReadFile(root / "f"), content);
+// A prefix of a file that grew (or a mix of old and new parts of one rewritten
+// in place) would count as in sync on the next run: it never replaces the
+// target, and the next run copies the new version.
+TEST_F(CopyFault, SourceWrittenDuringTheCopyIsNotCopied) {
+    for (std::int32_t limit : kLimits) {
+        WriteFile(src / "f", Pattern(20 << 20));
+        WriteFile(root / "f", "old");
+        CopyHooks hooks;
+        bool once = false;
+        hooks.onChunk = [&](std::int64_t, std::int64_t, std::int64_t) {
+            if (!std::exchange(once, true))
+                std::ofstream(src / "f", std::ios::binary | std::ios::app) << "more";
+        };
+        const auto out = Copy("f", limit, hooks);
+        EXPECT_EQ(out.result, CopyResult::SourceChanged) << limit;
+        EXPECT_EQ(out.messageLine, "Source file changed while it was copied, not copied, path: " +
+                                       (src / "f").string());
+        ExpectOldTargetKept("f", "old");
+    }
 }
 
 // The same folder rules when every folder is checked one at a time.

@@ -187,6 +187,58 @@ TEST_F(FileCopier, LongestNameStillGetsATemporaryFile) {
     EXPECT_EQ(Names(root), std::vector<std::string>{name});
 }
 
+// Data at 1 MiB and 9 MiB of a 16 MiB file that is otherwise holes (the end
+// too): the copy keeps them as holes, with and without the speed limit, and
+// its bytes are exact.
+TEST_F(FileCopier, SparseSourceKeepsItsHoles) {
+    constexpr off_t kSize = off_t{16} << 20;
+    const std::string a = Pattern(100000, 3), b = Pattern(70000, 4);
+    {
+        const int fd = ::open((src / "sparse").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, a.data(), a.size(), off_t{1} << 20), static_cast<ssize_t>(a.size()));
+        ASSERT_EQ(::pwrite(fd, b.data(), b.size(), off_t{9} << 20), static_cast<ssize_t>(b.size()));
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        ::close(fd);
+    }
+    if (Lstat(src / "sparse").st_blocks * 512 >= kSize)
+        GTEST_SKIP() << "the test folder's file system keeps no holes";
+    std::string want(static_cast<std::size_t>(kSize), '\0');
+    want.replace(std::size_t{1} << 20, a.size(), a);
+    want.replace(std::size_t{9} << 20, b.size(), b);
+    std::uint64_t now = 0;
+    CopyHooks fastClock;
+    fastClock.nowMs = [&] { return now += 1000000; }; // the limit never waits
+    for (const std::int32_t limit : {0, 1}) {
+        std::int64_t reported = 0;
+        CopyHooks hooks = fastClock;
+        hooks.onChunk = [&](std::int64_t chunk, std::int64_t, std::int64_t) { reported += chunk; };
+        ASSERT_EQ(Copy(src / "sparse", root / "copy", hooks, limit).result, CopyResult::Copied);
+        EXPECT_EQ(ReadFile(root / "copy"), want) << limit;
+        EXPECT_LT(Lstat(root / "copy").st_blocks * 512, off_t{1} << 20) << limit;
+        EXPECT_EQ(reported, kSize); // holes count as done for the gauges
+    }
+}
+
+// The writer holds its temporary file's lock for the whole copy, so another
+// run's clean-up leaves it alone; once the copy is over nothing is left.
+TEST_F(FileCopier, TemporaryFileIsLockedWhileTheCopyRuns) {
+    WriteFile(src / "f", Pattern(20 << 20));
+    int checks = 0;
+    CopyHooks hooks;
+    hooks.onChunk = [&](std::int64_t, std::int64_t, std::int64_t) {
+        for (const std::string& name : Names(root)) {
+            ASSERT_EQ(name.rfind(".f.duplora-tmp-", 0), 0u) << name;
+            ASSERT_EQ(name.size(), std::string(".f.duplora-tmp-").size() + 8);
+            EXPECT_EQ(RemoveLeftoverTemporary(root.string(), "/" + name), LeftoverResult::InUse);
+            ++checks;
+        }
+    };
+    ASSERT_EQ(Copy(src / "f", root / "f", hooks).result, CopyResult::Copied);
+    EXPECT_GT(checks, 0);
+    EXPECT_EQ(Names(root), std::vector<std::string>{"f"});
+}
+
 TEST_F(FileCopier, ReportsEveryStepOfALargeCopyAndWorksAtTheRoot) {
     const auto content = Pattern(20 * 1024 * 1024 + 123);
     WriteFile(src / "big", content);
