@@ -1,5 +1,6 @@
 #include "sync/Analysis.h"
 
+#include "sync/FileCopier.h"
 #include "sync/FileTime.h"
 #include "sync/FolderOps.h"
 #include "sync/RunContext.h"
@@ -35,13 +36,13 @@ std::string_view LastComponent(std::string_view path) {
 } // namespace
 
 bool IsCopyTempName(std::string_view name) {
-    constexpr std::string_view kTag = ".duplora-";
-    if (name.size() < 1 + 1 + kTag.size() + 6 || name.front() != '.')
+    constexpr std::size_t kTail = kTempMarker.size() + kTempRandomLength;
+    if (name.size() < 1 + 1 + kTail || name.front() != '.')
         return false;
-    const std::string_view tail = name.substr(name.size() - 6 - kTag.size());
-    if (tail.substr(0, kTag.size()) != kTag)
+    const std::string_view tail = name.substr(name.size() - kTail);
+    if (tail.substr(0, kTempMarker.size()) != kTempMarker)
         return false;
-    for (char c : tail.substr(kTag.size()))
+    for (char c : tail.substr(kTempMarker.size()))
         if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
             return false;
     return true;
@@ -274,8 +275,12 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             return;
         }
         const std::string_view name = LastComponent(rel);
-        if (IsCopyTempName(name))
+        if (IsCopyTempName(name)) {
+            // Removed by the run when no copy holds it any more.
+            (hostSide ? plan.HostTemporaries : plan.MirrorTemporaries)
+                .push_back(hostSide ? plan.StoreHostPath(rel) : plan.StoreMirrorPath(rel));
             return;
+        }
         if (onlyMasks && !MatchesAnyMask(name, run.OnlyMasks))
             return;
         if (ignoreMasks && MatchesAnyMask(name, run.IgnoreMasks))

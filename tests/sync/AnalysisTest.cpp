@@ -61,11 +61,20 @@ TEST(ListedFileNames, PlainNamesOnly) {
 }
 
 TEST(IsCopyTempName, OnlyTheCopiersLeftovers) {
-    EXPECT_TRUE(IsCopyTempName(".report.doc.duplora-a1B2c3"));
-    EXPECT_TRUE(IsCopyTempName(".x.duplora-ZZZZZZ"));
-    EXPECT_FALSE(IsCopyTempName("report.doc.duplora-a1B2c3")); // no leading dot
-    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c"));     // five characters
-    EXPECT_FALSE(IsCopyTempName(".report.duplora-a1B2c!"));
-    EXPECT_FALSE(IsCopyTempName(".duplora-abcdef")); // no name before the tag
-    EXPECT_FALSE(IsCopyTempName(".bashrc"));
+    const std::pair<const char*, bool> cases[] = {
+        {".report.doc.duplora-tmp-a1B2c3D4", true},
+        {".x.duplora-tmp-ZZZZZZZZ", true},
+        {"report.doc.duplora-tmp-a1B2c3D4", false}, // no leading dot
+        {".report.duplora-tmp-a1B2c3D", false},     // seven characters
+        {".report.duplora-tmp-a1B2c3D4e", false},   // nine
+        {".report.duplora-tmp-a1B2c3D!", false},
+        {".duplora-tmp-abcdefgh", false}, // no name before the marker
+        // A user's own names that merely look alike are synchronised.
+        {".notes.duplora-backup", false},
+        {".a.duplora-123456", false},
+        {".report.doc.duplora-a1B2c3", false},
+        {".bashrc", false},
+    };
+    for (const auto& [name, temp] : cases)
+        EXPECT_EQ(IsCopyTempName(name), temp) << name;
 }

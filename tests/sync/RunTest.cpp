@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <random>
@@ -520,16 +522,33 @@ TEST(Run, CancelInTheMiddleOfACopyIsABreakNotAnErrorLimit) {
     EXPECT_EQ(f.ui.results, 1);
 }
 
-TEST(Run, LeftoverCopyTempFilesAreNotSynchronized) {
+TEST(Run, LeftoverCopyTempFilesAreRemovedUnlessHeldAndLookalikesSynchronized) {
     RunFixture f;
     f.OneWay();
     f.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
-    f.tmp.build(f.host, {{".a.txt.duplora-Q1w2E3", "half"}, {".profile", "p"}});
-    f.tmp.build(f.mirror, {{"d/.b.duplora-abcdef", "half"}});
+    f.tmp.build(f.host, {{".a.txt.duplora-tmp-Q1w2E3r4", "half"},
+                         {".notes.duplora-backup", "mine"},
+                         {".a.duplora-123456", "mine too"}});
+    f.tmp.build(f.mirror, {{"d/.b.duplora-tmp-abcdefgh", "half"},
+                           {"d/.c.duplora-tmp-HELD1234", "being written"}});
+    // A copy running in another process holds its temporary file's lock.
+    const std::string held = f.mirror + "/d/.c.duplora-tmp-HELD1234";
+    const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
     EXPECT_EQ(f.Run(), RunOutcome::Finished);
-    EXPECT_EQ(ReadTree(f.mirror),
-              (Tree{{".profile", "p"}, {"d/", ""}, {"d/.b.duplora-abcdef", "half"}}));
-    EXPECT_EQ(ReadTree(f.host).count("d/.b.duplora-abcdef"), 0u);
+    ::close(fd);
+    EXPECT_EQ(ReadTree(f.mirror), (Tree{{".notes.duplora-backup", "mine"},
+                                        {".a.duplora-123456", "mine too"},
+                                        {"d/", ""},
+                                        {"d/.c.duplora-tmp-HELD1234", "being written"}}));
+    EXPECT_EQ(ReadTree(f.host),
+              (Tree{{".notes.duplora-backup", "mine"}, {".a.duplora-123456", "mine too"}}));
+    const auto& l = f.lines.Lines();
+    const std::string removed = "Removed a temporary file left by an interrupted copy, path: ";
+    EXPECT_EQ(std::count(l.begin(), l.end(), removed + f.host + "/.a.txt.duplora-tmp-Q1w2E3r4"), 1);
+    EXPECT_EQ(std::count(l.begin(), l.end(), removed + f.mirror + "/d/.b.duplora-tmp-abcdefgh"), 1);
+    EXPECT_EQ(Tail(f.lines, 10), Summary("Task finish!", 2, 0, 0, 0, 0));
 }
 
 TEST(Run, RandomTreesMirrorExactlyAndThenAgree) {
