@@ -10,8 +10,10 @@
 #include "tasks/WildMask.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -147,6 +149,93 @@ struct CaseGroup {
     std::uint32_t mirrorEnd = 0;
 };
 
+bool HasNonAscii(std::string_view s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return true;
+    return false;
+}
+
+// The path with every letter upper-cased as the C.UTF-8 locale knows it;
+// a byte that is not part of valid UTF-8 stays itself (as 0xDC00 + byte,
+// which no decoded character gives). Empty when the locale is missing.
+std::u32string WideFoldKey(std::string_view s) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    std::u32string key;
+    if (!utf8)
+        return key;
+    key.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        std::size_t n = b < 0x80         ? 1
+                        : (b >> 5) == 6  ? 2
+                        : (b >> 4) == 14 ? 3
+                        : (b >> 3) == 30 ? 4
+                                         : 0;
+        char32_t cp = n == 1 ? b : n == 2 ? (b & 0x1F) : n == 3 ? (b & 0x0F) : (b & 0x07);
+        for (std::size_t k = 1; k < n; ++k) {
+            if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
+                n = 0;
+                break;
+            }
+            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+        }
+        if (n == 0) {
+            key.push_back(0xDC00 + b);
+            ++i;
+            continue;
+        }
+        key.push_back(static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), utf8)));
+        i += n;
+    }
+    return key;
+}
+
+// Letters beyond a-z: exFAT, NTFS and SMB servers fold "Ä" and "ä" as well,
+// so two such names are one file there, though the plan's comparison keeps
+// them apart. Only paths with a byte above 0x7F are looked at, so a tree of
+// ASCII names costs one pass over its bytes.
+void LeaveWideCaseCollisionsAlone(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    struct Member {
+        bool host;
+        std::uint32_t index;
+    };
+    std::unordered_map<std::u32string, std::vector<Member>> byKey;
+    for (std::uint32_t i = 0; i < plan.HostFiles.size(); ++i)
+        if (HasNonAscii(plan.HostFiles[i].RelPath))
+            byKey[WideFoldKey(plan.HostFiles[i].RelPath)].push_back({true, i});
+    const int mirrorCount = plan.MirrorFiles.Count();
+    for (int i = 0; i < mirrorCount; ++i)
+        if (HasNonAscii(plan.MirrorFiles.Items(i).RelPath))
+            byKey[WideFoldKey(plan.MirrorFiles.Items(i).RelPath)].push_back(
+                {false, static_cast<std::uint32_t>(i)});
+    for (auto& [key, members] : byKey) {
+        if (key.empty() || members.size() < 2)
+            continue;
+        auto entry = [&](const Member& m) -> TFileEntry& {
+            return m.host ? plan.HostFiles[m.index]
+                          : plan.MirrorFiles.Items(static_cast<int>(m.index));
+        };
+        // Equal under the a-z folding: a pair, or a group met above.
+        bool distinct = false;
+        for (const Member& m : members)
+            distinct = distinct ||
+                       CompareKeysFolded(entry(m).RelPath, entry(members.front()).RelPath) != 0;
+        if (!distinct)
+            continue;
+        std::string names;
+        for (const Member& m : members) {
+            TFileEntry& e = entry(m);
+            e.Op = opNone;
+            names += (names.empty() ? "" : ", ") +
+                     JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath);
+        }
+        run.Lines->Append(Msg(230) + names);
+        ++plan.FailedCount;
+    }
+}
+
 // Paths of one side that differ only in letter case, where the other side
 // folds case: there they are one and the same file, so whatever the plan
 // did with one of them would copy over, or delete, the other. Every entry
@@ -243,6 +332,7 @@ void LeaveCaseCollisionsAlone(RunContext& run) {
         run.Lines->Append(Msg(230) + names);
         ++plan.FailedCount;
     }
+    LeaveWideCaseCollisionsAlone(run);
 }
 
 } // namespace
@@ -359,7 +449,10 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     // different inode number per spelling.
     const OtherRootHold otherHold(other);
     const std::string otherRoot = NestedRootRel(root, other);
-    const bool ownFold = hostSide ? run.HostFoldsCase : run.MirrorFoldsCase;
+    // FoldCase set by a caller without the probes' answers (a share the run
+    // connected after the probe) folds both sides.
+    const bool ownFold = (hostSide ? run.HostFoldsCase : run.MirrorFoldsCase) ||
+                         (run.FoldCase && !run.HostFoldsCase && !run.MirrorFoldsCase);
     // Item paths are root + '/' + relative part; the relative path keeps that
     // '/' (for the root "/" the item is "/name").
     const std::size_t relStart =
