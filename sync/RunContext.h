@@ -51,10 +51,12 @@ struct RunContext {
     // Called right before each file copy or delete with the entry's path and
     // operation, after the scan saw the files; tests change files here.
     std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
-    // Fold a-z in path comparisons. PrepareRoots() sets it from the file
-    // systems of the two roots (vfat, exfat, ntfs, cifs/smb fold); a caller
+    // Fold a-z in path comparisons. PrepareRoots() sets it when either root
+    // folds case, as a probe of each root finds (see CaseProbe.h); a caller
     // may override it afterwards.
     bool FoldCase = false;
+    bool HostFoldsCase = false; // the probes' answers, per root
+    bool MirrorFoldsCase = false;
 
     // --- prepared by PrepareRoots() ---
     std::string HostRoot; // no trailing '/', macros expanded
