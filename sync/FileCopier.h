@@ -43,10 +43,10 @@ struct CopyRequest {
     // The root the source lies under: the source is opened relative to it,
     // with no link followed but the file's own name. Empty: opened by its
     // full path (a caller outside a run).
-    std::string sourceRoot;
+    std::string sourceRoot{};
     // What the scan saw at the target; a target that is no longer that is
     // not replaced. Empty: not checked.
-    std::optional<ScanView> targetSeen;
+    std::optional<ScanView> targetSeen{};
 };
 
 struct CopyOutcome {
