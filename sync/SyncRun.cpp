@@ -3,6 +3,7 @@
 #include "sync/Analysis.h"
 #include "sync/FolderOps.h"
 #include "sync/RunDisplay.h"
+#include "sync/ShareRun.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -239,17 +240,22 @@ RunOutcome RunSteps(RunContext& run) {
     if (CheckBeforeRun(run) != CheckResult::Ok)
         return RunOutcome::NotRun;
     PrepareRoots(run);
-    if (!SafetyTest(run)) {
-        run.Outcome = RunOutcome::Skipped;
+    ShareConnector own;
+    ShareConnector& shares = run.Shares ? *run.Shares : own;
+    if (!shares.ConnectForRun(run))
         return run.Outcome;
+    if (SafetyTest(run)) {
+        BeginRun(run);
+        StepListMain(run);
+        if (StepListMirror(run)) {
+            StepSyncMain(run);
+            StepSyncMirror(run);
+            StepSyncFolder(run);
+        }
+    } else {
+        run.Outcome = RunOutcome::Skipped;
     }
-    BeginRun(run);
-    StepListMain(run);
-    if (StepListMirror(run)) {
-        StepSyncMain(run);
-        StepSyncMirror(run);
-        StepSyncFolder(run);
-    }
+    shares.DisconnectAfterRun();
     return run.Outcome;
 }
 
