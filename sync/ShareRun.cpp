@@ -1,6 +1,7 @@
 #include "sync/ShareRun.h"
 
 #include "platform/ShareMount.h"
+#include "sync/CaseProbe.h"
 #include "sync/RunContext.h"
 #include "tasks/TextTable.h"
 
@@ -72,10 +73,14 @@ bool ShareConnector::ConnectForRun(RunContext& run) {
         fail(run, kNetPathNotFound);
         return false;
     }
-    // SMB servers compare names without regard to case (Samba's default for
-    // these clients, and always Windows), and GVfs's FUSE bridge does not
-    // say so to statfs.
-    run.FoldCase = true;
+    // Whether the server folds case (Windows always does, Samba by default)
+    // is asked of the mounted folder itself: before, the probe could only
+    // see the share's text.
+    if (hostForm == ShareForm::Share)
+        run.HostFoldsCase = RootFoldsCase(run.HostRoot);
+    if (mirrorForm == ShareForm::Share)
+        run.MirrorFoldsCase = RootFoldsCase(run.MirrorRoot);
+    run.FoldCase = run.HostFoldsCase || run.MirrorFoldsCase;
     return true;
 }
 

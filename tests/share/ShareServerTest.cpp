@@ -104,6 +104,7 @@ TEST_F(ShareServerTest, HostOnTheShareWindowRun) {
                                               {"new/", ""},
                                               {"new/n.txt", "from mirror"}}));
     EXPECT_FALSE(Mounted());
+    EXPECT_TRUE(f.run.HostFoldsCase); // Samba compares names without regard to case
     EXPECT_EQ(f.ui.results, 1);
     EXPECT_EQ(f.Run(), RunOutcome::NothingToDo) << f.Text();
     EXPECT_EQ(f.Text().find(SambaServer::kPassword), std::string::npos);

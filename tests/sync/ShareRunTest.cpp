@@ -105,7 +105,6 @@ TEST_F(ShareRunTest, BothRootsSharesOnlyTheHostsIsConnected) {
     ASSERT_TRUE(Connect("//srv/data/a", "//srv/bak/b", "bob", "pw"));
     EXPECT_EQ(f.run.HostRoot, mounter.mounted["smb://srv/data"] + "/a");
     EXPECT_EQ(f.run.MirrorRoot, f.tmp.sub("premounted") + "/b");
-    EXPECT_TRUE(f.run.FoldCase);
     shares.DisconnectAfterRun();
     // The share mounted before the run stays mounted.
     EXPECT_EQ(mounter.calls, (std::vector<std::string>{"mount smb://srv/data bob/pw",
