@@ -36,7 +36,10 @@ enum class RunOutcome {
     Finished,    // message 69
     Cancelled,   // message 67
     ErrorLimit,  // message 68
+    Unreachable, // message 108: a network share could not be connected
 };
+
+class ShareConnector;
 
 // Why a run was refused before it started (RunOutcome::Skipped).
 enum class RefusalReason {
@@ -58,6 +61,9 @@ struct RunContext {
     // Called right before each file copy or delete with the entry's path and
     // operation, after the scan saw the files; tests change files here.
     std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
+    // Connects network-share roots for RunSteps(); null: a connector of the
+    // process's GVfs mounter, made for the run.
+    ShareConnector* Shares = nullptr;
     // Fold a-z in path comparisons. PrepareRoots() sets it when either root
     // folds case, as a probe of each root finds (see CaseProbe.h); a caller
     // may override it afterwards.
