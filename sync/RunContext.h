@@ -65,6 +65,9 @@ struct RunContext {
     bool ResultShown = false;
     bool InvalidMaskFound = false; // the run ended on an invalid mask
     RunOutcome Outcome = RunOutcome::NotRun;
+    // Why a check before the run refused it, beyond message 32 (a relative
+    // root); empty otherwise.
+    std::string RefusalReason;
     std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
     SyncPlan Plan;
 

@@ -2,7 +2,11 @@
 
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
-#include "tasks/ConfigFile.h"
+#include "app/core/RunMarker.h"
+#include "app/gui/EndSignals.h"
+#include "tasks/ConfigEdit.h"
+#include "tasks/FileLock.h"
+#include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
@@ -21,6 +25,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace duplora {
@@ -77,7 +82,8 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->ConfigPath = options.paths.configPath;
     main->LogPath = options.paths.logPath;
     std::string error;
-    if (LoadConfiguration(main->ConfigPath, main->Tasks(), error) == LoadStatus::CannotOpen)
+    if (LoadConfigurationStamped(main->ConfigPath, main->Tasks(), main->ConfigKnown, error) ==
+        LoadStatus::CannotOpen)
         ErrorBox(nullptr, QUtf8(error), QMsg(31));
 
     w->SyncForm = new TSyncForm(main);
@@ -111,7 +117,17 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->RefreshTaskList();
 
     main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
-    main->CloseRequested = [main] {
+    AppWindows* windows = w.get();
+    main->CloseRequested = [main, windows] {
+        if (windows->endingBySignal) {
+            // Nobody is there to answer the save question, and a
+            // configuration written half-way through a logout would be
+            // worse than the edits lost: only the log is written.
+            std::string error;
+            AppendLogBlock(main->LogPath, main->Results.Lines(), error,
+                           ConfigLockPath(main->ConfigPath));
+            return true;
+        }
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
             return YesNoBox(main, QUtf8(text), QUtf8(caption));
@@ -119,10 +135,45 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
         actions.showError = [main](const std::string& text, const std::string& caption) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
         };
+        actions.save = [main](TaskList&, std::string& error) { return main->SaveTasks(error); };
         return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->Results.Lines(),
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
     return w;
+}
+
+void EndBySignal(AppWindows& windows) {
+    if (windows.endingBySignal)
+        return;
+    windows.endingBySignal = true;
+    TcltForm* main = windows.cltForm.get();
+    main->EndRequested = true;
+    // Each step may need the event loop to turn (a cancelled copy ends at
+    // its next chunk, a closed box returns from its own loop), so the steps
+    // are retried until the main window has closed.
+    auto* timer = new QTimer(main);
+    auto step = [main, sync = windows.SyncForm, timer] {
+        if (sync && sync->ChainActive()) {
+            sync->CancelRun();
+        }
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != sync) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        if (modal || RunInProgress().load() != 0)
+            return;
+        if (main->close())
+            timer->stop();
+    };
+    QObject::connect(timer, &QTimer::timeout, main, step);
+    timer->start(20);
+    step();
 }
 
 int RunDesktopProgram(QApplication& app) {
@@ -139,6 +190,8 @@ int RunDesktopProgram(QApplication& app) {
     options.arguments = ProgramArguments(QCoreApplication::arguments());
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
     windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    AppWindows* w = windows.get();
+    EndSignals endSignals([w](int) { EndBySignal(*w); });
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         TcltForm* main = windows->cltForm.get();
