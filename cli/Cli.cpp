@@ -172,7 +172,7 @@ int ShowPlan(Console& console, const Task& task, bool json) {
         break;
     case CheckResult::InvalidFolders:
         return console.Fail(
-            kExitFailed, run.RefusalReason.empty() ? Msg(32) : Msg(32) + " " + run.RefusalReason);
+            kExitFailed, run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
     case CheckResult::NoOperation:
         return console.Fail(kExitFailed, Msg(33));
     }

@@ -55,8 +55,8 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
 
         if (outcome == RunOutcome::NotRun) {
             std::string why = Msg(check == CheckResult::InvalidFolders ? 32 : 33);
-            if (!run.RefusalReason.empty()) {
-                why += " " + run.RefusalReason;
+            if (!run.CheckNote.empty()) {
+                why += " " + run.CheckNote;
                 // Also into the log: a scheduled backup that never ran must
                 // leave a trace of why.
                 lines.Append(TimeStampText(std::time(nullptr)));

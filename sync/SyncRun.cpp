@@ -72,13 +72,13 @@ bool IsRelativeRoot(std::string root) {
 CheckResult CheckBeforeRun(RunContext& run) {
     const TaskRecord& t = run.Task;
     CheckResult result = CheckResult::Ok;
-    run.RefusalReason.clear();
+    run.CheckNote.clear();
     if (t.host_path().empty() || t.mirror_path().empty()) {
         result = CheckResult::InvalidFolders;
     } else if (IsRelativeRoot(t.host_path()) || IsRelativeRoot(t.mirror_path())) {
         result = CheckResult::InvalidFolders;
         const bool host = IsRelativeRoot(t.host_path());
-        run.RefusalReason = std::string(host ? "Host" : "Mirror") + " folder \"" +
+        run.CheckNote = std::string(host ? "Host" : "Mirror") + " folder \"" +
                             (host ? t.host_path() : t.mirror_path()) +
                             "\" is a relative path; a run needs a full path starting with /.";
     } else if (t.only_in_host_action() == SyncAction::Ignore &&
@@ -91,7 +91,7 @@ CheckResult CheckBeforeRun(RunContext& run) {
     }
     if (result != CheckResult::Ok && !run.CommandLineRun)
         run.ui().ShowMessage(Msg(result == CheckResult::InvalidFolders ? 32 : 33) +
-                                 (run.RefusalReason.empty() ? "" : "\n" + run.RefusalReason),
+                                 (run.CheckNote.empty() ? "" : "\n" + run.CheckNote),
                              Msg(31));
     return result;
 }
