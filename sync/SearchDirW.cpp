@@ -189,6 +189,8 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
                 if (sub >= 0) {
                     haveStat = fstat(sub, &st) == 0;
                     if (haveStat && skipped(st)) {
+                        // The folder holding it is not empty, whatever else it holds.
+                        walk.unreadPart = true;
                         close(sub);
                         continue;
                     }
@@ -218,8 +220,10 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
                 if ((report || !SkipFolders.empty()) && !haveStat &&
                     fstatat(dirfd(dir.get()), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     st = {};
-                if (!haveStat && skipped(st))
+                if (!haveStat && skipped(st)) {
+                    walk.unreadPart = true;
                     continue; // not entered (no sub-folders), still never reported
+                }
                 if (report) {
                     std::uint32_t attr = AttrOf(st, name, true);
                     if (subUnread)

@@ -24,8 +24,9 @@ enum TSearchOperation : std::uint8_t { soContinue = 0, soSkip = 1, soAbort = 2 }
 constexpr std::uint32_t kAttrReadOnly = 0x01;
 constexpr std::uint32_t kAttrHidden = 0x02;
 constexpr std::uint32_t kAttrDirectory = 0x10;
-// A folder that could not be read wholly, itself or a folder below it: its
-// byte total is a lower bound, and it must not be taken for an empty folder.
+// A folder that was not read wholly, itself or a folder below it (could not
+// be read, or holds one of SkipFolders): its byte total is a lower bound, and
+// it must not be taken for an empty folder.
 constexpr std::uint32_t kAttrUnreadPart = 0x80000000u;
 
 // A folder's identity, whatever path or bind mount leads to it.

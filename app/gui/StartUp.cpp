@@ -10,6 +10,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SMemo.h"
+#include "ui/ScreenFit.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
 #include "ui/TreeVUnit.h"
@@ -22,6 +23,8 @@
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 namespace duplora {
 
@@ -47,6 +50,8 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
     const bool closeAtOnce = ApplyCommandLine(arguments, main->Tasks(), main->Flags);
     main->RefreshTaskList();
     if (closeAtOnce) {
+        std::fputs(NoTaskMatchedText(arguments).c_str(), stderr);
+        main->ExitCode = 2;
         QMetaObject::invokeMethod(main, &QWidget::close, Qt::QueuedConnection);
         return;
     }
@@ -71,6 +76,7 @@ std::vector<std::string> ProgramArguments(const QStringList& arguments) {
 
 std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     InitAppResources();
+    ScreenFitter::Install();
     auto w = std::make_unique<AppWindows>();
     w->cltForm = std::make_unique<TcltForm>();
     TcltForm* main = w->cltForm.get();
@@ -106,7 +112,16 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     };
     w->SyncForm->OnEndLine = [main](const std::string& line) { main->ShowEndLine(line); };
     TSMemo* memo = w->resForm->resMemo;
-    main->Results.OnLine = [memo](const std::string& line) { memo->AddLine(QUtf8(line)); };
+    main->Results.OnLine = [memo, main](const std::string& line) {
+        memo->AddLine(QUtf8(line));
+        // A command-line run reports as duplora-cli does: each line as it
+        // comes, flushed so that a pipe sees it at once.
+        if (main->Flags.command_line_run) {
+            std::fputs(line.c_str(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        }
+    };
     main->ShowScheduleEditor = [main] { ShowSchedulePlaceholder(main); };
     main->RefreshTaskList();
 
@@ -114,7 +129,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->CloseRequested = [main] {
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
-            return YesNoBox(main, QUtf8(text), QUtf8(caption));
+            return YesNoOrEscBox(main, QUtf8(text), QUtf8(caption));
         };
         actions.showError = [main](const std::string& text, const std::string& caption) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
@@ -138,7 +153,8 @@ int RunDesktopProgram(QApplication& app) {
     options.paths = ResolveProgramPaths();
     options.arguments = ProgramArguments(QCoreApplication::arguments());
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
-    windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    TcltForm* mainForm = windows->cltForm.get();
+    windows->cltForm->OnClosed = [mainForm] { QCoreApplication::exit(mainForm->ExitCode); };
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         TcltForm* main = windows->cltForm.get();

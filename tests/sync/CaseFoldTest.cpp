@@ -305,4 +305,17 @@ TEST(CaseFold, ABindMountedMirrorInsideTheHostIsKnownByIdentity) {
                                       {"backup/", ""},
                                       {"backup/a.txt", "a"},
                                       {"backup/b.txt", "b"}}));
+    // A host folder that holds nothing but the mirror is not empty.
+    RunFixture g;
+    g.tmp.build(g.host, {{"sub/backup/b.txt", "b"}});
+    const std::string bind2 = g.tmp.sub("bind");
+    mkdir(bind2.c_str(), 0755);
+    ASSERT_EQ(Sh("mount --bind '" + g.host + "/sub/backup' '" + bind2 + "'"), 0);
+    Unmount unmount2{bind2};
+    g.run.Task.set_mirror_path(bind2);
+    g.run.Task.set_empty_folder_action(SyncAction::Delete);
+    PrepareRoots(g.run);
+    std::string error;
+    ASSERT_TRUE(BuildPlan(g.run, error));
+    EXPECT_EQ(g.run.Plan.EmptyFolderCount, 0);
 }
