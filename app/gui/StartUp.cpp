@@ -2,6 +2,8 @@
 
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
+#include "platform/ShareMount.h"
+#include "sync/ShareRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
@@ -25,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <memory>
 
 namespace duplora {
 
@@ -61,6 +64,30 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
     if (main->Flags.start_hidden)
         QCoreApplication::postEvent(
             main, new QEvent(static_cast<QEvent::Type>(TcltForm::kMiniToTrayEvent)));
+}
+
+// The window's share connection (NetCon). While GVfs mounts a share the
+// window repaints but takes no input, so no second run or close can start
+// in the middle of the mount.
+void WireShares(TcltForm* main) {
+    auto shares = std::make_shared<ShareConnector>();
+    SetMountPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    main->ConnectForRun = [shares](RunContext& run, bool& connected) {
+        const bool ok = shares->ConnectForRun(run);
+        connected = shares->Connected();
+        return ok;
+    };
+    main->DisconnectAfterRun = [shares, main](RunContext& run) {
+        const std::string error = shares->DisconnectAfterRun();
+        if (error.empty())
+            return;
+        // A quiet run must not wait for OK: the error goes to the result
+        // lines (and the log) instead.
+        if (run.Quiet())
+            main->Results.Append(error);
+        else
+            ErrorBox(main, QUtf8(error), QMsg(31));
+    };
 }
 
 } // namespace
@@ -123,6 +150,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
         }
     };
     main->ShowScheduleEditor = [main] { ShowSchedulePlaceholder(main); };
+    WireShares(main);
     main->RefreshTaskList();
 
     main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
