@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include "app/core/ProgramPaths.h"
+#include "cli/EditConfig.h"
 #include "cli/Interrupt.h"
 #include "cli/PlanOutput.h"
 #include "cli/ProgressBar.h"
@@ -9,12 +10,14 @@
 #include "sync/ShareRun.h"
 #include "sync/SyncRun.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -27,6 +30,13 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// The process's working folder, or "" when it cannot be told (removed).
+std::string CurrentFolder() {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::current_path(ec);
+    return ec ? std::string() : p.string();
+}
 
 // Binds one string option to an optional field edit: CLI11 fills `value`,
 // and only an option that was given becomes an edit.
@@ -90,6 +100,10 @@ public:
                 *b->target = b->value;
         edits_.foldersGiven = folders_->count() > 0;
         std::erase(edits_.folders, std::string());
+        const std::string cwd = CurrentFolder();
+        for (std::optional<std::string>* root : {&edits_.host, &edits_.mirror})
+            if (*root)
+                **root = AbsoluteRoot(**root, cwd);
         return edits_;
     }
 
@@ -124,13 +138,6 @@ public:
             return false;
         }
         return true;
-    }
-
-    int Save(const std::string& path, TaskList& list) {
-        std::string error;
-        if (!SaveConfiguration(path, list, error))
-            return Fail(kExitFailed, error);
-        return kExitOk;
     }
 
     // The one task whose name equals `name` without regard to case.
@@ -170,7 +177,8 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     case CheckResult::Ok:
         break;
     case CheckResult::InvalidFolders:
-        return console.Fail(kExitFailed, Msg(32));
+        return console.Fail(
+            kExitFailed, run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
     case CheckResult::NoOperation:
         return console.Fail(kExitFailed, Msg(33));
     }
@@ -276,6 +284,55 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         logPath = LogPathForConfig(configPath);
     }
 
+    // Edits read the file afresh under the edit lock (see EditConfig.h).
+    if (cmdNew->parsed()) {
+        const FieldEdits edits = newOptions.Edits();
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::string error;
+                if (!CheckTaskName(name, list, list.size(), error))
+                    return console.Fail(kExitUsage, error);
+                Task task{name, TaskRecord::MakeNew(Msg(76))};
+                if (!ApplyFieldEdits(edits, list, list.size(), task, error))
+                    return console.Fail(kExitUsage, error);
+                list.append(task.name, task.record);
+                return kExitOk;
+            },
+            err);
+    }
+    if (cmdSet->parsed()) {
+        const FieldEdits edits = setOptions.Edits();
+        if (edits.Empty())
+            return console.Fail(kExitUsage, "set: no field option given (see set --help)");
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::size_t index = 0;
+                int code = kExitOk;
+                if (!console.FindOne(list, name, index, code))
+                    return code;
+                std::string error;
+                if (!ApplyFieldEdits(edits, list, index, list[index], error))
+                    return console.Fail(kExitUsage, error);
+                return kExitOk;
+            },
+            err);
+    }
+    if (cmdDelete->parsed()) {
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::size_t index = 0;
+                int code = kExitOk;
+                if (!console.FindOne(list, name, index, code))
+                    return code;
+                list.remove(index);
+                return kExitOk;
+            },
+            err);
+    }
+
     TaskList list;
     int code = kExitOk;
     if (!console.Load(configPath, list, code))
@@ -293,6 +350,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return console.Fail(kExitUsage, "run: give task names or --auto (not both)");
         RunRequest request;
         request.logPath = logPath;
+        request.lockPath = ConfigLockPath(configPath);
         request.interrupted = InterruptRequested;
         std::vector<bool> chosen(list.size(), false);
         if (runAuto) {
@@ -323,18 +381,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunTasks(list, request, out, err);
     }
 
-    if (cmdNew->parsed()) {
-        std::string error;
-        if (!CheckTaskName(name, list, list.size(), error))
-            return console.Fail(kExitUsage, error);
-        Task task{name, TaskRecord::MakeNew(Msg(76))};
-        if (!ApplyFieldEdits(newOptions.Edits(), list, list.size(), task, error))
-            return console.Fail(kExitUsage, error);
-        list.append(task.name, task.record);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
-
     std::size_t index = 0;
     if (!console.FindOne(list, name, index, code))
         return code;
@@ -347,21 +393,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (cmdPlan->parsed())
         return ShowPlan(console, list[index], json);
-    if (cmdSet->parsed()) {
-        const FieldEdits edits = setOptions.Edits();
-        if (edits.Empty())
-            return console.Fail(kExitUsage, "set: no field option given (see set --help)");
-        std::string error;
-        if (!ApplyFieldEdits(edits, list, index, list[index], error))
-            return console.Fail(kExitUsage, error);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
-    if (cmdDelete->parsed()) {
-        list.remove(index);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
     return kExitUsage;
 }
 

@@ -2,9 +2,14 @@
 
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
+#include "app/core/RunMarker.h"
+#include "app/gui/EndSignals.h"
 #include "platform/ShareMount.h"
 #include "sync/ShareRun.h"
+#include "tasks/ConfigEdit.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
+#include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
@@ -24,6 +29,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -110,7 +116,8 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->ConfigPath = options.paths.configPath;
     main->LogPath = options.paths.logPath;
     std::string error;
-    if (LoadConfiguration(main->ConfigPath, main->Tasks(), error) == LoadStatus::CannotOpen)
+    if (LoadConfigurationStamped(main->ConfigPath, main->Tasks(), main->ConfigKnown, error) ==
+        LoadStatus::CannotOpen)
         ErrorBox(nullptr, QUtf8(error), QMsg(31));
 
     w->SyncForm = new TSyncForm(main);
@@ -154,7 +161,17 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->RefreshTaskList();
 
     main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
-    main->CloseRequested = [main] {
+    AppWindows* windows = w.get();
+    main->CloseRequested = [main, windows] {
+        if (windows->endingBySignal) {
+            // Nobody is there to answer the save question, and a
+            // configuration written half-way through a logout would be
+            // worse than the edits lost: only the log is written.
+            std::string error;
+            AppendLogBlock(main->LogPath, main->Results.Lines(), error,
+                           ConfigLockPath(main->ConfigPath));
+            return true;
+        }
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
             return YesNoOrEscBox(main, QUtf8(text), QUtf8(caption));
@@ -162,10 +179,45 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
         actions.showError = [main](const std::string& text, const std::string& caption) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
         };
+        actions.save = [main](TaskList&, std::string& error) { return main->SaveTasks(error); };
         return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->Results.Lines(),
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
     return w;
+}
+
+void EndBySignal(AppWindows& windows) {
+    if (windows.endingBySignal)
+        return;
+    windows.endingBySignal = true;
+    TcltForm* main = windows.cltForm.get();
+    main->EndRequested = true;
+    // Each step may need the event loop to turn (a cancelled copy ends at
+    // its next chunk, a closed box returns from its own loop), so the steps
+    // are retried until the main window has closed.
+    auto* timer = new QTimer(main);
+    auto step = [main, sync = windows.SyncForm, timer] {
+        if (sync && sync->ChainActive()) {
+            sync->CancelRun();
+        }
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != sync) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        if (modal || RunInProgress().load() != 0)
+            return;
+        if (main->close())
+            timer->stop();
+    };
+    QObject::connect(timer, &QTimer::timeout, main, step);
+    timer->start(20);
+    step();
 }
 
 int RunDesktopProgram(QApplication& app) {
@@ -183,6 +235,8 @@ int RunDesktopProgram(QApplication& app) {
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
     TcltForm* mainForm = windows->cltForm.get();
     windows->cltForm->OnClosed = [mainForm] { QCoreApplication::exit(mainForm->ExitCode); };
+    AppWindows* w = windows.get();
+    EndSignals endSignals([w](int) { EndBySignal(*w); });
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         TcltForm* main = windows->cltForm.get();

@@ -37,6 +37,9 @@ struct AppWindows {
     TTreeVForm* TreeVForm = nullptr; // the preview
     TadvForm* advForm = nullptr;
     TdirForm* dirForm = nullptr;
+    // Set once a signal asked the program to end (see EndSignals.h): the
+    // window then closes without the save question.
+    bool endingBySignal = false;
     ~AppWindows();
 };
 
@@ -50,6 +53,12 @@ struct StartOptions {
 // is reported with "Cannot open file <path>" and the program starts with no
 // tasks) and puts the interface texts in. The language must be chosen first.
 std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options);
+
+// Ends the program as a signal asks (see EndSignals.h): cancels the run in
+// progress, closes what is open over the main window, then closes it
+// without asking to save; the result lines go to the log. Returns at once;
+// the rest happens from the event loop.
+void EndBySignal(AppWindows& windows);
 
 // The whole program: language, windows, event loop. Returns the exit code.
 int RunDesktopProgram(QApplication& app);
