@@ -5,9 +5,11 @@
 #include "cli/PlanOutput.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunTasks.h"
+#include "cli/ScheduleCommands.h"
 #include "cli/TaskFields.h"
 #include "sync/SyncRun.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
@@ -153,6 +155,31 @@ private:
     std::ostream& err_;
 };
 
+// Lock, load afresh, modify, save: two edits at once never lose each other's
+// changes.
+int EditLocked(const std::string& configPath, const std::function<int(TaskList&)>& modify,
+               std::ostream& err) {
+    FileLock lock;
+    std::string error;
+    if (!lock.Lock(ConfigLockPath(configPath), true, error)) {
+        err << "duplora-cli: " << error << '\n';
+        return kExitFailed;
+    }
+    TaskList list;
+    if (LoadConfiguration(configPath, list, error) == LoadStatus::CannotOpen) {
+        err << "duplora-cli: " << error << '\n';
+        return kExitUsage;
+    }
+    const int code = modify(list);
+    if (code != kExitOk)
+        return code;
+    if (!SaveConfiguration(configPath, list, error)) {
+        err << "duplora-cli: " << error << '\n';
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 int ShowPlan(Console& console, const Task& task, bool json) {
     ResultLines scratch;
     RunContext run;
@@ -228,6 +255,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CLI::App* cmdDelete = app.add_subcommand("delete", "remove a task");
     cmdDelete->add_option("NAME", name, "task name (any letter case)")->required();
 
+    ScheduleCommands scheduleCommands;
+    scheduleCommands.Add(app);
+
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
@@ -254,6 +284,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     } else {
         logPath = LogPathForConfig(configPath);
     }
+
+    if (scheduleCommands.Parsed())
+        return scheduleCommands.Run(configPath, logPath, SystemClock(), EditLocked, out, err);
 
     TaskList list;
     int code = kExitOk;
