@@ -11,12 +11,15 @@
 #include <sys/stat.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <ostream>
 
 namespace duplora::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // What tells a changed configuration file: a save writes a new file and
 // renames it over the old one, so the inode changes even within one
@@ -78,11 +81,21 @@ std::vector<ScheduleRecord> MergeReloadedSchedules(const std::vector<ScheduleRec
 
 int RunHeadlessScheduler(const std::string& configPath, const std::string& logPath,
                          const HeadlessOptions& options, std::ostream& out, std::ostream& err) {
+    // The lock file lies beside the configuration, whose folder a fresh
+    // installation may not have made yet.
+    std::error_code ec;
+    const fs::path folder = fs::path(configPath).parent_path();
+    if (!folder.empty())
+        fs::create_directories(folder, ec);
     FileLock lock;
     std::string error;
     if (!lock.Lock(SchedulerLockPath(configPath), false, error)) {
-        err << "duplora-cli: another scheduler runs the schedules of " << configPath << " ("
-            << error << "); not starting a second one\n";
+        if (error.find("locked by another process") != std::string::npos)
+            err << "duplora-cli: another scheduler (the desktop program or duplora-cli "
+                   "scheduler) runs the schedules of "
+                << configPath << "; not starting a second one\n";
+        else
+            err << "duplora-cli: " << error << "\n";
         return 1;
     }
 

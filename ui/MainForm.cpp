@@ -778,8 +778,6 @@ void TcltForm::OnGoSync() {
 }
 
 void TcltForm::OnDoSchedule() {
-    if (running_ || RunInProgress().load() != 0)
-        return;
     if (DoSchedule)
         DoSchedule();
 }

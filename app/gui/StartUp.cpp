@@ -2,6 +2,7 @@
 
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
+#include "app/core/RunMarker.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
@@ -12,16 +13,20 @@
 #include "ui/SMemo.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
+#include "ui/TaskU.h"
 #include "ui/TreeVUnit.h"
 #include "ui/WidgetTexts.h"
 #include "ui/addDirU.h"
 
 #include <QApplication>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QScreen>
-#include <QVBoxLayout>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace duplora {
 
@@ -29,18 +34,28 @@ AppWindows::~AppWindows() = default;
 
 namespace {
 
-// Stands in for the schedule editor until it exists: a window with the
-// editor's caption and a Close button.
-void ShowSchedulePlaceholder(QWidget* parent) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("fmTask"));
-    dialog.setWindowTitle(QMsg(126));
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QMsg(126), &dialog));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.exec();
+// Event 1287: every task named by the due schedule, in list order, through
+// RunSelectedTask. A request that arrives during a run (the check came just
+// before it started) runs nothing: the moment is missed as one inside a run
+// is, and the pending name is emptied so the scheduler is not blocked.
+void DoSchedule(TcltForm* main, Scheduler& scheduler) {
+    if (main->Running() || RunInProgress().load() != 0) {
+        scheduler.ClearPending();
+        return;
+    }
+    try {
+        scheduler.Trigger(
+            main->Tasks().size(),
+            [main](std::size_t row) -> std::string_view { return main->Tasks()[row].name; },
+            [main](std::size_t row) {
+                main->SelectTask(static_cast<int>(row));
+                main->RunSelectedTask();
+            },
+            main->ScheduledRun);
+    } catch (const std::exception& e) {
+        // Trigger has emptied the pending name and cleared the flag already.
+        ErrorBox(main, QUtf8(e.what()), QMsg(31));
+    }
 }
 
 void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) {
@@ -56,6 +71,33 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
     if (main->Flags.start_hidden)
         QCoreApplication::postEvent(
             main, new QEvent(static_cast<QEvent::Type>(TcltForm::kMiniToTrayEvent)));
+}
+
+// SIGTERM and SIGINT (the session ending, `kill`, Ctrl-C in a terminal) close
+// the main window as the Exit button does, so the log still gets the runs'
+// report. The handler only writes one byte; the event loop does the rest.
+int gSignalPipe[2] = {-1, -1};
+
+void OnTerminateSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
+}
+
+void CloseOnTerminateSignals(TcltForm* main) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, main);
+    QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = read(gSignalPipe[0], &byte, 1);
+        main->close();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminateSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 } // namespace
@@ -86,6 +128,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->TreeVForm = new TTreeVForm(main);
     w->advForm = new TadvForm(main);
     w->dirForm = new TdirForm(main);
+    w->fmTask = new TfmTask(main);
 
     main->ApplyTexts();
     w->AboutForm->ApplyTexts();
@@ -94,6 +137,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->TreeVForm->ApplyTexts();
     w->advForm->ApplyTexts();
     w->dirForm->ApplyTexts();
+    w->fmTask->ApplyTexts();
 
     main->SyncForm = w->SyncForm;
     main->AboutForm = w->AboutForm;
@@ -107,10 +151,32 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->SyncForm->OnEndLine = [main](const std::string& line) { main->ShowEndLine(line); };
     TSMemo* memo = w->resForm->resMemo;
     main->Results.OnLine = [memo](const std::string& line) { memo->AddLine(QUtf8(line)); };
-    main->ShowScheduleEditor = [main] { ShowSchedulePlaceholder(main); };
+    TfmTask* fmTask = w->fmTask;
+    fmTask->SetTaskList(&main->Tasks());
+    fmTask->SetScheduler(&w->scheduler, main);
+    main->ShowScheduleEditor = [fmTask] { fmTask->exec(); };
+    Scheduler* scheduler = &w->scheduler;
+    main->DoSchedule = [main, scheduler] { DoSchedule(main, *scheduler); };
+    w->HiTimer.Interval = 20;
+    w->HiTimer.Resolution = 20;
+    // On the timer's worker thread: count, and post (never touch) the editor.
+    w->HiTimer.OnTimer = [scheduler, fmTask](THiResTimer&) {
+        if (scheduler->Tick(RunInProgress().load() != 0))
+            QCoreApplication::postEvent(
+                fmTask, new QEvent(static_cast<QEvent::Type>(TfmTask::kCheckScheduleEvent)));
+    };
     main->RefreshTaskList();
 
-    main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
+    AppWindows* windows = w.get();
+    main->OnFirstShow = [main, windows, args = options.arguments] {
+        try {
+            StartScheduler(*windows);
+        } catch (const EHiResTimer& e) {
+            ErrorBox(main, QUtf8(e.what()), QMsg(31));
+            return;
+        }
+        ReadCommandLine(main, args);
+    };
     main->CloseRequested = [main] {
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
@@ -123,6 +189,19 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
     return w;
+}
+
+void StartScheduler(AppWindows& windows) {
+    TcltForm* main = windows.cltForm.get();
+    std::string error;
+    if (!windows.schedulerLock.Lock(SchedulerLockPath(main->ConfigPath), false, error) &&
+        error.find("locked by another process") != std::string::npos) {
+        main->ShowEndLine(Msg(160));
+        return;
+    }
+    // Any other reason (no folder for the lock file yet) leaves no other
+    // scheduler able to lock either, so this one runs.
+    windows.HiTimer.SetEnabled(true);
 }
 
 int RunDesktopProgram(QApplication& app) {
@@ -139,6 +218,7 @@ int RunDesktopProgram(QApplication& app) {
     options.arguments = ProgramArguments(QCoreApplication::arguments());
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
     windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    CloseOnTerminateSignals(windows->cltForm.get());
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         TcltForm* main = windows->cltForm.get();
