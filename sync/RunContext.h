@@ -47,10 +47,12 @@ struct RunContext {
     RunObserver* Ui = nullptr;          // null: nothing shown
     ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
     std::function<std::time_t()> Clock; // empty: std::time
-    // Fold a-z in path comparisons. PrepareRoots() sets it from the file
-    // systems of the two roots (vfat, exfat, ntfs, cifs/smb fold); a caller
+    // Fold a-z in path comparisons. PrepareRoots() sets it when either root
+    // folds case, as a probe of each root finds (see CaseProbe.h); a caller
     // may override it afterwards.
     bool FoldCase = false;
+    bool HostFoldsCase = false; // the probes' answers, per root
+    bool MirrorFoldsCase = false;
 
     // --- prepared by PrepareRoots() ---
     std::string HostRoot; // no trailing '/', macros expanded

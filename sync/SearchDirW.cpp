@@ -66,7 +66,16 @@ Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
 struct TSearchDirW::Walk {
     std::string path; // the folder being scanned, then + '/' + entry name
     bool aborted = false;
+    bool unreadPart = false; // the folder being scanned, or one below it, was not read wholly
 };
+
+bool TSearchDirW::skipped(const struct stat& st) const {
+    for (const FolderIdentity& id : SkipFolders)
+        if (id.dev == static_cast<std::uint64_t>(st.st_dev) &&
+            id.ino == static_cast<std::uint64_t>(st.st_ino))
+            return true;
+    return false;
+}
 
 void TSearchDirW::SetMask(const std::string& mask) {
     mask_ = mask;
@@ -111,6 +120,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
     DirHandle dir(fdopendir(dirFd));
     if (!dir) {
         close(dirFd);
+        walk.unreadPart = true;
         if (OnFolderError)
             OnFolderError(*this, walk.path);
         return 0;
@@ -134,8 +144,11 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
         if (!e) {
             // The end of the listing, or an error part-way (EIO, a folder
             // removed meanwhile gives no error).
-            if (errno != 0 && OnFolderError)
-                OnFolderError(*this, walk.path.substr(0, folderLen));
+            if (errno != 0) {
+                walk.unreadPart = true;
+                if (OnFolderError)
+                    OnFolderError(*this, walk.path.substr(0, folderLen));
+            }
             break;
         }
         const char* name = e->d_name;
@@ -150,6 +163,8 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
 
         struct stat st;
         const Kind kind = Classify(dirfd(dir.get()), e, st);
+        if (kind == Kind::Unknown)
+            walk.unreadPart = true;
         if (kind == Kind::Unknown && !unreadableReported && OnFolderError) {
             // Once per folder: an entry of it is missing from the scan.
             unreadableReported = true;
@@ -167,18 +182,31 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
             if (OnEnquiryOperation && matches)
                 OnEnquiryOperation(*this, fiDir, walk.path, op);
             bool haveStat = false;
+            bool subUnread = false;
             if (IntoSubDir && op == soContinue) {
                 const int sub = CurrentFileIo().openDir(
                     dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (sub >= 0) {
                     haveStat = fstat(sub, &st) == 0;
+                    if (haveStat && skipped(st)) {
+                        // The folder holding it is not empty, whatever else it holds.
+                        walk.unreadPart = true;
+                        close(sub);
+                        continue;
+                    }
+                    const bool outerUnread = walk.unreadPart;
+                    walk.unreadPart = false;
                     itemSize = scanFolder(walk, sub);
+                    subUnread = walk.unreadPart;
+                    walk.unreadPart = outerUnread || subUnread;
                     walk.path.resize(baseLen);
                     walk.path.append(name);
-                } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && OnFolderError) {
+                } else if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) {
                     // Gone, or replaced by a file or a link since it was
                     // listed: nothing is missing. Anything else is.
-                    OnFolderError(*this, walk.path);
+                    subUnread = walk.unreadPart = true;
+                    if (OnFolderError)
+                        OnFolderError(*this, walk.path);
                 }
                 if (walk.aborted)
                     op = soAbort;
@@ -188,11 +216,20 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
                 break;
             }
             if (op == soContinue) {
-                if (OnFoundItem && SearchType != stFile && matches) {
-                    if (!haveStat && fstatat(dirfd(dir.get()), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                        st = {};
+                const bool report = OnFoundItem && SearchType != stFile && matches;
+                if ((report || !SkipFolders.empty()) && !haveStat &&
+                    fstatat(dirfd(dir.get()), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    st = {};
+                if (!haveStat && skipped(st)) {
+                    walk.unreadPart = true;
+                    continue; // not entered (no sub-folders), still never reported
+                }
+                if (report) {
+                    std::uint32_t attr = AttrOf(st, name, true);
+                    if (subUnread)
+                        attr |= kAttrUnreadPart;
                     OnFoundItem(*this, fiDir, walk.path, itemSize, PackLocalTime(st.st_mtim.tv_sec),
-                                AttrOf(st, name, true));
+                                attr);
                 }
                 total += itemSize;
             }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 namespace duplora {
 
@@ -22,6 +24,16 @@ enum TSearchOperation : std::uint8_t { soContinue = 0, soSkip = 1, soAbort = 2 }
 constexpr std::uint32_t kAttrReadOnly = 0x01;
 constexpr std::uint32_t kAttrHidden = 0x02;
 constexpr std::uint32_t kAttrDirectory = 0x10;
+// A folder that was not read wholly, itself or a folder below it (could not
+// be read, or holds one of SkipFolders): its byte total is a lower bound, and
+// it must not be taken for an empty folder.
+constexpr std::uint32_t kAttrUnreadPart = 0x80000000u;
+
+// A folder's identity, whatever path or bind mount leads to it.
+struct FolderIdentity {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+};
 
 class TSearchDirW;
 
@@ -50,8 +62,14 @@ public:
     // A folder that exists but could not be read, wholly or in part (no
     // permission, an I/O error, too many open files): Directory is its full
     // path, Root for the root itself. What it holds is missing from the scan,
-    // which goes on as if the folder held nothing more.
+    // which goes on as if the folder held nothing more; the folder and every
+    // folder above it are reported with kAttrUnreadPart.
     TSearchingNotify OnFolderError;
+    // Folders that are neither entered nor reported nor counted, recognised
+    // by device and inode (another tree's root met inside this one, by any
+    // spelling or through a bind mount). Costs no system call of its own:
+    // every folder met is looked at anyway.
+    std::vector<FolderIdentity> SkipFolders;
 
     // "*.*" matches every name; any other mask is matched against the name
     // (throws InvalidMask on the first name matched against an invalid one).
@@ -69,6 +87,7 @@ public:
 private:
     struct Walk;
     std::int64_t scanFolder(Walk& walk, int dirFd);
+    bool skipped(const struct stat& st) const;
     bool nameMatches(const char* name) const;
 
     std::string mask_ = "*.*";

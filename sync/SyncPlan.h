@@ -16,7 +16,8 @@
 namespace duplora {
 
 // A folder met by the scan, after its contents. Total is the byte total of
-// the files below it; 0 marks an empty folder (nothing, or only empty files).
+// the files below it; 0 marks an empty folder (nothing, or only empty files),
+// -1 a folder that could not be read wholly (never empty: it may hold files).
 struct FolderItem {
     std::string_view Path; // relative to the root, starting with '/'
     std::int64_t Total = 0;

@@ -1,6 +1,7 @@
 #include "sync/SyncRun.h"
 
 #include "sync/Analysis.h"
+#include "sync/CaseProbe.h"
 #include "sync/FolderOps.h"
 #include "sync/RunDisplay.h"
 #include "tasks/Helpers.h"
@@ -84,7 +85,9 @@ void PrepareRoots(RunContext& run) {
     run.OnlyMasks = MaskLines(run.Task.only_masks());
     run.IgnoreMasks = MaskLines(run.Task.ignore_masks());
     run.DeleteMasks = MaskLines(run.Task.delete_masks());
-    run.FoldCase = FileSystemFoldsCase(run.HostRoot) || FileSystemFoldsCase(run.MirrorRoot);
+    run.HostFoldsCase = RootFoldsCase(run.HostRoot);
+    run.MirrorFoldsCase = RootFoldsCase(run.MirrorRoot);
+    run.FoldCase = run.HostFoldsCase || run.MirrorFoldsCase;
 }
 
 bool SafetyTest(const RunContext& run) {

@@ -27,8 +27,8 @@ enum class CheckResult {
 // Shows message 32 or 33 (caption 31) unless CommandLineRun; logs nothing.
 CheckResult CheckBeforeRun(RunContext& run);
 // Roots: RemoveTrailingBackslash, then ExpandPathMacros; the three mask lists
-// (one mask per line, empty lines dropped); FoldCase from the roots' file
-// systems.
+// (one mask per line, empty lines dropped); FoldCase from a case probe of
+// each root (a writable root gets a probe file for a moment).
 void PrepareRoots(RunContext& run);
 // False when a missing root could make every file of the other side look
 // "only on one side" and be deleted: (host exists or only_in_mirror_action

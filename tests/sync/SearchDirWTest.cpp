@@ -1,9 +1,13 @@
 #include "sync/SearchDirW.h"
+#include "sync/SyncRun.h"
 
 #include "TreeFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -201,4 +205,63 @@ TEST(SearchDirW, HandlerExceptionPassesOut) {
                        std::int32_t, std::uint32_t) { throw std::runtime_error("stop"); };
     EXPECT_THROW(s.Search(), std::runtime_error);
     EXPECT_EQ(s.Level(), -1);
+}
+
+namespace {
+
+// Removes a tree through folder descriptors: a path too long for one system
+// call is no obstacle.
+void RemoveTreeAt(int dirFd, const char* name) {
+    const int fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        DIR* d = fdopendir(fd);
+        std::vector<std::pair<std::string, bool>> entries;
+        while (const struct dirent* e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                entries.emplace_back(e->d_name, e->d_type == DT_DIR);
+        for (const auto& [entry, folder] : entries) {
+            if (folder)
+                RemoveTreeAt(fd, entry.c_str());
+            else
+                unlinkat(fd, entry.c_str(), 0);
+        }
+        closedir(d);
+    }
+    unlinkat(dirFd, name, AT_REMOVEDIR);
+}
+
+} // namespace
+
+TEST(SearchDirW, TreesDeeperThanAPathBufferReachThePlanWhole) {
+    RunFixture f;
+    f.OneWay();
+    mkdir(f.host.c_str(), 0755);
+    int fd = open(f.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string rel;
+    for (int i = 0; i < 21; ++i) {
+        const std::string name(240, static_cast<char>('a' + i));
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+        rel += "/" + name;
+    }
+    const int file = openat(fd, "f.txt", O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_EQ(write(file, "deep", 4), 4);
+    close(file);
+    close(fd);
+    rel += "/f.txt";
+    ASSERT_GT(rel.size(), 5000u);
+
+    PrepareRoots(f.run);
+    std::string error;
+    ASSERT_TRUE(BuildPlan(f.run, error));
+    const auto& files = f.run.Plan.HostFiles;
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].RelPath, rel);
+    EXPECT_EQ(files[0].Size, 4);
+    EXPECT_EQ(files[0].Op, opToMirror);
+    EXPECT_EQ(f.run.Plan.HostFolders.size(), 21u);
+    EXPECT_TRUE(f.run.Plan.HostUnreadable.empty());
+    RemoveTreeAt(AT_FDCWD, f.host.c_str());
 }

@@ -203,3 +203,17 @@ TEST(UnreadableFolder, EmptyFoldersBelowItAreNeitherCreatedNorRemoved) {
     EXPECT_EQ(ReadTree(g.host),
               (Tree{{"docs/", ""}, {"docs/old/", ""}, {"docs/a", "1"}, {"x", "1"}}));
 }
+
+TEST(UnreadableFolder, IsNeverAnEmptyFolder) {
+    // Neither the folder that could not be read nor the folders above it,
+    // whose byte totals it leaves at 0.
+    RunFixture f;
+    f.run.Task.set_empty_folder_action(SyncAction::Delete);
+    f.tmp.build(f.host, {{"outer/locked/a", "1"}, {"b", "2"}, {"empty/"}});
+    f.tmp.build(f.mirror, {{"b", "2"}});
+    ScopedFileIo io(Unreadable("/host/outer/locked"));
+    PrepareRoots(f.run);
+    std::string error;
+    ASSERT_TRUE(BuildPlan(f.run, error));
+    EXPECT_EQ(f.run.Plan.EmptyFolderCount, 1); // "empty" alone
+}
