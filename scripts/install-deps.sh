@@ -7,12 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-<<<<<<< HEAD
     xvfb xauth fonts-noto-cjk tzdata
-=======
-    xvfb xauth fonts-noto-cjk
     exfat-fuse exfatprogs fuse3
->>>>>>> main
 )
 if [ "${DUPLORA_BENCH_DEPS:-0}" = 1 ]; then
     packages+=(hyperfine rsync time imagemagick)
