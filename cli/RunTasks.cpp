@@ -56,9 +56,7 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
             err << "duplora-cli: task '" << task.name
                 << "' not run: " << Msg(check == CheckResult::InvalidFolders ? 32 : 33) << '\n';
         } else if (outcome == RunOutcome::Skipped) {
-            err << "duplora-cli: task '" << task.name
-                << "' not run: a folder is missing and the task would delete the files only "
-                   "the other folder holds\n";
+            err << "duplora-cli: task '" << task.name << "' not run: " << run.RefusedLine << '\n';
         }
         if (!RunSucceeded(run))
             code = 1;

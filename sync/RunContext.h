@@ -37,6 +37,13 @@ enum class RunOutcome {
     ErrorLimit,  // message 68
 };
 
+// Why a run was refused before it started (RunOutcome::Skipped).
+enum class RefusalReason {
+    None,
+    SafetyTest, // a missing folder would make the other side's files look deletable
+    SameFolder, // host and mirror are one folder
+};
+
 struct RunContext {
     // --- given by the caller ---
     std::string TaskName;
@@ -68,6 +75,10 @@ struct RunContext {
     bool InvalidMaskFound = false; // the run ended on an invalid mask
     RunOutcome Outcome = RunOutcome::NotRun;
     std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
+    // Set when the run was refused before it started: the reason and the
+    // result line that says so (also written to the result lines).
+    RefusalReason Refusal = RefusalReason::None;
+    std::string RefusedLine;
     SyncPlan Plan;
 
     // What the observer was last given, so it is called only on a change (a

@@ -3,6 +3,7 @@
 #include "sync/Analysis.h"
 #include "sync/CaseProbe.h"
 #include "sync/FolderOps.h"
+#include "sync/RootRelation.h"
 #include "sync/RunDisplay.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
@@ -99,6 +100,30 @@ bool SafetyTest(const RunContext& run) {
            (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
 }
 
+void RefuseRun(RunContext& run, RefusalReason reason) {
+    std::string line;
+    if (reason == RefusalReason::SameFolder) {
+        line = MsgFill(181, run.HostRoot);
+    } else {
+        // Name the folder whose absence made the test fail; a root that a
+        // macro expanded to nothing is named as the task writes it.
+        const bool hostMissing =
+            run.HostRoot.empty() ||
+            (!IsFolder(run.HostRoot) && run.Task.only_in_mirror_action() == SyncAction::Delete);
+        const std::string& root = hostMissing ? run.HostRoot : run.MirrorRoot;
+        line = MsgFill(180, root.empty()
+                                ? (hostMissing ? run.Task.host_path() : run.Task.mirror_path())
+                                : root);
+    }
+    run.Outcome = RunOutcome::Skipped;
+    run.Refusal = reason;
+    run.RefusedLine = line;
+    run.Lines->Append(TimeStampText(run.now()));
+    run.Lines->Append(Msg(46) + run.TaskName);
+    run.Lines->Append(line);
+    run.Lines->Append(SeparatorLine());
+}
+
 void BeginRun(RunContext& run) {
     // The window may still show the last run's values: reset them for real.
     run.Display = {};
@@ -113,6 +138,8 @@ void BeginRun(RunContext& run) {
     run.ResultShown = false;
     run.CancelState = RunState::Idle;
     run.EndLine.clear();
+    run.Refusal = RefusalReason::None;
+    run.RefusedLine.clear();
     run.InvalidMaskFound = false;
     run.Outcome = RunOutcome::NotRun;
     run.Lines->Append(TimeStampText(run.now()));
@@ -239,11 +266,17 @@ bool RequestCancel(RunContext& run) {
 
 RunOutcome RunSteps(RunContext& run) {
     run.Outcome = RunOutcome::NotRun;
+    run.Refusal = RefusalReason::None;
+    run.RefusedLine.clear();
     if (CheckBeforeRun(run) != CheckResult::Ok)
         return RunOutcome::NotRun;
     PrepareRoots(run);
     if (!SafetyTest(run)) {
-        run.Outcome = RunOutcome::Skipped;
+        RefuseRun(run, RefusalReason::SafetyTest);
+        return run.Outcome;
+    }
+    if (RelateRoots(run.HostRoot, run.MirrorRoot) == RootRelation::Same) {
+        RefuseRun(run, RefusalReason::SameFolder);
         return run.Outcome;
     }
     BeginRun(run);

@@ -35,6 +35,11 @@ void PrepareRoots(RunContext& run);
 // is not Delete) and (mirror exists or only_in_host_action is not Delete).
 // Also false when a prepared root is empty (a macro that expanded to nothing).
 bool SafetyTest(const RunContext& run);
+// The run the safety test refused: Outcome Skipped, Refusal and RefusedLine
+// set, and a block of result lines (time stamp, "Start task: ", the line
+// naming the missing folder, separator) so that the log and the result
+// window say why nothing happened.
+void RefuseRun(RunContext& run, RefusalReason reason);
 
 // The progress window opens: result counters 0, time stamp and "Start task: "
 // lines.

@@ -1,5 +1,7 @@
 #include "ui/AdvOptions.h"
 
+#include "tasks/WildMask.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -80,6 +82,30 @@ AdvList FindOverlongList(const AdvValues& v) {
         if (l.on && MemoToStored(l.text).size() > AdvLimits::kMaskBytes)
             return l.which;
     return AdvList::None;
+}
+
+AdvMaskProblem FindInvalidMask(const AdvValues& v) {
+    const struct {
+        bool on;
+        const std::string& text;
+        AdvList which;
+    } lists[] = {{v.onlyOn, v.onlyText, AdvList::Only},
+                 {v.ignoreOn, v.ignoreText, AdvList::Ignore},
+                 {v.deleteOn, v.deleteText, AdvList::Delete}};
+    for (const auto& l : lists) {
+        if (!l.on)
+            continue;
+        for (const std::string& mask : SplitLines(MemoToStored(l.text))) {
+            if (mask.empty())
+                continue;
+            try {
+                ValidateMask(mask);
+            } catch (const InvalidMask& e) {
+                return {l.which, e.what()};
+            }
+        }
+    }
+    return {};
 }
 
 void StoreAdvValues(const AdvValues& v, TaskRecord& r) {

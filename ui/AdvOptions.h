@@ -64,6 +64,14 @@ std::string MemoToStored(std::string_view memoText);
 std::string StoredToMemo(std::string_view stored);
 
 AdvValues LoadAdvValues(const TaskRecord& record);
+// The first ticked list holding a mask that a run would refuse, with the
+// mask's error ("'[abc' is an invalid mask at (1)"); which = None when every
+// ticked list is valid. Lists are read line by line as a run reads them.
+struct AdvMaskProblem {
+    AdvList which = AdvList::None;
+    std::string message;
+};
+AdvMaskProblem FindInvalidMask(const AdvValues& values);
 // The first ticked list whose stored form is longer than 255 bytes, or None.
 AdvList FindOverlongList(const AdvValues& values);
 // Writes every field (lists cut to 255 bytes at a character boundary).

@@ -1,5 +1,7 @@
 #include "ui/AdvUnit.h"
 
+#include "ui/MessageBoxes.h"
+
 #include "ui/SpinEdit.h"
 #include "ui/WidgetTexts.h"
 
@@ -298,6 +300,18 @@ void TadvForm::btnOkClick() {
         QMessageBox box(QMessageBox::Critical, QMsg(31), QMsg(101), QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("advTooManyFiles"));
         box.exec();
+        bad->setFocus();
+        return;
+    }
+    // A mask a run would refuse is caught here, where it can be mended; a
+    // list that is switched off, or greyed out for a file task, is not in use.
+    AdvValues inUse = v;
+    inUse.onlyOn = inUse.onlyOn && liOnlyType->isEnabled();
+    inUse.ignoreOn = inUse.ignoreOn && liIgnore->isEnabled();
+    inUse.deleteOn = inUse.deleteOn && liDel->isEnabled();
+    const AdvMaskProblem problem = FindInvalidMask(inUse);
+    if (QPlainTextEdit* bad = listOf(problem.which)) {
+        ErrorBox(this, QUtf8(problem.message), QMsg(31));
         bad->setFocus();
         return;
     }

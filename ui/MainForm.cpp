@@ -5,6 +5,7 @@
 #include "platform/widgets/StdDirDlg.h"
 #include "platform/widgets/rDragController.h"
 #include "sync/FolderOps.h"
+#include "sync/RootRelation.h"
 #include "sync/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/Helpers.h"
@@ -36,7 +37,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -108,9 +112,22 @@ void TcltForm::buildControls() {
     ToolBar1->addSeparator();
     AboutBtn = tool("AboutBtn", "about", &TcltForm::AboutBtnClick);
     ExitBtn = tool("ExitBtn", "exit", &TcltForm::ExitBtnClick);
+    ToolButton1->setShortcut(QKeySequence::Save);
+    NewBtn->setShortcut(QKeySequence::New);
+    GoSync->setShortcut(QKeySequence(Qt::Key_F5));
 
-    auto* central = new QWidget(this);
-    setCentralWidget(central);
+    // The fields sit in a scroll area: on a small screen (or a large
+    // interface scale) the window can be made smaller than they need and
+    // still reaches every one of them.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollFields"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* central = new QWidget(scroll);
+    central->setObjectName(QStringLiteral("fields"));
+    scroll->setWidget(central);
+    setCentralWidget(scroll);
+    fields_ = central;
 
     // Left column: the task list and the description.
     Label1 = Named(new QLabel(central), "Label1");
@@ -143,6 +160,12 @@ void TcltForm::buildControls() {
     edDesc->setFixedWidth(140);
     edDesc->setFixedHeight(120);
     connect(edDesc, &QPlainTextEdit::textChanged, this, &TcltForm::StoreCurrentTask);
+
+    // Delete removes a task only while the list has the focus: in a text
+    // field the key belongs to the text.
+    auto* deleteKey =
+        new QShortcut(QKeySequence::Delete, liTask, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, &TcltForm::DelBtnClick);
 
     rDragController1 = Named(new TrDragController(this), "rDragController1");
     rDragController1->setListBox(liTask);
@@ -265,11 +288,39 @@ void TcltForm::buildControls() {
     statusBar()->addWidget(StatusBar1, 1);
 
     SDirDlg = Named(new TSDirDlg(this), "SDirDlg");
+
+    // The title's "*" follows the changed flag, which the schedule editor and
+    // the dialogs set as well as this window: a light look four times a
+    // second catches every one of them.
+    auto* modifiedWatch = new QTimer(this);
+    connect(modifiedWatch, &QTimer::timeout, this, &TcltForm::UpdateModifiedMark);
+    modifiedWatch->start(250);
+    statusNoteTimer_ = new QTimer(this);
+    statusNoteTimer_->setSingleShot(true);
+    connect(statusNoteTimer_, &QTimer::timeout, this, [this] { StatusBar1->setText(statusText_); });
+}
+
+void TcltForm::UpdateModifiedMark() {
+    if (isWindowModified() != tasks_.changed())
+        setWindowModified(tasks_.changed());
+}
+
+void TcltForm::ShowStatusNote(const QString& text) {
+    if (!statusNoteTimer_->isActive())
+        statusText_ = StatusBar1->text();
+    StatusBar1->setText(text);
+    statusNoteTimer_->start(kStatusNoteMs);
+}
+
+void TcltForm::setStatusText(const QString& text) {
+    statusNoteTimer_->stop();
+    statusText_ = text;
+    StatusBar1->setText(text);
 }
 
 void TcltForm::ApplyTexts() {
     ApplyInterfaceFont(this);
-    setWindowTitle(QMsg(0));
+    setWindowTitle(QMsg(0) + QStringLiteral("[*]"));
     Label1->setText(QMsg(1));
     NewBtn->setToolTip(QMsg(2));
     AddBtn->setToolTip(QMsg(114));
@@ -311,10 +362,20 @@ void TcltForm::ApplyTexts() {
     C1->setText(QMsg(116));
     btTask->setToolTip(QMsg(126));
     if (statusIsLink_)
-        StatusBar1->setText(QUtf8(Msg(41) + "  " + Msg(43)));
+        setStatusText(QUtf8(Msg(41) + "  " + Msg(43)));
     ShowCurrentTask();
-    // A fixed border: the size the texts of this language need.
-    setFixedSize(sizeHint());
+    // Opens at the size the texts of this language need; smaller is allowed
+    // (the fields then scroll), larger gains nothing.
+    const QSize natural = NaturalSize();
+    setMinimumSize(kMinimumSize.boundedTo(natural));
+    setMaximumSize(natural);
+    resize(natural);
+}
+
+QSize TcltForm::NaturalSize() const {
+    const QSize fields = fields_->sizeHint();
+    return {fields.width(),
+            fields.height() + ToolBar1->sizeHint().height() + statusBar()->sizeHint().height()};
 }
 
 void TcltForm::fillActionList(QComboBox* box, std::initializer_list<int> entries) {
@@ -667,8 +728,12 @@ void TcltForm::btnAdvClick() {
 
 void TcltForm::ToolButton1Click() {
     std::string error;
-    if (!SaveConfiguration(ConfigPath, tasks_, error))
+    if (!SaveConfiguration(ConfigPath, tasks_, error)) {
         ErrorBox(this, QUtf8(error), QMsg(31));
+        return;
+    }
+    UpdateModifiedMark();
+    ShowStatusNote(QMsg(188));
 }
 
 void TcltForm::btTaskClick() {
@@ -698,7 +763,7 @@ void TcltForm::StatusBar1Click() {
 void TcltForm::ShowEndLine(const std::string& line) {
     statusIsLink_ = false;
     StatusBar1->unsetCursor();
-    StatusBar1->setText(QUtf8(line));
+    setStatusText(QUtf8(line));
 }
 
 // --- runs ---
@@ -719,7 +784,11 @@ void TcltForm::GoSyncClick() {
         if (liTask->item(i)->checkState() != Qt::Checked)
             continue;
         selectRow(i);
-        RunSelectedTask();
+        const RunOutcome outcome = RunSelectedTask();
+        if (outcome != RunOutcome::Finished && outcome != RunOutcome::NothingToDo)
+            lastRunsFailed_ = true;
+        if (Flags.command_line_run && lastRunsFailed_)
+            ExitCode = 1;
     }
     if (Flags.command_line_run)
         close();
@@ -747,7 +816,13 @@ RunOutcome TcltForm::RunSelectedTask() {
         bool connected = false;
         const bool reachable = !ConnectForRun || ConnectForRun(*run, connected);
         if (reachable) {
-            if (SafetyTest(*run)) {
+            if (!SafetyTest(*run)) {
+                refuseRun(*run, RefusalReason::SafetyTest);
+                outcome = RunOutcome::Skipped;
+            } else if (!rootsAccepted(*run)) {
+                outcome =
+                    run->Refusal == RefusalReason::None ? RunOutcome::NotRun : RunOutcome::Skipped;
+            } else {
                 const RunInProgressScope marker;
                 const bool wasVisible = isVisible();
                 hide();
@@ -760,10 +835,10 @@ RunOutcome TcltForm::RunSelectedTask() {
                 }
                 lastResultShown_ = run->ResultShown;
                 outcome = run->Outcome;
+                if (run->Plan.FailedCount != 0)
+                    lastRunsFailed_ = true;
                 if (!run->EndLine.empty())
                     ShowEndLine(run->EndLine);
-            } else {
-                outcome = RunOutcome::Skipped;
             }
         }
         if (connected && DisconnectAfterRun)
@@ -771,6 +846,26 @@ RunOutcome TcltForm::RunSelectedTask() {
     }
     running_ = false;
     return outcome;
+}
+
+void TcltForm::refuseRun(RunContext& run, RefusalReason reason) {
+    RefuseRun(run, reason);
+    ShowEndLine(run.RefusedLine);
+    if (!run.Quiet())
+        ErrorBox(this, QUtf8(run.RefusedLine), QMsg(31));
+}
+
+bool TcltForm::rootsAccepted(RunContext& run) {
+    const RootRelation relation = RelateRoots(run.HostRoot, run.MirrorRoot);
+    if (relation == RootRelation::Same) {
+        refuseRun(run, RefusalReason::SameFolder);
+        return false;
+    }
+    if (relation == RootRelation::Apart || run.Quiet())
+        return true; // the scan leaves the inner root out
+    const std::string& inner =
+        relation == RootRelation::MirrorInsideHost ? run.MirrorRoot : run.HostRoot;
+    return YesNoBox(this, QUtf8(MsgFill(182, inner)), QMsg(72));
 }
 
 void TcltForm::OnGoSync() {

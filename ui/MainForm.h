@@ -34,6 +34,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QToolBar;
+class QTimer;
 class QToolButton;
 class QUrl;
 
@@ -79,6 +80,10 @@ public:
     std::string LogPath;    // duplora.log
     // Set by the scheduler around RunSelectedTask: the run is quiet.
     bool ScheduledRun = false;
+    // The program's exit code: after a command-line run 0 when every run
+    // finished (or had nothing to do) without failures, 1 otherwise; 2 when
+    // the command line selected no task.
+    int ExitCode = 0;
     // The four action texts (entries 20..23) the action lists are read with.
     std::array<std::string, 4> ActionNames;
 
@@ -184,6 +189,16 @@ public:
     void StatusBar1Click();
     // The run's closing line replaces the maker's link for good.
     void ShowEndLine(const std::string& line);
+    // A short note ("saved") in the status line; the line's own text comes
+    // back after kStatusNoteMs.
+    void ShowStatusNote(const QString& text);
+    static constexpr int kStatusNoteMs = 4000;
+    // The size at which every field shows without scrolling.
+    QSize NaturalSize() const;
+    // The smallest the window can be made; below NaturalSize the fields scroll.
+    static constexpr QSize kMinimumSize{320, 240};
+    // The title's "*": shown while the changed flag is set.
+    void UpdateModifiedMark();
     bool StatusIsLink() const { return statusIsLink_; }
 
     void OnGoSync();
@@ -207,6 +222,13 @@ private:
     void browse(QLineEdit* field, int caption);
     bool foldCaseForLists() const;
     void fillActionList(QComboBox* box, std::initializer_list<int> entries);
+    void setStatusText(const QString& text);
+    // The run refused before it starts: result lines, status line, and an
+    // error box unless the run is quiet.
+    void refuseRun(RunContext& run, RefusalReason reason);
+    // Host and mirror as one folder are refused; one inside the other is
+    // asked about (Yes/No) unless the run is quiet.
+    bool rootsAccepted(RunContext& run);
 
     TaskList tasks_;
     int current_ = -1;
@@ -214,10 +236,14 @@ private:
     bool firstShown_ = false;
     bool statusIsLink_ = true;
     bool lastResultShown_ = false;
+    bool lastRunsFailed_ = false; // a run since the start failed or was refused
     bool running_ = false;
     bool minimiseAfterRun_ = false; // 1288 arrived while a run was going on
     bool closedForGood_ = false;    // the closing steps ran and said Close
     std::array<QComboBox*, 6> actionLists_{};
+    QTimer* statusNoteTimer_ = nullptr;
+    QWidget* fields_ = nullptr; // the scroll area's contents
+    QString statusText_;        // the status line's text under a note
 };
 
 } // namespace duplora

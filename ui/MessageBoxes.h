@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -26,6 +27,11 @@ inline void NoticeBox(QWidget* parent, const QString& text, const QString& capti
 inline bool YesNoBox(QWidget* parent, const QString& text, const QString& caption) {
     return ShowBox(parent, BoxKind::YesNo, text, caption);
 }
+
+// Yes and No as YesNoBox, but Esc or the box's close button gives no answer
+// at all (nothing): the question is withdrawn rather than answered No. Yes is
+// the default button. Through the hook, a YesNo box whose answer is Yes or No.
+std::optional<bool> YesNoOrEscBox(QWidget* parent, const QString& text, const QString& caption);
 
 // While set, every box is given to the hook instead of being shown; the
 // hook's answer is the box's. An empty hook restores the real boxes.

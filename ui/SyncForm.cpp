@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -55,6 +56,11 @@ TSyncForm::TSyncForm(QWidget* parent)
     Label4 = MakeLabel(this, "Label4");
     syncMeter = MakeGauge(this, "syncMeter");
     totMeter = MakeGauge(this, "totMeter");
+    lbFileGauge = new QLabel(this);
+    lbFileGauge->setObjectName(QStringLiteral("lbFileGauge"));
+    lbTotalGauge = new QLabel(this);
+    lbTotalGauge->setObjectName(QStringLiteral("lbTotalGauge"));
+    lbProgress = MakeLabel(this, "lbProgress");
     btnCancel = new QPushButton(this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setAutoDefault(false);
@@ -67,12 +73,17 @@ TSyncForm::TSyncForm(QWidget* parent)
     layout->addSpacing(8);
     for (QLabel* l : {Label1, Label3, Label2, Label4})
         layout->addWidget(l);
-    auto* gauges = new QVBoxLayout;
-    gauges->setContentsMargins(16, 6, 16, 6);
-    gauges->setSpacing(12);
-    gauges->addWidget(syncMeter);
-    gauges->addWidget(totMeter);
+    auto* gauges = new QGridLayout;
+    gauges->setContentsMargins(0, 6, 16, 0);
+    gauges->setHorizontalSpacing(8);
+    gauges->setVerticalSpacing(12);
+    gauges->addWidget(lbFileGauge, 0, 0);
+    gauges->addWidget(syncMeter, 0, 1);
+    gauges->addWidget(lbTotalGauge, 1, 0);
+    gauges->addWidget(totMeter, 1, 1);
+    gauges->setColumnStretch(1, 1);
     layout->addLayout(gauges);
+    layout->addWidget(lbProgress);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnCancel);
@@ -87,6 +98,8 @@ void TSyncForm::ApplyTexts() {
     ApplyInterfaceFont(this);
     setWindowTitle(QMsg(44));
     btnCancel->setText(QMsg(45));
+    lbFileGauge->setText(QMsg(186));
+    lbTotalGauge->setText(QMsg(187));
     // A fixed border; the path label cuts its text instead of widening it.
     const QSize hint = sizeHint();
     setFixedSize(std::max(403, hint.width()), std::max(285, hint.height()));
@@ -118,6 +131,8 @@ void TSyncForm::FormShow() {
     fullPath_.clear();
     pathDirty_ = totalsDirty_ = false;
     Label2->clear();
+    lbProgress->clear();
+    speed_.Reset();
     BeginRun(*run_);
     post(kListMainEvent);
 }
@@ -268,6 +283,25 @@ void TSyncForm::showLabels() {
         totalsDirty_ = false;
         Label4->setText(QUtf8(pendingTotals_));
     }
+    showProgressLine();
+}
+
+void TSyncForm::showProgressLine() {
+    if (!run_ || (run_->State != RunState::ExecHost && run_->State != RunState::ExecMirror))
+        return;
+    const SyncPlan& p = run_->Plan;
+    const std::int64_t total =
+        std::int64_t{p.ToMirrorCount} + p.ToHostCount + p.HostDeleteCount + p.MirrorDeleteCount;
+    const std::int64_t done = std::int64_t{p.CopiedToMirror} + p.CopiedToHost + p.DeletedInHost +
+                              p.DeletedInMirror + p.FailedCount;
+    const auto now = Clock ? Clock() : std::chrono::steady_clock::now();
+    speed_.Sample(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count(),
+        p.DoneBytes);
+    const QString line =
+        QUtf8(ProgressLine(done, total, speed_.BytesPerSecond(), p.TotalBytes - p.DoneBytes));
+    if (lbProgress->text() != line)
+        lbProgress->setText(line);
 }
 
 void TSyncForm::showPathElided() {

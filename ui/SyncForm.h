@@ -15,6 +15,7 @@
 
 #include "sync/RunContext.h"
 #include "sync/RunObserver.h"
+#include "ui/RunProgress.h"
 
 #include <QDialog>
 
@@ -71,6 +72,13 @@ public:
     QLabel* Label4 = nullptr;
     TPmGauge* syncMeter = nullptr;
     TPmGauge* totMeter = nullptr;
+    QLabel* lbFileGauge = nullptr;  // "This file:" beside syncMeter
+    QLabel* lbTotalGauge = nullptr; // "All files:" beside totMeter
+    // Files done of the total, the speed over the last seconds, time left;
+    // while files are copied and deleted.
+    QLabel* lbProgress = nullptr;
+    // The clock of the speed; empty: the steady clock.
+    std::function<std::chrono::steady_clock::time_point()> Clock;
     QPushButton* btnCancel = nullptr;
 
     void FormShow();
@@ -110,6 +118,7 @@ private:
     void showPathElided();
     void scheduleLabels();
     void showLabels();
+    void showProgressLine();
 
     RunContext* run_ = nullptr;
     bool chainStarted_ = false;
@@ -119,6 +128,7 @@ private:
     std::string pendingPath_, pendingTotals_;
     bool pathDirty_ = false, totalsDirty_ = false, labelsPosted_ = false;
     std::chrono::steady_clock::time_point lastPump_{};
+    SpeedMeter speed_;
 };
 
 } // namespace duplora

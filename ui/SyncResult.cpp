@@ -6,7 +6,10 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace duplora {
 
@@ -37,6 +40,14 @@ void TresForm::ApplyTexts() {
     ApplyInterfaceFont(this);
     setWindowTitle(QMsg(74));
     btnClose->setText(QMsg(75));
+    // Wide enough for the separator line (61 '='), so that no horizontal
+    // scroll bar appears for it, and high enough for a whole run's report.
+    const QFontMetrics fm = resMemo->fontMetrics();
+    const int text = fm.horizontalAdvance(QString(61, QLatin1Char('='))) +
+                     2 * static_cast<int>(resMemo->document()->documentMargin()) +
+                     2 * resMemo->frameWidth() + resMemo->verticalScrollBar()->sizeHint().width() +
+                     8;
+    resize(std::max(390, text), std::max(293, fm.lineSpacing() * 22));
 }
 
 void TresForm::showEvent(QShowEvent* event) {

@@ -4,6 +4,7 @@
 #include "sync/SyncPlan.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
+#include "ui/ScreenFit.h"
 #include "ui/WidgetTexts.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -475,7 +477,9 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     ListV->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListV->setShowGrid(true);
     ListV->setWordWrap(false);
-    ListV->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A window made narrower than its columns scrolls them rather than cut
+    // the last ones off.
+    ListV->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ListV->verticalHeader()->hide();
     ListV->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ListV->verticalHeader()->setMinimumSectionSize(1);
@@ -591,6 +595,8 @@ void TTreeVForm::ApplyTexts() {
     Label1->setText(QMsg(78));
     btnSync->setText(QMsg(82));
     btnCancel->setText(QMsg(45));
+    btnShowAll->setToolTip(QMsg(189));
+    btnHideEqu->setToolTip(QMsg(190));
     pmAll->setText(QMsg(92));
     pmClear->setText(QMsg(93));
 }
@@ -607,6 +613,10 @@ void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirro
 bool TTreeVForm::Preview(SyncPlan& plan, const RunContext& run) {
     SetPlan(&plan, run.HostRoot, run.MirrorRoot, run.Task.empty_folder_action());
     Tag = 0;
+    // Room for every column of the grid beside the narrowest tree.
+    const int needed = kMinTreeWidth + Splitter1->handleWidth() + gridWidthNeeded();
+    if (width() < needed)
+        resize(needed, height());
     // Centred on the screen, not on the parent: the progress window may be
     // hidden or parked off screen while the preview is open.
     QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
@@ -684,6 +694,7 @@ void TTreeVForm::OnAddTreeNodes() {
     TreeVChange();
     TreeV->setUpdatesEnabled(true);
     TreeV->setFocus();
+    fitPanes(); // the expanded tree may want more room than at the start
 }
 
 void TTreeVForm::TreeVChange() {
@@ -694,6 +705,49 @@ void TTreeVForm::TreeVChange() {
     if (node >= 0 && plan_)
         rows_ = ListFolderRows(*plan_, tree_.Nodes[static_cast<std::size_t>(node)], HideEqual);
     gridModel_->SetRows(&rows_);
+    fitNameColumn();
+}
+
+int TTreeVForm::gridWidthNeeded() const {
+    int w = 2 * ListV->frameWidth() + ListV->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < 6; ++c)
+        w += ListV->columnWidth(c);
+    return w;
+}
+
+void TTreeVForm::fitNameColumn() {
+    // Names are cut at the column's edge: widen it (never narrow it, the user
+    // may have dragged it) to the longest listed name, up to 360 pixels. A
+    // look at the first 2000 rows is enough to size a column.
+    const QFontMetrics fm = ListV->fontMetrics();
+    int widest = 0;
+    for (std::size_t i = 0; i < rows_.size() && i < 2000; ++i)
+        widest = std::max(widest, fm.horizontalAdvance(QUtf8(RowName(rows_[i]))));
+    const int wanted = std::min(widest + 18 + 8, 360);
+    if (wanted > ListV->columnWidth(0))
+        ListV->setColumnWidth(0, wanted);
+    fitPanes();
+}
+
+void TTreeVForm::fitPanes() {
+    // The grid gets the width of its columns, the tree what is left but at
+    // least its labels' width; the window grows for both while the screen
+    // has room, and FitToScreen keeps it inside.
+    const int grid = gridWidthNeeded();
+    const int tree = std::max(TreeV->LabelsWidth() + 2 * TreeV->frameWidth() + 4, kMinTreeWidth);
+    const QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
+    const int room = scr ? scr->availableGeometry().width() - kFrameAllowanceX : width();
+    const int wanted = std::min(tree + Splitter1->handleWidth() + grid, room);
+    if (wanted > width() && isVisible()) {
+        QRect g = geometry();
+        g.setWidth(wanted);
+        if (scr && g.right() > scr->availableGeometry().right() - kFrameAllowanceX / 2)
+            g.moveRight(scr->availableGeometry().right() - kFrameAllowanceX / 2);
+        setGeometry(g);
+    }
+    const int total = Splitter1->width() > 0 ? Splitter1->width() : width();
+    const int gridPart = std::min(grid, total - Splitter1->handleWidth() - kMinTreeWidth);
+    Splitter1->setSizes({total - Splitter1->handleWidth() - gridPart, gridPart});
 }
 
 void TTreeVForm::ListVMouseDown(Qt::MouseButton button, const QPoint& viewportPos) {

@@ -103,6 +103,8 @@ public:
     explicit TFolderTreeView(QWidget* parent = nullptr);
     // The expand button of a node, in viewport coordinates.
     QRect ExpandButtonRect(const QModelIndex& index) const;
+    // Width the expanded nodes' labels need, indent and pictures included.
+    int LabelsWidth() const { return sizeHintForColumn(0); }
 
 protected:
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
@@ -197,6 +199,10 @@ public slots:
     void done(int r) override;
 
 private:
+    static constexpr int kMinTreeWidth = 150;
+    int gridWidthNeeded() const;
+    void fitNameColumn();
+    void fitPanes();
     TFolderTreeModel* treeModel_ = nullptr;
     TPreviewGridModel* gridModel_ = nullptr;
     QTimer changeTimer_; // the selection change is acted on 50 ms later

@@ -9,7 +9,11 @@ CloseDecision RunClosing(TaskList& list, const std::string& configPath, const st
                          const std::vector<std::string>& resultLines, const ClosingTexts& texts,
                          const ClosingActions& actions) {
     while (list.changed()) {
-        if (!actions.askYesNo(texts.saveQuestion, texts.promptCaption))
+        const std::optional<bool> answer =
+            actions.askYesNo(texts.saveQuestion, texts.promptCaption);
+        if (!answer)
+            return CloseDecision::StayOpen;
+        if (!*answer)
             break;
         std::string error;
         const bool saved =

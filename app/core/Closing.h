@@ -2,6 +2,7 @@
 // What happens when the main window closes, apart from the window itself:
 //
 //   changed? --yes--> ask "save?" --Yes--> save --ok--------------+
+//      |                  | Esc: stay open, nothing saved         |
 //      |                  |  ^               |                    |
 //      |                  No +--- failed ----+                    v
 //      +------------------+-------------------------------> append the log
@@ -13,6 +14,7 @@
 #include "tasks/TextTable.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,10 @@ inline ClosingTexts ClosingTextsFromTable() {
 }
 
 struct ClosingActions {
-    // Asks a Yes/No question; true is Yes.
-    std::function<bool(const std::string& text, const std::string& caption)> askYesNo;
+    // Asks a Yes/No question; true is Yes. No answer at all (the box closed
+    // with Esc or its close button) cancels the closing.
+    std::function<std::optional<bool>(const std::string& text, const std::string& caption)>
+        askYesNo;
     // Shows an error with an OK button.
     std::function<void(const std::string& text, const std::string& caption)> showError;
     // Saves the configuration; null means SaveConfiguration(configPath).

@@ -11,6 +11,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SMemo.h"
+#include "ui/ScreenFit.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
 #include "ui/TaskU.h"
@@ -19,14 +20,14 @@
 #include "ui/addDirU.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QLabel>
 #include <QScreen>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace duplora {
 
@@ -62,6 +63,8 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
     const bool closeAtOnce = ApplyCommandLine(arguments, main->Tasks(), main->Flags);
     main->RefreshTaskList();
     if (closeAtOnce) {
+        std::fputs(NoTaskMatchedText(arguments).c_str(), stderr);
+        main->ExitCode = 2;
         QMetaObject::invokeMethod(main, &QWidget::close, Qt::QueuedConnection);
         return;
     }
@@ -113,6 +116,7 @@ std::vector<std::string> ProgramArguments(const QStringList& arguments) {
 
 std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     InitAppResources();
+    ScreenFitter::Install();
     auto w = std::make_unique<AppWindows>();
     w->cltForm = std::make_unique<TcltForm>();
     TcltForm* main = w->cltForm.get();
@@ -150,7 +154,16 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     };
     w->SyncForm->OnEndLine = [main](const std::string& line) { main->ShowEndLine(line); };
     TSMemo* memo = w->resForm->resMemo;
-    main->Results.OnLine = [memo](const std::string& line) { memo->AddLine(QUtf8(line)); };
+    main->Results.OnLine = [memo, main](const std::string& line) {
+        memo->AddLine(QUtf8(line));
+        // A command-line run reports as duplora-cli does: each line as it
+        // comes, flushed so that a pipe sees it at once.
+        if (main->Flags.command_line_run) {
+            std::fputs(line.c_str(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        }
+    };
     TfmTask* fmTask = w->fmTask;
     fmTask->SetTaskList(&main->Tasks());
     fmTask->SetScheduler(&w->scheduler, main);
@@ -180,7 +193,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->CloseRequested = [main] {
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
-            return YesNoBox(main, QUtf8(text), QUtf8(caption));
+            return YesNoOrEscBox(main, QUtf8(text), QUtf8(caption));
         };
         actions.showError = [main](const std::string& text, const std::string& caption) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
@@ -217,7 +230,8 @@ int RunDesktopProgram(QApplication& app) {
     options.paths = ResolveProgramPaths();
     options.arguments = ProgramArguments(QCoreApplication::arguments());
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
-    windows->cltForm->OnClosed = [] { QCoreApplication::quit(); };
+    TcltForm* mainForm = windows->cltForm.get();
+    windows->cltForm->OnClosed = [mainForm] { QCoreApplication::exit(mainForm->ExitCode); };
     CloseOnTerminateSignals(windows->cltForm.get());
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -142,3 +142,18 @@ TEST(Closing, TextsComeFromTheInterfaceTable) {
     EXPECT_EQ(t.promptCaption, "Prompt");
     EXPECT_EQ(t.errorCaption, "Error");
 }
+
+TEST(Closing, WithdrawnQuestionStaysOpenAndWritesNothing) {
+    // Esc or the box's close button: the user has not decided, so neither
+    // the edits nor the log block may be given up or written yet.
+    TempFolder dir;
+    const std::string cfg = dir.file("Duplora.cfg");
+    TaskList list = Changed();
+    ClosingActions a;
+    a.askYesNo = [](const std::string&, const std::string&) { return std::optional<bool>(); };
+    EXPECT_EQ(RunClosing(list, cfg, dir.file("duplora.log"), {"r"}, kTexts, a),
+              CloseDecision::StayOpen);
+    EXPECT_TRUE(list.changed());
+    EXPECT_FALSE(std::filesystem::exists(cfg));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("duplora.log")));
+}

@@ -262,7 +262,12 @@ TEST(CliRun, FailuresAndRefusedRunsExitWithOne) {
               0);
     r = f.Cli({"run", "unsafe"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.out, "");
+    // Refused, with a result line (and so a log block) that names the folder.
+    const std::string refused = "Run refused: the folder " + f.tmp.sub("nowhere") +
+                                " does not exist, and running would delete every file on the "
+                                "other side.";
+    EXPECT_TRUE(HasText(r.out, "Start task: Unsafe\n" + refused + "\n")) << r.out;
+    EXPECT_TRUE(HasText(r.err, refused)) << r.err;
     EXPECT_TRUE(fs::exists(f.host + "/clash"));
 
     // A missing host ends the run as a break.

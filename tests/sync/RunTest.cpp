@@ -375,12 +375,19 @@ TEST(Run, CancelDuringExecutionShowsTheResult) {
 TEST(Run, MissingRootsAndChecks) {
     {
         // A missing host with "delete files only in the mirror" would wipe the
-        // mirror: the run is skipped without a trace.
+        // mirror: the run is refused, and its lines name the missing folder.
         RunFixture f;
         f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
         f.tmp.build(f.mirror, {{"precious", "p"}});
         EXPECT_EQ(f.Run(), RunOutcome::Skipped);
-        EXPECT_TRUE(f.lines.Empty());
+        EXPECT_EQ(f.run.Refusal, RefusalReason::SafetyTest);
+        const std::string refused = "Run refused: the folder " + f.host +
+                                    " does not exist, and running would delete every file on "
+                                    "the other side.";
+        EXPECT_EQ(f.run.RefusedLine, refused);
+        EXPECT_EQ(f.lines.Lines(),
+                  (std::vector<std::string>{TimeStampText(kT0), "Start task: Test task", refused,
+                                            SeparatorLine()}));
         EXPECT_EQ(ReadTree(f.mirror), (Tree{{"precious", "p"}}));
     }
     {
@@ -617,7 +624,8 @@ TEST(Run, ARootThatExpandsToNothingIsNeverUsed) {
     f.run.Task.set_mirror_path("%DUPLORA_TEST_EMPTY%");
     f.tmp.build(f.host, {{"a", "a"}});
     EXPECT_EQ(f.Run(), RunOutcome::Skipped);
-    EXPECT_TRUE(f.lines.Empty());
+    EXPECT_NE(f.Text().find("the folder %DUPLORA_TEST_EMPTY% does not exist"), std::string::npos)
+        << f.Text();
     EXPECT_FALSE(fs::exists("/a"));
     unsetenv("DUPLORA_TEST_EMPTY");
 }

@@ -71,6 +71,20 @@ TEST(AdvOptionsRules, OnlyTickedListsAreCheckedInOrderAt255Bytes) {
     EXPECT_EQ(FindOverlongList(v), AdvList::Delete);
 }
 
+TEST(AdvOptionsRules, InvalidMasksAreFoundInTickedListsOnly) {
+    AdvValues v;
+    v.onlyOn = v.ignoreOn = v.deleteOn = true;
+    v.onlyText = "*.txt\n\na?c";
+    v.ignoreText = "ok*\n[abc";
+    v.deleteText = "a-]";
+    EXPECT_EQ(FindInvalidMask(v).which, AdvList::Ignore);
+    EXPECT_EQ(FindInvalidMask(v).message, "'[abc' is an invalid mask at (1)");
+    v.ignoreOn = false;
+    EXPECT_EQ(FindInvalidMask(v).which, AdvList::None);
+    v.onlyText = "x\n" + std::string(31, '*');
+    EXPECT_EQ(FindInvalidMask(v).which, AdvList::Only);
+}
+
 TEST(AdvOptionsRules, LoadShowsTheRecordAndStoreWritesItBack) {
     TaskRecord r = TaskRecord::MakeNew("d");
     r.set_net_user("alice");

@@ -228,3 +228,30 @@ TEST(AdvForm, CredentialsAreLimitedWhenTypedButKeptWholeWhenLoaded) {
     EXPECT_EQ(f.record.net_password(), std::string(20, 'p'));
     EXPECT_EQ(f.record.net_user(), std::string(15, 'n'));
 }
+
+TEST(AdvForm, InvalidMaskIsRefusedOnOkWithItsMessageAndNothingStored) {
+    AdvFixture f;
+    const TaskRecord before = f.record;
+    f.showOn(f.record);
+    f.dlg.activateWindow();
+    f.dlg.chkIgnore->setChecked(true);
+    f.dlg.liIgnore->setPlainText(QStringLiteral("*.tmp\n[abc"));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->windowTitle() + "|" + box->text();
+            box->accept();
+        }
+    });
+    f.dlg.btnOk->click();
+    EXPECT_EQ(shown, q(31) + "|'[abc' is an invalid mask at (1)");
+    EXPECT_TRUE(f.dlg.isVisible());
+    EXPECT_EQ(f.dlg.focusWidget(), f.dlg.liIgnore);
+    EXPECT_TRUE(f.record == before);
+    EXPECT_EQ(f.changed, 0);
+
+    // The same text in a list that is switched off is not in use: Ok stores.
+    f.dlg.chkIgnore->setChecked(false);
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.changed, 1);
+}

@@ -11,16 +11,19 @@
 #include "ui/TreeVUnit.h"
 #include "ui/addDirU.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QUrl>
 
 namespace duplora {
@@ -63,7 +66,8 @@ protected:
 };
 
 TEST_F(MainFormTest, TextsAndActionListsAfterStartUp) {
-    EXPECT_EQ(w().windowTitle(), "Duplora");
+    EXPECT_EQ(w().windowTitle(), "Duplora[*]"); // "*" only while there are unsaved changes
+    EXPECT_FALSE(w().isWindowModified());
     EXPECT_EQ(w().GoSync->toolTip(), "Go Sync");
     EXPECT_FALSE(w().GoSync->isEnabled());
     ASSERT_EQ(w().edType->count(), 2);
@@ -501,6 +505,121 @@ TEST_F(MainFormRunTest, ClosingSavesOnYesAndWritesTheRunsToTheLog) {
     // A second close (the program is ending anyway) writes nothing more.
     EXPECT_TRUE(w().close());
     EXPECT_EQ(ReadFileText(log), text);
+}
+
+// --- refusals, folder pairs, closing by Esc, keys and feedback ---
+
+TEST_F(MainFormRunTest, RefusedRunSaysWhyInABoxTheStatusLineAndTheReport) {
+    WriteFileText(mirror() / "keep.txt", "precious");
+    AddRunnable("Risky", false);
+    w().Tasks()[0].record.set_only_in_mirror_action(SyncAction::Delete);
+    w().RefreshTaskList();
+    Tick(0, true);
+    w().GoSyncClick();
+    const std::string line = "Run refused: the folder " + host().string() +
+                             " does not exist, and running would delete every file on the "
+                             "other side.";
+    ASSERT_EQ(boxes_.seen.size(), 1u);
+    EXPECT_EQ(boxes_.seen[0].text, line);
+    EXPECT_EQ(boxes_.seen[0].caption, "Error");
+    EXPECT_EQ(w().StatusBar1->text().toStdString(), line);
+    EXPECT_NE(Report().find("Start task: Risky\n" + line + "\n"), std::string::npos) << Report();
+    EXPECT_EQ(ReadFileText(mirror() / "keep.txt"), "precious");
+
+    // Quiet: the same line in the report and the status line, no box.
+    boxes_.seen.clear();
+    w().Tasks()[0].record.set_auto_mode(true);
+    w().GoSyncClick();
+    EXPECT_TRUE(boxes_.seen.empty());
+    EXPECT_EQ(w().StatusBar1->text().toStdString(), line);
+}
+
+TEST_F(MainFormRunTest, SameFolderIsRefusedAndNestedFoldersAreAsked) {
+    WriteFileText(host() / "inner" / "a.txt", "alpha");
+    AddRunnable("Pair", false);
+    TaskRecord& r = w().Tasks()[0].record;
+    std::filesystem::create_directory_symlink(host(), root_ / "host-link");
+    r.set_mirror_path((root_ / "host-link").string() + "/");
+    w().RefreshTaskList();
+    Tick(0, true);
+    w().GoSyncClick();
+    ASSERT_EQ(boxes_.seen.size(), 1u);
+    EXPECT_EQ(boxes_.seen[0].kind, BoxKind::Ok);
+    EXPECT_EQ(boxes_.seen[0].text,
+              "Host folder and mirror folder are the same folder: " + host().string());
+
+    // Mirror inside the host: asked, naming the inner folder; No runs nothing.
+    boxes_.seen.clear();
+    r.set_mirror_path((host() / "inner").string());
+    boxes_.answers = {false};
+    const std::size_t linesBefore = w().Results.Lines().size();
+    w().GoSyncClick();
+    ASSERT_EQ(boxes_.seen.size(), 1u);
+    EXPECT_EQ(boxes_.seen[0].kind, BoxKind::YesNo);
+    EXPECT_EQ(boxes_.seen[0].caption, "Warning");
+    EXPECT_EQ(boxes_.seen[0].text, "The folder " + (host() / "inner").string() +
+                                       " lies inside the other folder of this task and is left "
+                                       "out of the scan. Continue?");
+    EXPECT_EQ(w().Results.Lines().size(), linesBefore);
+}
+
+TEST_F(MainFormRunTest, EscAtTheSaveQuestionKeepsTheWindowAndTheEdits) {
+    const auto cfg = root_ / "home" / "Duplora.cfg";
+    w().NewBtnClick();
+    w().show();
+    SetBoxHook({}); // the real box, answered by the keyboard and its close button
+    std::vector<QString> buttons;
+    for (int round = 0; round < 2; ++round) {
+        WhenModalOpens<QMessageBox>([&, round](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons())
+                if (b->isVisible())
+                    buttons.push_back(b->text());
+            if (round == 0)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                box->close();
+        });
+        EXPECT_FALSE(w().close());
+        EXPECT_TRUE(w().isVisible());
+        EXPECT_TRUE(w().Tasks().changed());
+        EXPECT_FALSE(std::filesystem::exists(cfg));
+    }
+    EXPECT_EQ(buttons.size(), 4u); // Yes and No only, each time
+}
+
+TEST_F(MainFormTest, KeysTitleMarkAndSavedNote) {
+    w().show();
+    w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
+    EXPECT_FALSE(w().isWindowModified());
+    QTest::keyClick(&w(), Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(Names(), std::vector<std::string>{"New Task 1"});
+    w().UpdateModifiedMark();
+    EXPECT_TRUE(w().isWindowModified());
+    EXPECT_TRUE(w().windowTitle().contains(QStringLiteral("[*]")));
+
+    // Delete removes the task only while the list has the focus.
+    w().edName->setFocus();
+    QTest::keyClick(w().edName, Qt::Key_Delete);
+    EXPECT_EQ(Names().size(), 1u);
+    w().liTask->setFocus();
+    QTest::keyClick(w().liTask, Qt::Key_Delete);
+    EXPECT_TRUE(Names().empty());
+
+    const QString link = w().StatusBar1->text();
+    QTest::keyClick(&w(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(std::filesystem::exists(root_ / "home" / "Duplora.cfg"));
+    EXPECT_FALSE(w().isWindowModified());
+    EXPECT_EQ(w().StatusBar1->text(), QStringLiteral("Tasks saved."));
+    QTest::qWait(TcltForm::kStatusNoteMs + 300);
+    EXPECT_EQ(w().StatusBar1->text(), link);
+
+    // F5 is Go Sync: with nothing ticked the button is off and F5 does nothing;
+    // ticked, it runs (and says nothing is selected for this task's paths).
+    AddTasks({"T"});
+    Tick(0, true);
+    QTest::keyClick(&w(), Qt::Key_F5);
+    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Invalid Host folder or Mirror folder."});
 }
 
 } // namespace

@@ -5,9 +5,12 @@
 #include "sync/SyncRun.h"
 #include "tasks/TextTable.h"
 #include "ui/MainForm.h"
+#include "ui/RunProgress.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
+#include "ui/WidgetTexts.h"
 
+#include <QLabel>
 #include <QListWidget>
 #include <QPixmap>
 
@@ -91,6 +94,7 @@ TEST_F(Screenshots, MainProgressAndResultWindows) {
     progress.SetTotals(MsgFill(51, "41.2M", "18.6M"));
     progress.SetFileGauge(72);
     progress.SetTotalGauge(68);
+    progress.lbProgress->setText(QUtf8(ProgressLine(12, 301, 3072000, 36864000)));
     progress.StartAnimation();
     progress.show();
     Save(&progress, dir, "progress-window.png");

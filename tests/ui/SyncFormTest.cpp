@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -57,9 +58,16 @@ TEST_F(SyncFormTest, StaysLiveWhileCopying) {
     QElapsedTimer clock;
     qint64 last = -1, worstGap = 0;
     bool sawAnimation = false;
+    // The progress line's clock runs four times as fast, so the half-second
+    // copy lasts long enough for a speed and a time left.
+    const auto start = std::chrono::steady_clock::now();
+    form_.Clock = [start] { return start + 4 * (std::chrono::steady_clock::now() - start); };
+    QString withTimeLeft;
     EveryTick([&] {
         if (run_.State != RunState::ExecHost)
             return;
+        if (form_.lbProgress->text().contains("Time left: "))
+            withTimeLeft = form_.lbProgress->text();
         sawAnimation = sawAnimation || form_.AnimationRunning();
         const qint64 now = clock.elapsed();
         if (last >= 0)
@@ -77,6 +85,9 @@ TEST_F(SyncFormTest, StaysLiveWhileCopying) {
     EXPECT_EQ(form_.totMeter->Progress(), 100);
     EXPECT_EQ(form_.Label1->text(), "Synchronizing...");
     EXPECT_TRUE(form_.Label4->text().startsWith("Total: "));
+    EXPECT_TRUE(withTimeLeft.contains(
+        QRegularExpression("^Files: 0 of 1    Speed: .*/s    Time left: 0:0[0-9]$")))
+        << withTimeLeft.toStdString();
     EXPECT_EQ(fs::file_size(root_ / "mirror" / "big.bin"), 640u * 1024u);
     EXPECT_FALSE(form_.isVisible());
     // Shown, not quiet: the end of the run would open the result window.

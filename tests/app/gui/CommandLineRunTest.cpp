@@ -57,6 +57,7 @@ protected:
     }
 
     // Starts the program and waits for it to end by itself; the exit code.
+    // What it printed is kept in out_ and err_.
     int RunProgram(const QStringList& args) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -75,12 +76,15 @@ protected:
             ADD_FAILURE() << "the program did not end by itself";
             return -1;
         }
+        out_ = p.readAllStandardOutput().toStdString();
+        err_ = p.readAllStandardError().toStdString();
         return p.exitCode();
     }
 
     QTemporaryDir dir_;
     fs::path root_, home_;
     TaskList list_;
+    std::string out_, err_;
 };
 
 TEST_F(CommandLineRun, NamedTaskRunsQuietlyAndTheLogGetsItsBlock) {
@@ -95,6 +99,9 @@ TEST_F(CommandLineRun, NamedTaskRunsQuietlyAndTheLogGetsItsBlock) {
 
     // Lower-case selector and another case for the name.
     EXPECT_EQ(RunProgram({"-abackup docs"}), 0);
+    // The result lines on stdout as they are written, as duplora-cli does.
+    EXPECT_NE(out_.find("Start task: Backup Docs\n"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("Task finish!\n"), std::string::npos) << out_;
 
     EXPECT_EQ(ReadAll(mirror / "a.txt"), "alpha");
     EXPECT_EQ(ReadAll(mirror / "sub/b.txt"), "beta");
@@ -122,9 +129,47 @@ TEST_F(CommandLineRun, UnknownNameEndsAtOnceWithoutTouchingAnything) {
     fs::create_directories(mirror);
     AddTask("Backup", host, mirror, SyncAction::HostToMirror);
     SaveConfig();
-    EXPECT_EQ(RunProgram({"-ANobody"}), 0);
+    EXPECT_EQ(RunProgram({"-ANobody"}), 2);
+    EXPECT_NE(err_.find("duplora: no task matched 'Nobody'\n"), std::string::npos) << err_;
     EXPECT_FALSE(fs::exists(mirror / "a.txt"));
     EXPECT_FALSE(fs::exists(home_ / "duplora.log"));
+}
+
+TEST_F(CommandLineRun, HelpAndVersionNeedNoWindow) {
+    EXPECT_EQ(RunProgram({"--version"}), 0);
+    EXPECT_EQ(out_, std::string("duplora ") + DUPLORA_VERSION + "\n");
+    EXPECT_EQ(RunProgram({"--help"}), 0);
+    EXPECT_EQ(out_.rfind("Usage: duplora [/H] [/A | -Aname | -Cname]\n", 0), 0u) << out_;
+}
+
+TEST_F(CommandLineRun, NameInItsOwnArgumentRunsNothingAndGetsAHint) {
+    const fs::path host = root_ / "host", mirror = root_ / "mirror";
+    WriteFile(host / "a.txt", "alpha");
+    fs::create_directories(mirror);
+    AddTask("Photos backup", host, mirror, SyncAction::HostToMirror);
+    SaveConfig();
+    // The window stays open (two arguments select nothing): read the hint,
+    // then end the program this test started.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DUPLORA_HOME", QString::fromStdString(home_.string()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(DUPLORA_GUI_PATH), {"-A", "Photos backup"});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    std::string err;
+    for (int i = 0; i < 100 && err.find('\n') == std::string::npos; ++i) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError().toStdString();
+    }
+    p.kill();
+    p.waitForFinished();
+    EXPECT_EQ(err.rfind("duplora: nothing is run: the task name belongs in the same argument as "
+                        "-A, as in -A\"Photos backup\"\n",
+                        0),
+              0u)
+        << err;
+    EXPECT_FALSE(fs::exists(mirror / "a.txt"));
 }
 
 TEST_F(CommandLineRun, MissingHostWithDeleteIsSkippedAndMirrorKept) {
@@ -135,9 +180,14 @@ TEST_F(CommandLineRun, MissingHostWithDeleteIsSkippedAndMirrorKept) {
     AddTask("Risky", root_ / "gone", mirror, SyncAction::HostToMirror, SyncAction::Delete);
     AddTask("Auto", root_ / "gone2", mirror, SyncAction::HostToMirror);
     SaveConfig();
-    EXPECT_EQ(RunProgram({"-Arisky"}), 0);
+    EXPECT_EQ(RunProgram({"-Arisky"}), 1);
     EXPECT_EQ(ReadAll(mirror / "keep.txt"), "precious");
-    EXPECT_FALSE(fs::exists(home_ / "duplora.log")); // skipped without a trace
+    // Refused, and the log and stdout say why.
+    const std::string line = "Run refused: the folder " + (root_ / "gone").string() +
+                             " does not exist, and running would delete every file on the "
+                             "other side.";
+    EXPECT_NE(ReadAll(home_ / "duplora.log").find(line + "\r\n"), std::string::npos);
+    EXPECT_NE(out_.find(line + "\n"), std::string::npos) << out_;
 }
 
 TEST_F(CommandLineRun, SkipMirrorScanCopiesOverExistingFiles) {
