@@ -7,6 +7,7 @@
 #include "cli/RunTasks.h"
 #include "cli/ScheduleCommands.h"
 #include "cli/TaskFields.h"
+#include "sync/ShareRun.h"
 #include "sync/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
@@ -196,6 +197,20 @@ int ShowPlan(Console& console, const Task& task, bool json) {
         return console.Fail(kExitFailed, Msg(33));
     }
     PrepareRoots(run);
+    // A share is connected as a run would connect it, and disconnected again
+    // on every way out.
+    ShareConnector shares;
+    if (!shares.ConnectForRun(run))
+        return console.Fail(kExitFailed, Msg(108) + " (" + shares.Error() + ")");
+    struct Disconnect {
+        ShareConnector& shares;
+        Console& console;
+        ~Disconnect() {
+            const std::string error = shares.DisconnectAfterRun();
+            if (!error.empty())
+                console.Fail(kExitFailed, error);
+        }
+    } disconnect{shares, console};
     if (!SafetyTest(run))
         return console.Fail(kExitFailed,
                             "a folder is missing and the task would delete the files only the "

@@ -1,6 +1,7 @@
 #include "cli/RunTasks.h"
 
 #include "sync/ResultLines.h"
+#include "sync/ShareRun.h"
 #include "sync/SyncRun.h"
 #include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
@@ -44,6 +45,8 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         run.CommandLineRun = true;
         run.Ui = &observer;
         run.Lines = &lines;
+        ShareConnector shares;
+        run.Shares = &shares;
         observer.SetRun(&run);
 
         const CheckResult check = CheckBeforeRun(run);
@@ -55,8 +58,15 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         if (outcome == RunOutcome::NotRun) {
             err << "duplora-cli: task '" << task.name
                 << "' not run: " << Msg(check == CheckResult::InvalidFolders ? 32 : 33) << '\n';
+        } else if (outcome == RunOutcome::Unreachable) {
+            err << "duplora-cli: task '" << task.name << "' not run: " << Msg(108) << " ("
+                << shares.Error() << ")\n";
         } else if (outcome == RunOutcome::Skipped) {
             err << "duplora-cli: task '" << task.name << "' not run: " << run.RefusedLine << '\n';
+        }
+        if (!shares.DisconnectError().empty()) {
+            err << "duplora-cli: task '" << task.name << "': " << shares.DisconnectError() << '\n';
+            code = 1;
         }
         if (!RunSucceeded(run))
             code = 1;

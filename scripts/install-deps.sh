@@ -9,9 +9,14 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
     xvfb xauth fonts-noto-cjk tzdata
     exfat-fuse exfatprogs fuse3
+    # Network shares: GIO to mount them, and a real Samba server with the
+    # GVfs smb backend and FUSE bridge for the share tests.
+    libglib2.0-dev gvfs gvfs-backends gvfs-fuse dbus samba
+    # The notification-area test: a real tray host and a mouse driver.
+    trayer xdotool
 )
 if [ "${DUPLORA_BENCH_DEPS:-0}" = 1 ]; then
-    packages+=(hyperfine rsync time imagemagick)
+    packages+=(hyperfine rsync time imagemagick libglib2.0-bin bc)
 fi
 
 missing=()

@@ -35,7 +35,10 @@ enum class RunOutcome {
     Finished,    // message 69
     Cancelled,   // message 67
     ErrorLimit,  // message 68
+    Unreachable, // message 108: a network share could not be connected
 };
+
+class ShareConnector;
 
 // Why a run was refused before it started (RunOutcome::Skipped).
 enum class RefusalReason {
@@ -54,6 +57,9 @@ struct RunContext {
     RunObserver* Ui = nullptr;          // null: nothing shown
     ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
     std::function<std::time_t()> Clock; // empty: std::time
+    // Connects network-share roots for RunSteps(); null: a connector of the
+    // process's GVfs mounter, made for the run.
+    ShareConnector* Shares = nullptr;
     // Fold a-z in path comparisons. PrepareRoots() sets it when either root
     // folds case, as a probe of each root finds (see CaseProbe.h); a caller
     // may override it afterwards.

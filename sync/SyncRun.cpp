@@ -5,6 +5,7 @@
 #include "sync/FolderOps.h"
 #include "sync/RootRelation.h"
 #include "sync/RunDisplay.h"
+#include "sync/ShareRun.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -271,21 +272,24 @@ RunOutcome RunSteps(RunContext& run) {
     if (CheckBeforeRun(run) != CheckResult::Ok)
         return RunOutcome::NotRun;
     PrepareRoots(run);
+    ShareConnector own;
+    ShareConnector& shares = run.Shares ? *run.Shares : own;
+    if (!shares.ConnectForRun(run))
+        return run.Outcome;
     if (!SafetyTest(run)) {
         RefuseRun(run, RefusalReason::SafetyTest);
-        return run.Outcome;
-    }
-    if (RelateRoots(run.HostRoot, run.MirrorRoot) == RootRelation::Same) {
+    } else if (RelateRoots(run.HostRoot, run.MirrorRoot) == RootRelation::Same) {
         RefuseRun(run, RefusalReason::SameFolder);
-        return run.Outcome;
+    } else {
+        BeginRun(run);
+        StepListMain(run);
+        if (StepListMirror(run)) {
+            StepSyncMain(run);
+            StepSyncMirror(run);
+            StepSyncFolder(run);
+        }
     }
-    BeginRun(run);
-    StepListMain(run);
-    if (StepListMirror(run)) {
-        StepSyncMain(run);
-        StepSyncMirror(run);
-        StepSyncFolder(run);
-    }
+    shares.DisconnectAfterRun();
     return run.Outcome;
 }
 

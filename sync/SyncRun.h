@@ -65,7 +65,8 @@ bool RequestCancel(RunContext& run);
 // then says which.
 bool BuildPlan(RunContext& run, std::string& error);
 
-// Checks, roots, safety test and all steps in a row.
+// Checks, roots, share connection (run.Shares), safety test and all steps
+// in a row, then the share's disconnection.
 RunOutcome RunSteps(RunContext& run);
 
 } // namespace duplora

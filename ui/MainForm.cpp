@@ -3,6 +3,7 @@
 #include "app/core/RunMarker.h"
 #include "app/core/TaskEditRules.h"
 #include "platform/widgets/StdDirDlg.h"
+#include "platform/widgets/TrayIcon.h"
 #include "platform/widgets/rDragController.h"
 #include "sync/FolderOps.h"
 #include "sync/RootRelation.h"
@@ -40,6 +41,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -80,6 +82,11 @@ TcltForm::TcltForm(QWidget* parent)
     InitAppResources();
     buildControls();
     ShowCurrentTask();
+    TrayIcon1 = new TTrayIcon(this);
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    TrayIcon1->SetIcon(QIcon(QStringLiteral(":/icons/duplora.svg")));
+    TrayIcon1->OnClick = [this](TTrayIcon*) { TrayIcon1Click(); };
+    TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 }
 
 TcltForm::~TcltForm() = default;
@@ -321,6 +328,7 @@ void TcltForm::setStatusText(const QString& text) {
 void TcltForm::ApplyTexts() {
     ApplyInterfaceFont(this);
     setWindowTitle(QMsg(0) + QStringLiteral("[*]"));
+    TrayIcon1->SetHint(QMsg(0));
     Label1->setText(QMsg(1));
     NewBtn->setToolTip(QMsg(2));
     AddBtn->setToolTip(QMsg(114));
@@ -840,6 +848,8 @@ RunOutcome TcltForm::RunSelectedTask() {
                 if (!run->EndLine.empty())
                     ShowEndLine(run->EndLine);
             }
+        } else {
+            outcome = RunOutcome::Unreachable;
         }
         if (connected && DisconnectAfterRun)
             DisconnectAfterRun(*run);
@@ -885,6 +895,31 @@ void TcltForm::OnMiniToTray() {
         return;
     }
     showMinimized();
+    // The state change may already have hidden it; a second call finds the
+    // icon active and adds no other.
+    HideToTray();
+}
+
+void TcltForm::HideToTray() {
+    if (!isMinimized() || running_ || !TrayAvailable || !TrayAvailable())
+        return;
+    TrayIcon1->SetActive(true);
+    hide();
+}
+
+void TcltForm::TrayIcon1Click() {
+    TrayIcon1->SetActive(false);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TcltForm::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    // Hidden once the state change is over: hiding inside it confuses some
+    // window managers about the window's state.
+    if (e->type() == QEvent::WindowStateChange && isMinimized())
+        QMetaObject::invokeMethod(this, &TcltForm::HideToTray, Qt::QueuedConnection);
 }
 
 bool TcltForm::event(QEvent* e) {

@@ -43,6 +43,7 @@ namespace duplora {
 class TAboutForm;
 class TSDirDlg;
 class TSyncForm;
+class TTrayIcon;
 class TadvForm;
 class TdirForm;
 class TrDragController;
@@ -159,6 +160,12 @@ public:
     QLabel* StatusBar1 = nullptr; // the one-part status line
     TSDirDlg* SDirDlg = nullptr;
     TrDragController* rDragController1 = nullptr;
+    // The notification-area icon: inactive until the window is minimised.
+    TTrayIcon* TrayIcon1 = nullptr;
+    // Whether the desktop has a notification area (QSystemTrayIcon's answer
+    // unless replaced). Without one, minimising only minimises: the window
+    // is never hidden without a way back.
+    std::function<bool()> TrayAvailable;
 
     // --- handlers ---
     void liTaskClick();
@@ -204,11 +211,15 @@ public:
     void OnGoSync();
     void OnDoSchedule();
     void OnMiniToTray();
+    // Minimised: leave the task bar for the notification area.
+    void HideToTray();
+    void TrayIcon1Click();
 
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
 private:

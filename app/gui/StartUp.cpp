@@ -3,6 +3,8 @@
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
 #include "app/core/RunMarker.h"
+#include "platform/ShareMount.h"
+#include "sync/ShareRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
@@ -28,6 +30,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
 namespace duplora {
 
@@ -101,6 +104,30 @@ void CloseOnTerminateSignals(TcltForm* main) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+}
+
+// The window's share connection (NetCon). While GVfs mounts a share the
+// window repaints but takes no input, so no second run or close can start
+// in the middle of the mount.
+void WireShares(TcltForm* main) {
+    auto shares = std::make_shared<ShareConnector>();
+    SetMountPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    main->ConnectForRun = [shares](RunContext& run, bool& connected) {
+        const bool ok = shares->ConnectForRun(run);
+        connected = shares->Connected();
+        return ok;
+    };
+    main->DisconnectAfterRun = [shares, main](RunContext& run) {
+        const std::string error = shares->DisconnectAfterRun();
+        if (error.empty())
+            return;
+        // A quiet run must not wait for OK: the error goes to the result
+        // lines (and the log) instead.
+        if (run.Quiet())
+            main->Results.Append(error);
+        else
+            ErrorBox(main, QUtf8(error), QMsg(31));
+    };
 }
 
 } // namespace
@@ -178,6 +205,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
             QCoreApplication::postEvent(
                 fmTask, new QEvent(static_cast<QEvent::Type>(TfmTask::kCheckScheduleEvent)));
     };
+    WireShares(main);
     main->RefreshTaskList();
 
     AppWindows* windows = w.get();
