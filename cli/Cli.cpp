@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include "app/core/ProgramPaths.h"
+#include "cli/EditConfig.h"
 #include "cli/Interrupt.h"
 #include "cli/PlanOutput.h"
 #include "cli/ProgressBar.h"
@@ -17,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -29,6 +31,13 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+
+// The process's working folder, or "" when it cannot be told (removed).
+std::string CurrentFolder() {
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::current_path(ec);
+    return ec ? std::string() : p.string();
+}
 
 // Binds one string option to an optional field edit: CLI11 fills `value`,
 // and only an option that was given becomes an edit.
@@ -87,6 +96,10 @@ public:
                 *b->target = b->value;
         edits_.foldersGiven = folders_->count() > 0;
         std::erase(edits_.folders, std::string());
+        const std::string cwd = CurrentFolder();
+        for (std::optional<std::string>* root : {&edits_.host, &edits_.mirror})
+            if (*root)
+                **root = AbsoluteRoot(**root, cwd);
         return edits_;
     }
 
@@ -123,13 +136,6 @@ public:
         return true;
     }
 
-    int Save(const std::string& path, TaskList& list) {
-        std::string error;
-        if (!SaveConfiguration(path, list, error))
-            return Fail(kExitFailed, error);
-        return kExitOk;
-    }
-
     // The one task whose name equals `name` without regard to case.
     bool FindOne(const TaskList& list, const std::string& name, std::size_t& index, int& code) {
         const std::vector<std::size_t> found = list.findNoCase(name);
@@ -156,31 +162,6 @@ private:
     std::ostream& err_;
 };
 
-// Lock, load afresh, modify, save: two edits at once never lose each other's
-// changes.
-int EditLocked(const std::string& configPath, const std::function<int(TaskList&)>& modify,
-               std::ostream& err) {
-    FileLock lock;
-    std::string error;
-    if (!lock.Lock(ConfigLockPath(configPath), true, error)) {
-        err << "duplora-cli: " << error << '\n';
-        return kExitFailed;
-    }
-    TaskList list;
-    if (LoadConfiguration(configPath, list, error) == LoadStatus::CannotOpen) {
-        err << "duplora-cli: " << error << '\n';
-        return kExitUsage;
-    }
-    const int code = modify(list);
-    if (code != kExitOk)
-        return code;
-    if (!SaveConfiguration(configPath, list, error)) {
-        err << "duplora-cli: " << error << '\n';
-        return kExitFailed;
-    }
-    return kExitOk;
-}
-
 int ShowPlan(Console& console, const Task& task, bool json) {
     ResultLines scratch;
     RunContext run;
@@ -192,7 +173,8 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     case CheckResult::Ok:
         break;
     case CheckResult::InvalidFolders:
-        return console.Fail(kExitFailed, Msg(32));
+        return console.Fail(kExitFailed,
+                            run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
     case CheckResult::NoOperation:
         return console.Fail(kExitFailed, Msg(33));
     }
@@ -301,7 +283,55 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     if (scheduleCommands.Parsed())
-        return scheduleCommands.Run(configPath, logPath, SystemClock(), EditLocked, out, err);
+        return scheduleCommands.Run(configPath, logPath, SystemClock(), EditConfig, out, err);
+    // Edits read the file afresh under the edit lock (see EditConfig.h).
+    if (cmdNew->parsed()) {
+        const FieldEdits edits = newOptions.Edits();
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::string error;
+                if (!CheckTaskName(name, list, list.size(), error))
+                    return console.Fail(kExitUsage, error);
+                Task task{name, TaskRecord::MakeNew(Msg(76))};
+                if (!ApplyFieldEdits(edits, list, list.size(), task, error))
+                    return console.Fail(kExitUsage, error);
+                list.append(task.name, task.record);
+                return kExitOk;
+            },
+            err);
+    }
+    if (cmdSet->parsed()) {
+        const FieldEdits edits = setOptions.Edits();
+        if (edits.Empty())
+            return console.Fail(kExitUsage, "set: no field option given (see set --help)");
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::size_t index = 0;
+                int code = kExitOk;
+                if (!console.FindOne(list, name, index, code))
+                    return code;
+                std::string error;
+                if (!ApplyFieldEdits(edits, list, index, list[index], error))
+                    return console.Fail(kExitUsage, error);
+                return kExitOk;
+            },
+            err);
+    }
+    if (cmdDelete->parsed()) {
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::size_t index = 0;
+                int code = kExitOk;
+                if (!console.FindOne(list, name, index, code))
+                    return code;
+                list.remove(index);
+                return kExitOk;
+            },
+            err);
+    }
 
     TaskList list;
     int code = kExitOk;
@@ -320,6 +350,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return console.Fail(kExitUsage, "run: give task names or --auto (not both)");
         RunRequest request;
         request.logPath = logPath;
+        request.lockPath = ConfigLockPath(configPath);
         request.interrupted = InterruptRequested;
         std::vector<bool> chosen(list.size(), false);
         if (runAuto) {
@@ -350,18 +381,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return RunTasks(list, request, out, err);
     }
 
-    if (cmdNew->parsed()) {
-        std::string error;
-        if (!CheckTaskName(name, list, list.size(), error))
-            return console.Fail(kExitUsage, error);
-        Task task{name, TaskRecord::MakeNew(Msg(76))};
-        if (!ApplyFieldEdits(newOptions.Edits(), list, list.size(), task, error))
-            return console.Fail(kExitUsage, error);
-        list.append(task.name, task.record);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
-
     std::size_t index = 0;
     if (!console.FindOne(list, name, index, code))
         return code;
@@ -374,21 +393,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     if (cmdPlan->parsed())
         return ShowPlan(console, list[index], json);
-    if (cmdSet->parsed()) {
-        const FieldEdits edits = setOptions.Edits();
-        if (edits.Empty())
-            return console.Fail(kExitUsage, "set: no field option given (see set --help)");
-        std::string error;
-        if (!ApplyFieldEdits(edits, list, index, list[index], error))
-            return console.Fail(kExitUsage, error);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
-    if (cmdDelete->parsed()) {
-        list.remove(index);
-        list.setChanged();
-        return console.Save(configPath, list);
-    }
     return kExitUsage;
 }
 

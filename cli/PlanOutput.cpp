@@ -28,7 +28,50 @@ std::string JsonString(std::string_view s) {
         .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+bool ValidUtf8(std::string_view s) {
+    try {
+        (void)nlohmann::json(std::string(s)).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
 } // namespace
+
+std::string Base64(std::string_view bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const auto v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16 |
+                       static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                       static_cast<unsigned char>(bytes[i + 2]);
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += kDigits[(v >> 6) & 63];
+        out += kDigits[v & 63];
+    }
+    if (const std::size_t rest = bytes.size() - i; rest > 0) {
+        std::uint32_t v = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (rest == 2)
+            v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += rest == 2 ? kDigits[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::string JsonPathMembers(std::string_view key, std::string_view path) {
+    std::string out = "\"" + std::string(key) + "\": " + JsonString(path);
+    if (!ValidUtf8(path))
+        out += ", \"" + std::string(key) + "_bytes\": \"" + Base64(path) + '"';
+    return out;
+}
 
 void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn) {
     for (const TFileEntry& e : plan.HostFiles) {
@@ -54,7 +97,9 @@ std::string EscapeControls(std::string_view path) {
     out.reserve(path.size());
     for (char c : path) {
         const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (b < 0x20 || b == 0x7F) {
             out += "\\x";
             out += kHex[b >> 4];
             out += kHex[b & 15];
@@ -76,12 +121,12 @@ void WritePlanText(const SyncPlan& plan, std::ostream& out) {
 
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
                    const std::string& mirrorRoot, std::ostream& out) {
-    out << "{\"task\": " << JsonString(taskName) << ", \"host_root\": " << JsonString(hostRoot)
-        << ", \"mirror_root\": " << JsonString(mirrorRoot) << ",\n \"operations\": [";
+    out << "{\"task\": " << JsonString(taskName) << ", " << JsonPathMembers("host_root", hostRoot)
+        << ", " << JsonPathMembers("mirror_root", mirrorRoot) << ",\n \"operations\": [";
     bool first = true;
     ForEachPlannedOp(plan, [&](const PlannedOp& op) {
         out << (first ? "\n  " : ",\n  ") << "{\"op\": \"" << op.op << "\", \"side\": \"" << op.side
-            << "\", \"path\": " << JsonString(op.path) << ", \"size\": " << op.size << '}';
+            << "\", " << JsonPathMembers("path", op.path) << ", \"size\": " << op.size << '}';
         first = false;
     });
     out << (first ? "" : "\n ") << "],\n \"counts\": {\"to_mirror\": " << plan.ToMirrorCount

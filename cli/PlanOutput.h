@@ -33,8 +33,17 @@ struct PlannedOp {
 void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn);
 
 // Control characters in a path would break the one-line-per-operation form;
-// they are written as \xNN.
+// they are written as \xNN, and a backslash itself as \\, so that every
+// printed path reads back to exactly one name ("n<LF>l" prints as n\x0al,
+// the name n\x0al as n\\x0al).
 std::string EscapeControls(std::string_view path);
+
+// Standard base64 with padding.
+std::string Base64(std::string_view bytes);
+// `"key": "<path>"` for a JSON object, and when the path is not valid UTF-8
+// (its string then shows U+FFFD for the bad bytes, so two names could read
+// alike) also `, "key_bytes": "<base64 of the exact bytes>"`.
+std::string JsonPathMembers(std::string_view key, std::string_view path);
 
 void WritePlanText(const SyncPlan& plan, std::ostream& out);
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,

@@ -6,6 +6,7 @@
 #include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 
+#include <ctime>
 #include <ostream>
 
 namespace duplora::cli {
@@ -56,8 +57,17 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
             bar->Clear();
 
         if (outcome == RunOutcome::NotRun) {
-            err << "duplora-cli: task '" << task.name
-                << "' not run: " << Msg(check == CheckResult::InvalidFolders ? 32 : 33) << '\n';
+            std::string why = Msg(check == CheckResult::InvalidFolders ? 32 : 33);
+            if (!run.CheckNote.empty()) {
+                why += " " + run.CheckNote;
+                // Also into the log: a scheduled backup that never ran must
+                // leave a trace of why.
+                lines.Append(TimeStampText(std::time(nullptr)));
+                lines.Append(Msg(46) + task.name);
+                lines.Append(why);
+                lines.Append(SeparatorLine());
+            }
+            err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
         } else if (outcome == RunOutcome::Unreachable) {
             err << "duplora-cli: task '" << task.name << "' not run: " << Msg(108) << " ("
                 << shares.Error() << ")\n";
@@ -75,7 +85,7 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         bar->Clear();
 
     std::string error;
-    switch (AppendLogBlock(request.logPath, lines.Lines(), error)) {
+    switch (AppendLogBlock(request.logPath, lines.Lines(), error, request.lockPath)) {
     case LogStatus::Written:
     case LogStatus::NothingToWrite:
         break;

@@ -17,6 +17,7 @@ namespace duplora::cli {
 struct RunRequest {
     std::vector<std::size_t> tasks; // indices into the list, in list order
     std::string logPath;
+    std::string lockPath;              // the edit lock held while the log block is appended
     ProgressBar* bar = nullptr;        // null: no progress display
     std::function<bool()> interrupted; // a true answer cancels the current run
 };

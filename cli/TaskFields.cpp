@@ -270,6 +270,29 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
     };
 }
 
+std::string AbsoluteRoot(const std::string& text, const std::string& cwd) {
+    if (text.empty() || text[0] == '/' || text[0] == '\\' || text[0] == '%' || cwd.empty() ||
+        text.find("://") != std::string::npos)
+        return text;
+    std::string out = cwd;
+    if (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string_view part(text.data() + start, end - start);
+        if (!part.empty() && part != ".") {
+            if (out.back() != '/')
+                out += '/';
+            out += part;
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
 bool FieldEdits::Empty() const {
     return !name && !host && !mirror && !type && !subfolders && !foldersGiven && !includeFolders &&
            !excludeFolders && !onlyInHost && !onlyInMirror && !sizeDiffers && !newerInHost &&

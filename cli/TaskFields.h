@@ -80,4 +80,13 @@ bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self
 // Number of UTF-8 characters; -1 when `s` is not valid UTF-8.
 long Utf8Length(std::string_view s);
 
+// A folder given on the command line as it is stored: a relative path is
+// joined to `cwd` (the folder the command was typed in), since a run starts
+// from wherever the scheduler or the desktop program happens to be. "." and
+// empty parts are dropped; ".." is kept, because a link among the earlier
+// parts makes it mean something else than cutting one part off. Absolute
+// paths, network forms ("//server/share", "smb://...", "\\server\share"),
+// texts starting with a %NAME% macro and the empty text are kept as given.
+std::string AbsoluteRoot(const std::string& text, const std::string& cwd);
+
 } // namespace duplora::cli

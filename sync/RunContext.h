@@ -80,6 +80,9 @@ struct RunContext {
     bool ResultShown = false;
     bool InvalidMaskFound = false; // the run ended on an invalid mask
     RunOutcome Outcome = RunOutcome::NotRun;
+    // Why a check before the run refused it, beyond message 32 (a relative
+    // root); empty otherwise.
+    std::string CheckNote;
     std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
     // Set when the run was refused before it started: the reason and the
     // result line that says so (also written to the result lines).

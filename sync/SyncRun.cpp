@@ -58,22 +58,42 @@ void EndWithoutWork(RunContext& run, int message, RunOutcome outcome) {
     run.Outcome = outcome;
 }
 
+// A root that names no fixed place: every file operation would happen
+// relative to whatever folder the process was started in ("h/a" from the
+// desktop, "/h/a" from a scheduler started in /). Network forms
+// ("smb://...", "\\server\share") are resolved by the connection step.
+bool IsRelativeRoot(std::string root) {
+    ExpandPathMacros(root);
+    return !root.empty() && root[0] != '/' && root[0] != '\\' &&
+           root.find("://") == std::string::npos;
+}
+
 } // namespace
 
 CheckResult CheckBeforeRun(RunContext& run) {
     const TaskRecord& t = run.Task;
     CheckResult result = CheckResult::Ok;
-    if (t.host_path().empty() || t.mirror_path().empty())
+    run.CheckNote.clear();
+    if (t.host_path().empty() || t.mirror_path().empty()) {
         result = CheckResult::InvalidFolders;
-    else if (t.only_in_host_action() == SyncAction::Ignore &&
-             t.only_in_mirror_action() == SyncAction::Ignore &&
-             t.size_differs_action() == SyncAction::Ignore &&
-             t.newer_in_host_action() == SyncAction::Ignore &&
-             t.newer_in_mirror_action() == SyncAction::Ignore &&
-             t.empty_folder_action() == SyncAction::Ignore)
+    } else if (IsRelativeRoot(t.host_path()) || IsRelativeRoot(t.mirror_path())) {
+        result = CheckResult::InvalidFolders;
+        const bool host = IsRelativeRoot(t.host_path());
+        run.CheckNote = std::string(host ? "Host" : "Mirror") + " folder \"" +
+                            (host ? t.host_path() : t.mirror_path()) +
+                            "\" is a relative path; a run needs a full path starting with /.";
+    } else if (t.only_in_host_action() == SyncAction::Ignore &&
+               t.only_in_mirror_action() == SyncAction::Ignore &&
+               t.size_differs_action() == SyncAction::Ignore &&
+               t.newer_in_host_action() == SyncAction::Ignore &&
+               t.newer_in_mirror_action() == SyncAction::Ignore &&
+               t.empty_folder_action() == SyncAction::Ignore) {
         result = CheckResult::NoOperation;
+    }
     if (result != CheckResult::Ok && !run.CommandLineRun)
-        run.ui().ShowMessage(Msg(result == CheckResult::InvalidFolders ? 32 : 33), Msg(31));
+        run.ui().ShowMessage(Msg(result == CheckResult::InvalidFolders ? 32 : 33) +
+                                 (run.CheckNote.empty() ? "" : "\n" + run.CheckNote),
+                             Msg(31));
     return result;
 }
 

@@ -1,30 +1,103 @@
 #include "tasks/LogFile.h"
 
+#include "tasks/FileLock.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 
 namespace duplora {
 
+namespace {
+
+bool WriteAll(int fd, const char* data, std::size_t size, const FileOps& ops) {
+    while (size > 0) {
+        const ssize_t n = ops.write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A log left by a crash in the middle of an append ends without its NUL.
+bool EndsCut(int fd, off_t size) {
+    if (size == 0)
+        return false;
+    char last = 0;
+    ssize_t n;
+    do
+        n = ::pread(fd, &last, 1, size - 1);
+    while (n < 0 && errno == EINTR);
+    return n == 1 && last != '\0';
+}
+
+} // namespace
+
 LogStatus AppendLogBlock(const std::string& path, const std::vector<std::string>& lines,
-                         std::string& error, const FileOps& ops) {
+                         std::string& error, const std::string& lockPath, const FileOps& ops) {
     if (lines.empty())
         return LogStatus::NothingToWrite;
-    std::vector<std::uint8_t> log;
-    if (ReadWholeFile(path, log) == ReadStatus::Failed) {
+
+    FileLock lock;
+    if (!lockPath.empty()) {
+        std::string lockError;
+        lock.Lock(lockPath, true, lockError);
+    }
+
+    // O_NONBLOCK: a named pipe in the log's place would otherwise wait for a
+    // reader. A new log is readable by its owner only, like the
+    // configuration beside it.
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        struct stat st {};
+        if (errno != ENOENT && errno != ENOTDIR && ::stat(path.c_str(), &st) == 0) {
+            error = "Cannot open file " + path;
+            return LogStatus::CannotRead;
+        }
+        return LogStatus::WriteFailed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         error = "Cannot open file " + path;
         return LogStatus::CannotRead;
     }
-    std::size_t added = 1;
+
+    std::string block;
+    std::size_t size = 2;
     for (const auto& line : lines)
-        added += line.size() + 2;
-    log.reserve(log.size() + added);
+        size += line.size() + 2;
+    block.reserve(size);
+    if (EndsCut(fd, st.st_size))
+        block.push_back('\0');
     for (const auto& line : lines) {
-        log.insert(log.end(), line.begin(), line.end());
-        log.push_back('\r');
-        log.push_back('\n');
+        block += line;
+        block += "\r\n";
     }
-    log.push_back(0);
-    return ReplaceFileContents(path, log.data(), log.size(), ops) ? LogStatus::Written
-                                                                  : LogStatus::WriteFailed;
+    block.push_back('\0');
+
+    const auto sync = ops.fdatasync ? ops.fdatasync : ops.fsync;
+    bool ok = WriteAll(fd, block.data(), block.size(), ops) && sync(fd) == 0;
+    if (!ok) {
+        // A block cut short by a full disk would leave a torn end for the
+        // next append to close; take it back instead (we hold the lock, so
+        // nobody appended after it).
+        if (::ftruncate(fd, st.st_size) == 0)
+            sync(fd);
+    }
+    if (::close(fd) != 0)
+        ok = false;
+    return ok ? LogStatus::Written : LogStatus::WriteFailed;
 }
 
 } // namespace duplora

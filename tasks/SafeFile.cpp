@@ -70,7 +70,7 @@ std::atomic<unsigned> tempCounter{0};
 const FileOps& SystemFileOps() {
     static const FileOps ops{
         [](int fd, const void* data, std::size_t size) { return ::write(fd, data, size); },
-        [](int fd) { return ::fsync(fd); }};
+        [](int fd) { return ::fsync(fd); }, [](int fd) { return ::fdatasync(fd); }};
     return ops;
 }
 

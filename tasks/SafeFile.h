@@ -19,6 +19,8 @@ namespace duplora {
 struct FileOps {
     std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     std::function<int(int fd)> fsync;
+    // The log's flush after an append; empty means `fsync`.
+    std::function<int(int fd)> fdatasync;
 };
 // The real calls.
 const FileOps& SystemFileOps();

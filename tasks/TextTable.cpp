@@ -172,7 +172,9 @@ constexpr TextArray kEnglish = {
     /* 147 */ "Every Day",
     /* 148 */ "Every Week",
     /* 149 */ "",
-    /* 150 */ "",
+    /* 150 */
+    "Duplora.cfg was changed by another program after it was loaded here. Overwrite those changes "
+    "with the tasks of this window?",
     /* 151 */ "",
     /* 152 */ "",
     /* 153 */ "",
@@ -419,7 +421,7 @@ constexpr TextArray kSimplifiedChinese = {
     /* 147 */ "每天",
     /* 148 */ "每周",
     /* 149 */ "",
-    /* 150 */ "",
+    /* 150 */ "Duplora.cfg 在载入后已被其他程序修改。是否用本窗口的任务覆盖这些修改？",
     /* 151 */ "",
     /* 152 */ "",
     /* 153 */ "",
@@ -662,7 +664,7 @@ constexpr TextArray kTraditionalChinese = {
     /* 147 */ "每天",
     /* 148 */ "每周",
     /* 149 */ "",
-    /* 150 */ "",
+    /* 150 */ "Duplora.cfg 在載入後已被其他程式修改。是否用本視窗的工作覆寫這些修改？",
     /* 151 */ "",
     /* 152 */ "",
     /* 153 */ "",

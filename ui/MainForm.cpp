@@ -734,10 +734,29 @@ void TcltForm::btnAdvClick() {
         tasks_.setChanged();
 }
 
+bool TcltForm::SaveTasks(std::string& error) {
+    error.clear();
+    switch (SaveConfigurationGuarded(ConfigPath, tasks_, ConfigKnown, false, error)) {
+    case GuardedSaveStatus::Saved:
+        return true;
+    case GuardedSaveStatus::Failed:
+        return false;
+    case GuardedSaveStatus::Conflict:
+        break;
+    }
+    // The question is asked without the lock held: a user who walks away
+    // must not stop every other program from saving.
+    if (!YesNoBox(this, QMsg(150), QMsg(72)))
+        return false;
+    return SaveConfigurationGuarded(ConfigPath, tasks_, ConfigKnown, true, error) ==
+           GuardedSaveStatus::Saved;
+}
+
 void TcltForm::ToolButton1Click() {
     std::string error;
-    if (!SaveConfiguration(ConfigPath, tasks_, error)) {
-        ErrorBox(this, QUtf8(error), QMsg(31));
+    if (!SaveTasks(error)) {
+        if (!error.empty())
+            ErrorBox(this, QUtf8(error), QMsg(31));
         return;
     }
     UpdateModifiedMark();
@@ -788,7 +807,7 @@ void TcltForm::GoSyncClick() {
     }
     // The list cannot change meanwhile: the window is hidden during each run
     // and no other path edits it.
-    for (int i = 0; i < liTask->count(); ++i) {
+    for (int i = 0; i < liTask->count() && !EndRequested; ++i) {
         if (liTask->item(i)->checkState() != Qt::Checked)
             continue;
         selectRow(i);
@@ -805,7 +824,7 @@ void TcltForm::GoSyncClick() {
 }
 
 RunOutcome TcltForm::RunSelectedTask() {
-    if (current_ < 0 || running_ || !SyncForm)
+    if (current_ < 0 || running_ || !SyncForm || EndRequested)
         return RunOutcome::NotRun;
     running_ = true;
     auto run = std::make_unique<RunContext>();

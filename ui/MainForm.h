@@ -13,6 +13,7 @@
 #include "app/core/RunFlags.h"
 #include "sync/ResultLines.h"
 #include "sync/RunContext.h"
+#include "tasks/ConfigEdit.h"
 #include "tasks/TaskList.h"
 
 #include <QMainWindow>
@@ -78,9 +79,19 @@ public:
     RunFlags Flags;         // set once by the command line
     ResultLines Results;    // every run's result lines since the start
     std::string ConfigPath; // Duplora.cfg
-    std::string LogPath;    // duplora.log
+    // The file as this window last loaded or saved it: a save asks before
+    // it overwrites what another program (duplora-cli, a second window)
+    // saved meanwhile.
+    ConfigStamp ConfigKnown;
+    // Saves the task list under the edit lock (the toolbar's save, the save
+    // at close). False: not saved, with the reason in `error`, or with an
+    // empty `error` when the user chose not to overwrite another save.
+    bool SaveTasks(std::string& error);
+    std::string LogPath; // duplora.log
     // Set by the scheduler around RunSelectedTask: the run is quiet.
     bool ScheduledRun = false;
+    // The program is being ended (a signal): no further run starts.
+    bool EndRequested = false;
     // The program's exit code: after a command-line run 0 when every run
     // finished (or had nothing to do) without failures, 1 otherwise; 2 when
     // the command line selected no task.

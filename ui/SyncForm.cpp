@@ -220,6 +220,11 @@ void TSyncForm::btnCancelClick() {
         RequestCancel(*run_); // refused when the run has moved on to its end
 }
 
+void TSyncForm::CancelRun() {
+    if (run_)
+        RequestCancel(*run_);
+}
+
 void TSyncForm::closeEvent(QCloseEvent* e) {
     // The chain owns the window until its last step: closing earlier would
     // leave posted steps to run after Execute returned.

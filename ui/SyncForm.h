@@ -52,6 +52,9 @@ public:
     void Execute(RunContext& run);
     // True from Execute until the last step has finished.
     bool ChainActive() const { return run_ != nullptr; }
+    // Cancels the run in progress without asking, as a confirmed Cancel
+    // does (the program is being ended by a signal).
+    void CancelRun();
 
     // The result window the end of a shown run opens.
     TresForm* ResultForm = nullptr;

@@ -1,6 +1,7 @@
 #include "app/core/Closing.h"
 
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
 #include "tasks/LogFile.h"
 
 namespace duplora {
@@ -16,8 +17,15 @@ CloseDecision RunClosing(TaskList& list, const std::string& configPath, const st
         if (!*answer)
             break;
         std::string error;
-        const bool saved =
-            actions.save ? actions.save(list, error) : SaveConfiguration(configPath, list, error);
+        bool saved = false;
+        if (actions.save) {
+            saved = actions.save(list, error);
+        } else {
+            FileLock lock;
+            std::string lockError;
+            lock.Lock(ConfigLockPath(configPath), true, lockError);
+            saved = SaveConfiguration(configPath, list, error);
+        }
         if (saved) {
             list.setChanged(false);
             break;
@@ -29,7 +37,8 @@ CloseDecision RunClosing(TaskList& list, const std::string& configPath, const st
     }
 
     std::string error;
-    if (AppendLogBlock(logPath, resultLines, error) == LogStatus::CannotRead) {
+    if (AppendLogBlock(logPath, resultLines, error, ConfigLockPath(configPath)) ==
+        LogStatus::CannotRead) {
         if (actions.showError)
             actions.showError(error, texts.errorCaption);
         return CloseDecision::StayOpen;

@@ -62,9 +62,11 @@ ProgramPaths ResolveProgramPaths(const PathEnvironment& env) {
     const std::string exe = env.exePath.empty() ? CurrentExecutablePath() : env.exePath;
     if (const auto slash = exe.rfind('/'); slash != std::string::npos) {
         const std::string folder = exe.substr(0, slash + 1);
+        // Only a configuration already there makes the program's folder
+        // the home: a folder that is merely writable (an install made by
+        // root into /usr/local/bin) must never fill up with settings.
         std::error_code ec;
-        if (::access(folder.c_str(), W_OK) == 0 ||
-            std::filesystem::exists(folder + kConfigFileName, ec))
+        if (std::filesystem::is_regular_file(folder + kConfigFileName, ec))
             return InFolder(folder);
     }
 

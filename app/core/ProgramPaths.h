@@ -1,8 +1,8 @@
 #pragma once
 // Where the configuration file and the log live:
 //   1. $DUPLORA_HOME, when set and not empty (tests, portable installs);
-//   2. the program's own folder, when it is writable or already holds
-//      Duplora.cfg (a copy kept on a stick with its settings);
+//   2. the program's own folder, when it already holds Duplora.cfg (a copy
+//      kept on a stick with its settings; an empty file starts one);
 //   3. $XDG_CONFIG_HOME/duplora/ (default ~/.config/duplora/).
 // The chosen folder is created when it does not exist yet.
 

@@ -3,9 +3,13 @@
 #include "app/core/Closing.h"
 #include "app/core/CommandLine.h"
 #include "app/core/RunMarker.h"
+#include "app/gui/EndSignals.h"
 #include "platform/ShareMount.h"
 #include "sync/ShareRun.h"
+#include "tasks/ConfigEdit.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
+#include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
@@ -23,11 +27,8 @@
 
 #include <QApplication>
 #include <QScreen>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <cstdio>
 #include <memory>
@@ -79,33 +80,6 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
             main, new QEvent(static_cast<QEvent::Type>(TcltForm::kMiniToTrayEvent)));
 }
 
-// SIGTERM and SIGINT (the session ending, `kill`, Ctrl-C in a terminal) close
-// the main window as the Exit button does, so the log still gets the runs'
-// report. The handler only writes one byte; the event loop does the rest.
-int gSignalPipe[2] = {-1, -1};
-
-void OnTerminateSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
-}
-
-void CloseOnTerminateSignals(TcltForm* main) {
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, main);
-    QObject::connect(notifier, &QSocketNotifier::activated, main, [main] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = read(gSignalPipe[0], &byte, 1);
-        main->close();
-    });
-    struct sigaction action {};
-    action.sa_handler = OnTerminateSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
-
 // The window's share connection (NetCon). While GVfs mounts a share the
 // window repaints but takes no input, so no second run or close can start
 // in the middle of the mount.
@@ -150,7 +124,8 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     main->ConfigPath = options.paths.configPath;
     main->LogPath = options.paths.logPath;
     std::string error;
-    if (LoadConfiguration(main->ConfigPath, main->Tasks(), error) == LoadStatus::CannotOpen)
+    if (LoadConfigurationStamped(main->ConfigPath, main->Tasks(), main->ConfigKnown, error) ==
+        LoadStatus::CannotOpen)
         ErrorBox(nullptr, QUtf8(error), QMsg(31));
 
     w->SyncForm = new TSyncForm(main);
@@ -218,7 +193,16 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
         }
         ReadCommandLine(main, args);
     };
-    main->CloseRequested = [main] {
+    main->CloseRequested = [main, windows] {
+        if (windows->endingBySignal) {
+            // Nobody is there to answer the save question, and a
+            // configuration written half-way through a logout would be
+            // worse than the edits lost: only the log is written.
+            std::string error;
+            AppendLogBlock(main->LogPath, main->Results.Lines(), error,
+                           ConfigLockPath(main->ConfigPath));
+            return true;
+        }
         ClosingActions actions;
         actions.askYesNo = [main](const std::string& text, const std::string& caption) {
             return YesNoOrEscBox(main, QUtf8(text), QUtf8(caption));
@@ -226,6 +210,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
         actions.showError = [main](const std::string& text, const std::string& caption) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
         };
+        actions.save = [main](TaskList&, std::string& error) { return main->SaveTasks(error); };
         return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->Results.Lines(),
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
@@ -245,6 +230,40 @@ void StartScheduler(AppWindows& windows) {
     windows.HiTimer.SetEnabled(true);
 }
 
+void EndBySignal(AppWindows& windows) {
+    if (windows.endingBySignal)
+        return;
+    windows.endingBySignal = true;
+    TcltForm* main = windows.cltForm.get();
+    main->EndRequested = true;
+    // Each step may need the event loop to turn (a cancelled copy ends at
+    // its next chunk, a closed box returns from its own loop), so the steps
+    // are retried until the main window has closed.
+    auto* timer = new QTimer(main);
+    auto step = [main, sync = windows.SyncForm, timer] {
+        if (sync && sync->ChainActive()) {
+            sync->CancelRun();
+        }
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal != sync) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+            return;
+        }
+        if (modal || RunInProgress().load() != 0)
+            return;
+        if (main->close())
+            timer->stop();
+    };
+    QObject::connect(timer, &QTimer::timeout, main, step);
+    timer->start(20);
+    step();
+}
+
 int RunDesktopProgram(QApplication& app) {
     InitAppResources();
     QApplication::setApplicationName(QStringLiteral("Duplora"));
@@ -260,7 +279,8 @@ int RunDesktopProgram(QApplication& app) {
     std::unique_ptr<AppWindows> windows = CreateAppWindows(options);
     TcltForm* mainForm = windows->cltForm.get();
     windows->cltForm->OnClosed = [mainForm] { QCoreApplication::exit(mainForm->ExitCode); };
-    CloseOnTerminateSignals(windows->cltForm.get());
+    AppWindows* w = windows.get();
+    EndSignals endSignals([w](int) { EndBySignal(*w); });
     // Opens centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         TcltForm* main = windows->cltForm.get();

@@ -52,6 +52,9 @@ struct AppWindows {
     FileLock schedulerLock;
     // Declared last, so it is stopped before any window it posts to goes.
     THiResTimer HiTimer;
+    // Set once a signal asked the program to end (see EndSignals.h): the
+    // window then closes without the save question.
+    bool endingBySignal = false;
     ~AppWindows();
 };
 
@@ -70,6 +73,11 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options);
 // HiTimer. When another scheduler holds the lock, the status line says so
 // and no schedule is checked. Throws EHiResTimer when the timer cannot run.
 void StartScheduler(AppWindows& windows);
+// Ends the program as a signal asks (see EndSignals.h): cancels the run in
+// progress, closes what is open over the main window, then closes it
+// without asking to save; the result lines go to the log. Returns at once;
+// the rest happens from the event loop.
+void EndBySignal(AppWindows& windows);
 
 // The whole program: language, windows, event loop. Returns the exit code.
 int RunDesktopProgram(QApplication& app);

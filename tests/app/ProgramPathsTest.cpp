@@ -37,14 +37,21 @@ TEST(ProgramPaths, HomeVariableWinsAndIsCreated) {
     EXPECT_TRUE(std::filesystem::is_directory(home));
 }
 
-TEST(ProgramPaths, ProgramFolderWhenWritable) {
+TEST(ProgramPaths, ProgramFolderOnlyWhenItHoldsAConfiguration) {
     TempFolder dir;
     std::filesystem::create_directory(dir.file("bin"));
-    const ProgramPaths p = ResolveProgramPaths(
-        Env({{"DUPLORA_HOME", ""}, {"XDG_CONFIG_HOME", dir.file("xdg")}}, dir.file("bin/duplora")));
+    const auto env =
+        Env({{"DUPLORA_HOME", ""}, {"XDG_CONFIG_HOME", dir.file("xdg")}}, dir.file("bin/duplora"));
+    // A writable program folder (an install run as root) is not enough.
+    ProgramPaths p = ResolveProgramPaths(env);
+    EXPECT_EQ(p.configPath, dir.file("xdg/duplora/Duplora.cfg"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("bin")));
+
+    // An empty Duplora.cfg beside the program starts portable use.
+    WriteBytes(dir.file("bin/Duplora.cfg"), {});
+    p = ResolveProgramPaths(env);
     EXPECT_EQ(p.configPath, dir.file("bin/Duplora.cfg"));
     EXPECT_EQ(p.logPath, dir.file("bin/duplora.log"));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("xdg")));
 }
 
 TEST(ProgramPaths, ConfigFolderOtherwise) {

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 extern char** environ;
 
@@ -50,6 +52,69 @@ std::string ReadLine(FILE* f) {
     if (!std::fgets(buf, sizeof buf, f))
         return "";
     return buf;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts `count` copies at once, each with its own arguments, and returns
+// their exit codes.
+std::vector<int> RunTogether(const CliFixture& f, int count,
+                             const std::function<std::vector<std::string>(int)>& args) {
+    std::vector<Child> children;
+    for (int i = 0; i < count; ++i)
+        children.push_back(Spawn(args(i), f.tmp.sub("stderr" + std::to_string(i) + ".txt")));
+    std::vector<int> codes;
+    for (Child& c : children) {
+        while (!ReadLine(c.out).empty()) {
+        }
+        std::fclose(c.out);
+        codes.push_back(Wait(c.pid));
+    }
+    return codes;
+}
+
+TEST(CliBinary, ParallelEditsAndRunsLoseNothing) {
+    CliFixture f;
+    fs::create_directories(f.host);
+    fs::create_directories(f.mirror);
+    const std::vector<int> made = RunTogether(f, 10, [&](int i) {
+        return std::vector<std::string>{
+            "--config", f.config,   "new",    "task" + std::to_string(i), "--host",
+            f.host,     "--mirror", f.mirror, "--only-in-host",           "to-mirror"};
+    });
+    EXPECT_EQ(made, std::vector<int>(10, 0));
+    EXPECT_EQ(f.LoadList().size(), 10u) << "every new task survives the others' saves";
+
+    // Each run has nothing to do and appends a block of its own.
+    const std::vector<int> ran = RunTogether(f, 40, [&](int i) {
+        return std::vector<std::string>{"--config", f.config, "--lang",
+                                        "en",       "run",    "task" + std::to_string(i % 10)};
+    });
+    EXPECT_EQ(ran, std::vector<int>(40, 0));
+    const std::string log = f.FileBytes(f.log);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\0'), 40);
+    std::size_t blocks = 0;
+    for (std::size_t pos = 0;
+         (pos = log.find("No file need to be synchronized!", pos)) != std::string::npos; ++pos)
+        ++blocks;
+    EXPECT_EQ(blocks, 40u);
+}
+
+TEST(CliBinary, ClosedStdoutStopsThePrintingNotTheRun) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a.txt", "aa"}, {"b.txt", "bb"}});
+    fs::create_directories(f.mirror);
+    f.NewOneWay("T");
+    Child c = Spawn({"--config", f.config, "--lang", "en", "run", "t"}, f.tmp.sub("err.txt"));
+    std::fclose(c.out); // the reader is gone before the first line
+    EXPECT_EQ(Wait(c.pid), 0) << "no SIGPIPE (141)";
+    EXPECT_EQ(f.FileBytes(f.mirror + "/b.txt"), "bb");
+    EXPECT_TRUE(HasText(f.FileBytes(f.log), "Task finish!\r\n"));
 }
 
 TEST(CliBinary, ResultLinesArriveWhileTheRunGoesOnAndNoProgressOnAPipe) {

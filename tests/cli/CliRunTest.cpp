@@ -280,6 +280,73 @@ TEST(CliRun, FailuresAndRefusedRunsExitWithOne) {
     EXPECT_TRUE(HasText(r.out, "User break the task!"));
 }
 
+TEST(CliPlan, EveryPrintedPathReadsBackToOneName) {
+    CliFixture f;
+    // Pairs that printed alike: a line feed and the four characters "\x0a";
+    // two names whose one bad byte both became U+FFFD in JSON.
+    f.tmp.build(f.host, {{"n\nl", "1"},
+                         {"n\\x0al", "2"},
+                         {"b\xff"
+                          "c",
+                          "3"},
+                         {"b\xfe"
+                          "c",
+                          "4"}});
+    fs::create_directories(f.mirror);
+    ASSERT_EQ(
+        f.Cli({"new", "S", "--host", f.host, "--mirror", f.mirror, "--only-in-host", "to-mirror"})
+            .code,
+        0);
+    CliResult r = f.Cli({"plan", "s"});
+    ASSERT_EQ(r.code, 0);
+    EXPECT_TRUE(HasText(r.out, "\t/n\\x0al\n"));
+    EXPECT_TRUE(HasText(r.out, "\t/n\\\\x0al\n"));
+
+    r = f.Cli({"plan", "s", "--json"});
+    ASSERT_EQ(r.code, 0);
+    const auto plan = nlohmann::json::parse(r.out);
+    std::vector<std::string> names;
+    for (const auto& op : plan["operations"]) {
+        if (op.contains("path_bytes")) {
+            // Only names that are not UTF-8 carry their bytes.
+            EXPECT_EQ(op["path"].get<std::string>().substr(0, 2), "/b");
+            names.push_back(op["path_bytes"]);
+        } else {
+            names.push_back(op["path"]);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    // Base64 of "/b\xfec" and "/b\xffc".
+    EXPECT_EQ(names, (std::vector<std::string>{"/n\nl", "/n\\x0al", "L2L+Yw==", "L2L/Yw=="}));
+}
+
+TEST(CliRun, RelativeRootsAreStoredAbsoluteAndRefusedWhenStillRelative) {
+    CliFixture f;
+    fs::create_directories(f.host);
+    fs::create_directories(f.mirror);
+    const fs::path before = fs::current_path();
+    fs::current_path(f.tmp.path());
+    CliResult r = f.Cli({"new", "Rel", "--host", "host", "--mirror", "./x/../mirror/",
+                         "--only-in-host", "to-mirror"});
+    fs::current_path(before);
+    ASSERT_EQ(r.code, 0) << r.err;
+    TaskList list = f.LoadList();
+    EXPECT_EQ(list[0].record.host_path(), f.host);
+    EXPECT_EQ(list[0].record.mirror_path(), f.tmp.sub("x/../mirror"));
+
+    // A relative root written by something else (an old file, the window)
+    // is refused before anything is scanned, with the reason in the log.
+    list[0].record.set_host_path("host");
+    std::string error;
+    ASSERT_TRUE(SaveConfiguration(f.config, list, error));
+    r = f.Cli({"run", "rel"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(HasText(r.err, "Invalid Host folder or Mirror folder. Host folder \"host\" is a "
+                               "relative path"));
+    EXPECT_TRUE(HasText(f.FileBytes(f.log), "\"host\" is a relative path"));
+    EXPECT_EQ(f.Cli({"plan", "rel"}).code, 1);
+}
+
 TEST(CliRun, InterruptCancelsTheRunAndTheLogIsStillWritten) {
     CliFixture f;
     f.tmp.build(f.host, {{"1", "a"}, {"2", "b"}, {"3", "c"}});

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,7 +63,37 @@ TEST(LogFile, FailedWriteKeepsTheOldLog) {
         errno = ENOSPC;
         return -1;
     };
-    EXPECT_EQ(AppendLogBlock(path, {"new"}, error, full), LogStatus::WriteFailed);
+    EXPECT_EQ(AppendLogBlock(path, {"new"}, error, "", full), LogStatus::WriteFailed);
     EXPECT_EQ(ReadBytes(path), AsBytes(std::string("old\r\n") + '\0'));
     EXPECT_EQ(dir.entries().size(), 2u); // "plain" and the log, no temporary
+}
+
+TEST(LogFile, AppendsInPlaceAndClosesABlockCutByACrash) {
+    TempFolder dir;
+    const std::string path = dir.file("duplora.log");
+    // A crash in the middle of the last append left "torn" without its NUL.
+    WriteBytes(path, AsBytes(std::string("old\r\n") + '\0' + "torn"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const ino_t inode = st.st_ino;
+    std::string error;
+    EXPECT_EQ(AppendLogBlock(path, {"new"}, error, dir.file("Duplora.cfg.lock")),
+              LogStatus::Written);
+    EXPECT_EQ(ReadBytes(path),
+              AsBytes(std::string("old\r\n") + '\0' + "torn" + '\0' + "new\r\n" + '\0'));
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, inode) << "appended in place, not rewritten";
+
+    // A write that fails half-way takes its part back.
+    FileOps half = SystemFileOps();
+    int calls = 0;
+    half.write = [&calls](int fd, const void* data, std::size_t size) -> ssize_t {
+        if (calls++ == 0)
+            return ::write(fd, data, size < 2 ? size : 2);
+        errno = ENOSPC;
+        return -1;
+    };
+    const auto before = ReadBytes(path);
+    EXPECT_EQ(AppendLogBlock(path, {"lost"}, error, "", half), LogStatus::WriteFailed);
+    EXPECT_EQ(ReadBytes(path), before);
 }

@@ -6,7 +6,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
@@ -188,6 +191,47 @@ TEST_F(CommandLineRun, MissingHostWithDeleteIsSkippedAndMirrorKept) {
                              "other side.";
     EXPECT_NE(ReadAll(home_ / "duplora.log").find(line + "\r\n"), std::string::npos);
     EXPECT_NE(out_.find(line + "\n"), std::string::npos) << out_;
+}
+
+TEST_F(CommandLineRun, EndingSignalCancelsTheRunAndKeepsTheReport) {
+    const fs::path host = root_ / "host", mirror = root_ / "mirror";
+    // 2 MB at 100 KB/s: the copy would take 20 s.
+    WriteFile(host / "big.bin", std::string(2'000'000, 'x'));
+    AddTask("Slow", host, mirror, SyncAction::HostToMirror);
+    list_[0].record.set_speed_limit(100);
+    SaveConfig();
+    const std::string configBefore = ReadAll(home_ / "Duplora.cfg");
+
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signo);
+        fs::remove_all(mirror);
+        fs::create_directories(mirror);
+        fs::remove(home_ / "duplora.log");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DUPLORA_HOME", QString::fromStdString(home_.string()));
+        env.insert("DUPLORA_REGISTRY_DIR", QString::fromStdString((root_ / "registry").string()));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LANG", "C.UTF-8");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(DUPLORA_GUI_PATH), {"-Aslow"});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        // The copy has begun once its temporary file is in the mirror.
+        for (int i = 0; i < 1000 && fs::is_empty(mirror); ++i)
+            QThread::msleep(20);
+        ASSERT_FALSE(fs::is_empty(mirror)) << "the copy never started";
+        ASSERT_EQ(::kill(static_cast<pid_t>(p.processId()), signo), 0);
+        ASSERT_TRUE(p.waitForFinished(15000)) << "the program did not end after the signal";
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "ended by the signal itself";
+
+        const std::string log = ReadAll(home_ / "duplora.log");
+        EXPECT_NE(log.find("Start task: Slow\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("User break the task!\r\n"), std::string::npos) << log;
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), '\0');
+        EXPECT_FALSE(fs::exists(mirror / "big.bin")) << "a cut copy never takes the name";
+        EXPECT_EQ(ReadAll(home_ / "Duplora.cfg"), configBefore);
+    }
 }
 
 TEST_F(CommandLineRun, SkipMirrorScanCopiesOverExistingFiles) {
