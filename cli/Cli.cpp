@@ -87,6 +87,11 @@ public:
              &edits_.tolerance);
         bind(sub, "--net-user", "user name for a network folder", &edits_.netUser);
         bind(sub, "--net-password", "password for a network folder", &edits_.netPassword);
+        bind(sub, "--detect-moves", "on | off: rename moved files instead of copy + delete",
+             &edits_.detectMoves);
+        bind(sub, "--move-min-size",
+             "smallest file in bytes taken for a move, 1 to 4294967295 (default 65536)",
+             &edits_.moveMinSize);
     }
 
     // The edits, once CLI11 has parsed the arguments.
@@ -201,9 +206,10 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     if (!BuildPlan(run, error))
         return console.Fail(kExitFailed, error);
     if (json)
-        WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out());
+        WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out(),
+                      run.Task.detect_moves());
     else
-        WritePlanText(run.Plan, console.out());
+        WritePlanText(run.Plan, console.out(), run.Task.detect_moves());
     console.out().flush();
     return kExitOk;
 }

@@ -74,6 +74,13 @@ std::string JsonPathMembers(std::string_view key, std::string_view path) {
 }
 
 void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn) {
+    for (const TMove& m : plan.Moves) {
+        if (!plan.MoveLive(m))
+            continue;
+        const TFileEntry& from = plan.MoveOld(m);
+        fn({"move", m.OnMirror ? "mirror" : "host", plan.MoveNew(m).RelPath, from.Size,
+            from.RelPath});
+    }
     for (const TFileEntry& e : plan.HostFiles) {
         if (const char* name = OpName(e.Op)) {
             const std::int64_t size = e.Op == opDelete ? e.Size : plan.SourceSize(e, true);
@@ -110,30 +117,42 @@ std::string EscapeControls(std::string_view path) {
     return out;
 }
 
-void WritePlanText(const SyncPlan& plan, std::ostream& out) {
+void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves) {
     ForEachPlannedOp(plan, [&out](const PlannedOp& op) {
-        out << op.op << '\t' << op.side << '\t' << EscapeControls(op.path) << '\n';
+        out << op.op << '\t' << op.side << '\t';
+        if (!op.from.empty())
+            out << EscapeControls(op.from) << '\t';
+        out << EscapeControls(op.path) << '\n';
     });
     out << "# to-mirror " << plan.ToMirrorCount << ", to-host " << plan.ToHostCount
         << ", delete-host " << plan.HostDeleteCount << ", delete-mirror " << plan.MirrorDeleteCount
-        << ", empty-folders " << plan.EmptyFolderCount << ", bytes " << plan.TotalBytes << '\n';
+        << ", empty-folders " << plan.EmptyFolderCount << ", bytes " << plan.TotalBytes;
+    if (withMoves)
+        out << ", moves " << plan.MoveCount;
+    out << '\n';
 }
 
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
-                   const std::string& mirrorRoot, std::ostream& out) {
+                   const std::string& mirrorRoot, std::ostream& out, bool withMoves) {
     out << "{\"task\": " << JsonString(taskName) << ", " << JsonPathMembers("host_root", hostRoot)
         << ", " << JsonPathMembers("mirror_root", mirrorRoot) << ",\n \"operations\": [";
     bool first = true;
     ForEachPlannedOp(plan, [&](const PlannedOp& op) {
         out << (first ? "\n  " : ",\n  ") << "{\"op\": \"" << op.op << "\", \"side\": \"" << op.side
-            << "\", " << JsonPathMembers("path", op.path) << ", \"size\": " << op.size << '}';
+            << "\", ";
+        if (!op.from.empty())
+            out << JsonPathMembers("from", op.from) << ", ";
+        out << JsonPathMembers("path", op.path) << ", \"size\": " << op.size << '}';
         first = false;
     });
     out << (first ? "" : "\n ") << "],\n \"counts\": {\"to_mirror\": " << plan.ToMirrorCount
         << ", \"to_host\": " << plan.ToHostCount << ", \"delete_host\": " << plan.HostDeleteCount
         << ", \"delete_mirror\": " << plan.MirrorDeleteCount
         << ", \"empty_folders\": " << plan.EmptyFolderCount
-        << ", \"total_bytes\": " << plan.TotalBytes << "}}\n";
+        << ", \"total_bytes\": " << plan.TotalBytes;
+    if (withMoves)
+        out << ", \"moves\": " << plan.MoveCount;
+    out << "}}\n";
 }
 
 } // namespace duplora::cli

@@ -4,7 +4,10 @@
 //
 // Text, tab-separated, one line per operation, then a summary line:
 //   to-mirror<TAB>host<TAB>/a/b.txt
+//   move<TAB>mirror<TAB>/old/path<TAB>/new/path
 //   # to-mirror N, to-host N, delete-host N, delete-mirror N, empty-folders N, bytes N
+// A task that detects moves adds ", moves N" to the summary (and "moves" to
+// the JSON counts); without the option the output is as it always was.
 // JSON: one object {"task", "host_root", "mirror_root", "operations": [...],
 // "counts": {...}}, written as it goes so a 100,000-entry plan needs no
 // second copy in memory.
@@ -20,14 +23,17 @@
 namespace duplora::cli {
 
 struct PlannedOp {
-    const char* op;   // "to-mirror", "to-host", "delete"
-    const char* side; // "host" or "mirror": the list that holds the entry
-    std::string_view path;
-    std::int64_t size; // bytes that will be copied, or the size of the file deleted
+    const char* op; // "to-mirror", "to-host", "delete", "move"
+    const char*
+        side; // "host" or "mirror": the list that holds the entry (a move: the side renamed)
+    std::string_view path; // a move: the new path
+    std::int64_t size;     // bytes that will be copied, or the size of the file deleted or moved
+    std::string_view from = {}; // a move: the old path on the same side
 };
 
 // Calls `fn` for every operation the execution would carry out, in its
-// order: the host list first to last, then the mirror list last to first.
+// order: the moves, the host list first to last, then the mirror list last
+// to first.
 // Switched-off entries and mirror entries marked to-mirror (which the
 // execution passes over) are left out.
 void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const PlannedOp&)>& fn);
@@ -45,8 +51,9 @@ std::string Base64(std::string_view bytes);
 // alike) also `, "key_bytes": "<base64 of the exact bytes>"`.
 std::string JsonPathMembers(std::string_view key, std::string_view path);
 
-void WritePlanText(const SyncPlan& plan, std::ostream& out);
+// `withMoves`: the task detects moves, so the move count is part of the counts.
+void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves = false);
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
-                   const std::string& mirrorRoot, std::ostream& out);
+                   const std::string& mirrorRoot, std::ostream& out, bool withMoves = false);
 
 } // namespace duplora::cli

@@ -267,6 +267,8 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
         {"only_include_folders", OnOff(r.only_include_folders())},
         {"ignore_hour_difference", OnOff(r.ignore_hour_difference())},
         {"time_tolerance", std::to_string(r.tolerance_seconds())},
+        {"detect_moves", OnOff(r.detect_moves())},
+        {"move_min_size", std::to_string(r.move_min_size())},
     };
 }
 
@@ -298,7 +300,7 @@ bool FieldEdits::Empty() const {
            !excludeFolders && !onlyInHost && !onlyInMirror && !sizeDiffers && !newerInHost &&
            !newerInMirror && !emptyFolders && !description && !autoMode && !onlyMasks &&
            !ignoreMasks && !deleteMasks && !speed && !maxErrors && !ignoreHour && !tolerance &&
-           !netUser && !netPassword;
+           !netUser && !netPassword && !detectMoves && !moveMinSize;
 }
 
 bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self,
@@ -484,6 +486,25 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         if (!ParseBounded("--tolerance", *e.tolerance, kMaxToleranceSec, number, error))
             return false;
         r.set_tolerance_seconds(number);
+    }
+
+    if (e.detectMoves) {
+        if (!ParseOnOff("--detect-moves", *e.detectMoves, on, error))
+            return false;
+        r.set_detect_moves(on);
+    }
+    if (e.moveMinSize) {
+        std::uint32_t bytes = 0;
+        const std::string& text = *e.moveMinSize;
+        const char* end = text.data() + text.size();
+        const auto [ptr, ec] = std::from_chars(text.data(), end, bytes);
+        if (text.empty() || ec != std::errc() || ptr != end || bytes == 0) {
+            error = "--move-min-size: expected a whole number of bytes from 1 to 4294967295, "
+                    "got '" +
+                    text + "'";
+            return false;
+        }
+        r.set_move_min_size(bytes);
     }
 
     struct CredentialEdit {

@@ -54,6 +54,7 @@ struct FieldEdits {
     std::optional<std::string> onlyMasks, ignoreMasks, deleteMasks;
     std::optional<std::string> speed, maxErrors, ignoreHour, tolerance;
     std::optional<std::string> netUser, netPassword;
+    std::optional<std::string> detectMoves, moveMinSize;
 
     bool Empty() const;
 };

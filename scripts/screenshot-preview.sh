@@ -14,3 +14,10 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
     env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT="$PWD/$out" \
     build/tests/gui_tests --gtest_filter=TreeVForm.Screenshot
 echo "saved $out"
+# The same window on a renamed folder, for the README's part on moves.
+move_out="docs/screenshots/preview-move.png"
+[ "$scale" != 1 ] && move_out="docs/screenshots/preview-move@${scale}x.png"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT_MOVE="$PWD/$move_out" \
+    build/tests/gui_tests --gtest_filter=TreeVForm.MovesShowBothPathsAndFallBackWhenUnticked
+echo "saved $move_out"

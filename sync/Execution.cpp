@@ -3,6 +3,7 @@
 
 #include "sync/FileCopier.h"
 #include "sync/FolderOps.h"
+#include "sync/MoveDetection.h"
 #include "sync/RunDisplay.h"
 #include "sync/SyncRun.h"
 #include "tasks/Helpers.h"
@@ -89,6 +90,9 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
 void StepSyncMain(RunContext& run) {
     SyncPlan& plan = run.Plan;
     run.ui().StartAnimation();
+    // Moves first: they must come before the deletes of their side, and a
+    // renamed file is then already in place when the copies start.
+    ExecuteMoves(run);
     std::size_t idle = 0;
     for (TFileEntry& e : plan.HostFiles) {
         const bool work = PumpBefore(run, e.Op, idle);

@@ -16,6 +16,13 @@ enum TSyncOp : std::uint8_t {
     opDeleteOff = 4,   // switched-off opDelete
     opToMirrorOff = 5, // switched-off opToMirror
     opToHostOff = 6,   // switched-off opToHost
+    // A move found by pairing a copy into one side with a delete there (see
+    // MoveDetection.h). The entry whose file is renamed carries opMoveFrom,
+    // the other side's file at the new path carries opMoveTo; neither is
+    // copied or deleted. Switching a move off turns both back into the copy
+    // and the delete they replaced.
+    opMoveFrom = 7,
+    opMoveTo = 8,
 };
 
 // opDelete <-> opDeleteOff and so on; opNone and unknown values stay.
@@ -35,6 +42,9 @@ constexpr TSyncOp ToggledOp(TSyncOp op) {
 }
 constexpr bool IsSwitchedOff(TSyncOp op) {
     return op >= opDeleteOff && op <= opToHostOff;
+}
+constexpr bool IsMoveOp(TSyncOp op) {
+    return op == opMoveFrom || op == opMoveTo;
 }
 
 // 32 bytes. RelPath points into the plan's path storage (see SyncPlan), so a

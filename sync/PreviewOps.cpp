@@ -62,10 +62,25 @@ std::string_view RowName(const TPreviewRow& row) {
 // contribution and adds the new one, so they stay equal to a recount even
 // when the two entries of a row had different operations (a host delete
 // beside a mirror entry without one).
+// The move a row's entry belongs to, or -1.
+int RowMove(const SyncPlan& plan, const TPreviewRow& row) {
+    const TFileEntry* e = Primary(row);
+    return e ? plan.MoveOf(*e, e == row.Host) : -1;
+}
+
 void SwitchRowOff(SyncPlan& plan, const TPreviewRow& row) {
     TFileEntry* e = Primary(row);
     if (!e)
         return;
+    if (const int m = RowMove(plan, row); m >= 0) {
+        const TMove move = plan.Moves[static_cast<std::size_t>(m)];
+        plan.DissolveMove(m);
+        TFileEntry& host = plan.HostFiles[move.Host];
+        TFileEntry& mirror = plan.MirrorFiles.Items(static_cast<int>(move.Mirror));
+        plan.SetOp(host, true, ToggledOp(host.Op));
+        plan.SetOp(mirror, false, ToggledOp(mirror.Op));
+        return;
+    }
     switch (e->Op) {
     case opDelete:
         SetBoth(plan, row, opDeleteOff);
@@ -101,6 +116,10 @@ void SwitchRowOn(SyncPlan& plan, const TPreviewRow& row) {
 }
 
 void SwitchRow(SyncPlan& plan, const TPreviewRow& row) {
+    if (const int m = RowMove(plan, row); m >= 0) {
+        plan.DissolveMove(m);
+        return;
+    }
     const TSyncOp op = RowOp(row);
     if (IsSwitchedOff(op))
         SwitchRowOn(plan, row);
@@ -112,6 +131,12 @@ void ChangeRowOp(SyncPlan& plan, const TPreviewRow& row) {
     TFileEntry* e = Primary(row);
     if (!e || e->Op == opNone)
         return;
+    if (const int m = RowMove(plan, row); m >= 0) {
+        plan.DissolveMove(m);
+        return;
+    }
+    if (IsMoveOp(e->Op))
+        return; // a move entry without its move: nothing to cycle
     SwitchRowOff(plan, row);
     TSyncOp next = e->Op;
     switch (e->Op) {
@@ -129,6 +154,17 @@ void ChangeRowOp(SyncPlan& plan, const TPreviewRow& row) {
     }
     plan.SetOp(*e, e == row.Host, next);
     SwitchRowOn(plan, row);
+}
+
+std::string MoveNote(const SyncPlan& plan, const TPreviewRow& row) {
+    const int m = RowMove(plan, row);
+    if (m < 0)
+        return {};
+    const TMove& move = plan.Moves[static_cast<std::size_t>(m)];
+    const TFileEntry* e = Primary(row);
+    const TFileEntry& from = plan.MoveOld(move);
+    const TFileEntry& to = plan.MoveNew(move);
+    return e == &from ? MsgFill(228, to.RelPath) : MsgFill(227, from.RelPath);
 }
 
 // ---------------------------------------------------------------------------
@@ -217,6 +253,10 @@ void TFolderTree::MarkFiles(const SyncPlan& plan) {
         case opToHost:
             n.Flags |= fnToHost;
             break;
+        case opMoveFrom:
+        case opMoveTo:
+            n.Flags |= fnMove;
+            break;
         default:
             break;
         }
@@ -236,7 +276,7 @@ void TFolderTree::ExpandQualifying(SyncAction emptyFolderAction) {
         const std::uint8_t f = Nodes[k].Flags;
         if (f == 0)
             continue;
-        bool qualifies = (f & (fnToMirror | fnToHost | fnDelete)) != 0;
+        bool qualifies = (f & (fnToMirror | fnToHost | fnDelete | fnMove)) != 0;
         if (!qualifies && emptyFolderAction != SyncAction::Ignore &&
             (f & (fnHostEmpty | fnMirrorEmpty)) != 0)
             qualifies =
@@ -360,13 +400,16 @@ Rgb RowTextColour(TSyncOp op, bool selected) {
     case opToHost:
     case opToHostOff:
         return selected ? white : Rgb{255, 0, 255};
+    case opMoveFrom:
+    case opMoveTo:
+        return selected ? white : Rgb{0, 128, 0};
     default:
         return selected ? Rgb{192, 192, 192} : Rgb{64, 64, 64};
     }
 }
 
 const char* TickImage(TSyncOp op) {
-    if (op >= opDelete && op <= opToHost)
+    if ((op >= opDelete && op <= opToHost) || IsMoveOp(op))
         return "CHECK4";
     if (IsSwitchedOff(op))
         return "UNCHECK4";
@@ -384,6 +427,9 @@ const char* OpImage(TSyncOp op) {
     case opToHost:
     case opToHostOff:
         return "LARROW4";
+    case opMoveFrom:
+    case opMoveTo:
+        return "MOVE4";
     default:
         return "";
     }
@@ -425,6 +471,8 @@ std::string StatusPanelText(const SyncPlan& plan, int panel) {
         return MsgFill(85, std::to_string(plan.MirrorDeleteCount));
     case 3:
         return MsgFill(86, std::to_string(plan.EmptyFolderCount));
+    case 4:
+        return MsgFill(222, std::to_string(plan.MoveCount));
     default:
         return {};
     }

@@ -32,6 +32,7 @@ enum TFolderFlag : std::uint8_t {
     fnToMirror = 0x10,    // a file directly in it is to be copied host to mirror
     fnToHost = 0x20,      // a file is to be copied mirror to host
     fnDelete = 0x40,      // a file is to be deleted
+    fnMove = 0x80,        // a file is to be moved away from here or to here
 };
 
 // One file name of the listed folder: the host file, the mirror file, or
@@ -46,15 +47,23 @@ TSyncOp RowOp(const TPreviewRow& row);
 // The file name shown: last component of the mirror path, else the host's.
 std::string_view RowName(const TPreviewRow& row);
 
-// The tick box: 1..3 off (4..6), 4..6 back on, 0 untouched.
+// The tick box: 1..3 off (4..6), 4..6 back on, 0 untouched. A move (either
+// of its two rows) falls back to the copy and the delete it replaced, both
+// switched on, which the user can then switch one by one.
 void SwitchRow(SyncPlan& plan, const TPreviewRow& row);
-// Only the "on" half (4..6 -> 1..3), or only the "off" half.
+// Only the "on" half (4..6 -> 1..3), or only the "off" half. Switching a
+// move off ("Clear Selection") leaves neither its copy nor its delete on.
 void SwitchRowOn(SyncPlan& plan, const TPreviewRow& row);
 void SwitchRowOff(SyncPlan& plan, const TPreviewRow& row);
 // A click on the operation icon: delete -> copy to the mirror (needs a host
 // file) -> copy to the host (needs a mirror file) -> delete, ending switched
-// on. Ending on delete makes every present entry of the row a delete.
+// on. Ending on delete makes every present entry of the row a delete. A
+// move becomes its copy and delete, as with the tick box.
 void ChangeRowOp(SyncPlan& plan, const TPreviewRow& row);
+// A move's row shows where the file comes from or goes to: "moved from
+// /old/path" beside the new path's file, "moved to /new/path" beside the
+// old one; "" for any other row.
+std::string MoveNote(const SyncPlan& plan, const TPreviewRow& row);
 
 // One folder of either side, in the merged tree.
 struct TFolderNode {
@@ -134,7 +143,7 @@ const char* HostFolderImage(std::uint8_t flags, bool selected);
 const char* MirrorFolderImage(std::uint8_t flags, bool selected);
 
 // Status bar panels 0..3: transmit count and bytes, host deletes, mirror
-// deletes, empty folders.
+// deletes, empty folders; panel 4 the moves (for a task that detects them).
 std::string StatusPanelText(const SyncPlan& plan, int panel);
 
 } // namespace duplora

@@ -19,6 +19,8 @@ void SyncPlan::ClearHost() {
     hostSet_.clear();
     hostSetBuilt_ = false;
     hostPaths_.Clear();
+    Moves.clear();
+    moveIndex_.clear();
 }
 
 void SyncPlan::ClearMirror() {
@@ -29,10 +31,12 @@ void SyncPlan::ClearMirror() {
     mirrorSet_.clear();
     mirrorSetBuilt_ = false;
     mirrorPaths_.Clear();
+    Moves.clear();
+    moveIndex_.clear();
 }
 
 void SyncPlan::ClearResults() {
-    CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = FailedCount = 0;
+    CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = MovedCount = FailedCount = 0;
 }
 
 const SyncPlan::FolderSet& SyncPlan::folderSet(const std::vector<FolderItem>& items, FolderSet& set,
@@ -79,6 +83,9 @@ void SyncPlan::adjustCounters(const TFileEntry& entry, bool inHostList, int sign
     case opDelete:
         (inHostList ? HostDeleteCount : MirrorDeleteCount) += sign;
         break;
+    case opMoveFrom:
+        MoveCount += sign;
+        break;
     default:
         break;
     }
@@ -92,6 +99,7 @@ void SyncPlan::SetOp(TFileEntry& entry, bool inHostList, TSyncOp op) {
 
 void SyncPlan::Count(SyncAction emptyFolderAction) {
     ToMirrorCount = ToHostCount = HostDeleteCount = MirrorDeleteCount = EmptyFolderCount = 0;
+    MoveCount = 0;
     TotalBytes = DoneBytes = 0;
     for (const TFileEntry& e : HostFiles)
         adjustCounters(e, true, +1);
@@ -110,7 +118,65 @@ void SyncPlan::Count(SyncAction emptyFolderAction) {
 
 std::int64_t SyncPlan::WorkCount() const {
     return static_cast<std::int64_t>(ToMirrorCount) + ToHostCount + HostDeleteCount +
-           MirrorDeleteCount + EmptyFolderCount;
+           MirrorDeleteCount + EmptyFolderCount + MoveCount;
+}
+
+std::uint64_t SyncPlan::moveKey(const TFileEntry& entry, bool inHostList) const {
+    // Entries live in two vectors that no longer change once the plan is
+    // built, so an entry's place in its list names it.
+    const TFileEntry* base =
+        inHostList ? HostFiles.data() : (MirrorFiles.Count() ? &MirrorFiles.Items(0) : nullptr);
+    const auto index = static_cast<std::uint64_t>(&entry - base);
+    return (inHostList ? (std::uint64_t{1} << 32) : 0) | (index & 0xFFFFFFFFu);
+}
+
+void SyncPlan::AddMove(std::uint32_t hostIndex, std::uint32_t mirrorIndex, bool onMirror) {
+    const auto k = static_cast<std::uint32_t>(Moves.size());
+    Moves.push_back({hostIndex, mirrorIndex, onMirror});
+    TFileEntry& host = HostFiles[hostIndex];
+    TFileEntry& mirror = MirrorFiles.Items(static_cast<int>(mirrorIndex));
+    moveIndex_[moveKey(host, true)] = k;
+    moveIndex_[moveKey(mirror, false)] = k;
+    SetOp(host, true, onMirror ? opMoveTo : opMoveFrom);
+    SetOp(mirror, false, onMirror ? opMoveFrom : opMoveTo);
+}
+
+bool SyncPlan::MoveLive(const TMove& m) const {
+    return MoveOld(m).Op == opMoveFrom && MoveNew(m).Op == opMoveTo;
+}
+
+int SyncPlan::MoveOf(const TFileEntry& entry, bool inHostList) const {
+    if (!IsMoveOp(entry.Op) || moveIndex_.empty())
+        return -1;
+    const auto it = moveIndex_.find(moveKey(entry, inHostList));
+    if (it == moveIndex_.end() || !MoveLive(Moves[it->second]))
+        return -1;
+    return static_cast<int>(it->second);
+}
+
+TFileEntry& SyncPlan::MoveOld(const TMove& m) {
+    return m.OnMirror ? MirrorFiles.Items(static_cast<int>(m.Mirror)) : HostFiles[m.Host];
+}
+TFileEntry& SyncPlan::MoveNew(const TMove& m) {
+    return m.OnMirror ? HostFiles[m.Host] : MirrorFiles.Items(static_cast<int>(m.Mirror));
+}
+const TFileEntry& SyncPlan::MoveOld(const TMove& m) const {
+    return m.OnMirror ? MirrorFiles.Items(static_cast<int>(m.Mirror)) : HostFiles[m.Host];
+}
+const TFileEntry& SyncPlan::MoveNew(const TMove& m) const {
+    return m.OnMirror ? HostFiles[m.Host] : MirrorFiles.Items(static_cast<int>(m.Mirror));
+}
+
+void SyncPlan::DissolveMove(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= Moves.size())
+        return;
+    const TMove m = Moves[static_cast<std::size_t>(index)];
+    if (!MoveLive(m))
+        return;
+    TFileEntry& host = HostFiles[m.Host];
+    TFileEntry& mirror = MirrorFiles.Items(static_cast<int>(m.Mirror));
+    SetOp(host, true, m.OnMirror ? opToMirror : opDelete);
+    SetOp(mirror, false, m.OnMirror ? opDelete : opToHost);
 }
 
 } // namespace duplora

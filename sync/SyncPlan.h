@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -25,6 +26,16 @@ struct FolderItem {
     // other side has it is unknown, so it is neither created there nor
     // removed here as "only on this side" (the Delete action still applies).
     bool OtherUnknown = false;
+};
+
+// A file found renamed or moved: one host entry and one mirror entry, one of
+// which is only in its side and planned to be copied to the other, the
+// other planned to be deleted on its side. The run renames the file to be
+// deleted to the path of the one to be copied, within its own root.
+struct TMove {
+    std::uint32_t Host = 0;   // index into HostFiles
+    std::uint32_t Mirror = 0; // index into MirrorFiles (sorted; stable after planning)
+    bool OnMirror = true;     // the mirror's file is renamed; false: the host's
 };
 
 class SyncPlan {
@@ -47,14 +58,21 @@ public:
     std::int32_t HostDeleteCount = 0;
     std::int32_t MirrorDeleteCount = 0;
     std::int32_t EmptyFolderCount = 0;
-    std::int64_t TotalBytes = 0; // source sizes of all planned copies
+    std::int32_t MoveCount = 0;  // entries with opMoveFrom (one per move)
+    std::int64_t TotalBytes = 0; // source sizes of all planned copies (moves copy nothing)
     std::int64_t DoneBytes = 0;  // bytes copied so far
+
+    // Every move the pairing found, in the order they run. A move whose two
+    // entries no longer carry opMoveFrom/opMoveTo was switched off (dissolved
+    // into its copy and delete) and is passed over.
+    std::vector<TMove> Moves;
 
     // Results of the run, zeroed when a run begins.
     std::int32_t CopiedToMirror = 0;
     std::int32_t CopiedToHost = 0;
     std::int32_t DeletedInHost = 0;
     std::int32_t DeletedInMirror = 0;
+    std::int32_t MovedCount = 0;
     std::int32_t FailedCount = 0;
 
     // Chooses the key comparison for paths (both sides, folder lookups).
@@ -87,13 +105,31 @@ public:
     // step (the preview switches operations off and on with this).
     void SetOp(TFileEntry& entry, bool inHostList, TSyncOp op);
 
+    // Records a move of the pair and gives both entries their move ops.
+    void AddMove(std::uint32_t hostIndex, std::uint32_t mirrorIndex, bool onMirror);
+    // Index into Moves of the live move an entry belongs to, or -1. O(1).
+    int MoveOf(const TFileEntry& entry, bool inHostList) const;
+    bool MoveLive(const TMove& m) const;
+    // The entry that is renamed (old path) and the one whose path it takes.
+    TFileEntry& MoveOld(const TMove& m);
+    TFileEntry& MoveNew(const TMove& m);
+    const TFileEntry& MoveOld(const TMove& m) const;
+    const TFileEntry& MoveNew(const TMove& m) const;
+    // Switching a move off: both entries get back the copy and the delete the
+    // move replaced, as ordinary operations with their counters.
+    void DissolveMove(int index);
+
 private:
     using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
     const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
                                bool& built) const;
     void adjustCounters(const TFileEntry& entry, bool inHostList, int sign);
 
+    std::uint64_t moveKey(const TFileEntry& entry, bool inHostList) const;
+
     bool foldCase_ = false;
+    // (side, entry index) -> index into Moves; filled only for moves.
+    std::unordered_map<std::uint64_t, std::uint32_t> moveIndex_;
     PathArena hostPaths_;
     PathArena mirrorPaths_;
     mutable FolderSet hostSet_{0, KeyHash{}, KeyEqual{}};

@@ -3,6 +3,7 @@
 #include "sync/Analysis.h"
 #include "sync/CaseProbe.h"
 #include "sync/FolderOps.h"
+#include "sync/MoveDetection.h"
 #include "sync/RootRelation.h"
 #include "sync/RunDisplay.h"
 #include "sync/ShareRun.h"
@@ -193,6 +194,9 @@ bool StepListMirror(RunContext& run) {
     }
     if (run.State != RunState::Cancelled) {
         CompareHostEntries(run);
+        DetectMoves(run);
+    }
+    if (run.State != RunState::Cancelled) {
         run.Plan.Count(run.Task.empty_folder_action());
         if (run.Plan.WorkCount() == 0) {
             EndWithoutWork(run, 55, RunOutcome::NothingToDo);
@@ -230,6 +234,8 @@ void StepSyncFolder(RunContext& run) {
     lines.Append(MsgFill(58, std::to_string(plan.CopiedToHost)));
     lines.Append(MsgFill(59, std::to_string(plan.DeletedInHost)));
     lines.Append(MsgFill(60, std::to_string(plan.DeletedInMirror)));
+    if (run.Task.detect_moves())
+        lines.Append(MsgFill(220, std::to_string(plan.MovedCount)));
     lines.Append(MsgFill(71, std::to_string(plan.FailedCount)));
     lines.Append(TimeStampText(run.now()));
     lines.Append(SeparatorLine());
@@ -263,6 +269,7 @@ bool BuildPlan(RunContext& run, std::string& error) {
             ScanMirrorSide(run);
         }
         CompareHostEntries(run);
+        DetectMoves(run);
         run.Plan.Count(run.Task.empty_folder_action());
     } else {
         error = run.InvalidMaskFound && !scratch.Empty() ? scratch.Lines().back()

@@ -67,7 +67,14 @@ AdvValues LoadAdvValues(const TaskRecord& r) {
     v.maxErrors = std::clamp<int>(r.max_errors(), 0, AdvLimits::kErrorsMax);
     v.ignoreHour = r.ignore_hour_difference();
     v.shiftSeconds = std::clamp(r.tolerance_seconds(), 0, AdvLimits::kShiftMax);
+    v.detectMoves = r.detect_moves();
+    v.moveMinKb = MoveMinKb(r);
     return v;
+}
+
+int MoveMinKb(const TaskRecord& r) {
+    return std::clamp(static_cast<int>((r.move_min_size() + 512) / 1024), 1,
+                      AdvLimits::kMoveMinKbMax);
 }
 
 AdvList FindOverlongList(const AdvValues& v) {
@@ -124,6 +131,13 @@ void StoreAdvValues(const AdvValues& v, TaskRecord& r) {
     r.set_max_errors(static_cast<std::uint16_t>(std::clamp(v.maxErrors, 0, AdvLimits::kErrorsMax)));
     r.set_ignore_hour_difference(v.ignoreHour);
     r.set_tolerance_seconds(std::clamp(v.shiftSeconds, 0, AdvLimits::kShiftMax));
+    r.set_detect_moves(v.detectMoves);
+    // A size set in bytes elsewhere (duplora-cli) stays as it is unless the
+    // user changed the rounded figure the dialog shows.
+    if (v.moveMinKb != MoveMinKb(r))
+        r.set_move_min_size(
+            static_cast<std::uint32_t>(std::clamp(v.moveMinKb, 1, AdvLimits::kMoveMinKbMax)) *
+            1024u);
 }
 
 void ApplyAdvDefaults(AdvValues& v) {

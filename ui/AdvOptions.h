@@ -17,6 +17,7 @@ struct AdvLimits {
     static constexpr int kShiftMax = 99;        // seconds of time tolerance
     static constexpr int kCredentialChars = 15; // what the user may type
     static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
+    static constexpr int kMoveMinKbMax = 1 << 20; // smallest moved file, 1 KB to 1 GB
 };
 
 // What the dialog's controls hold. Mask lists are kept as the text areas
@@ -35,6 +36,8 @@ struct AdvValues {
     int maxErrors = 0;
     bool ignoreHour = false;
     int shiftSeconds = 0;
+    bool detectMoves = false;
+    int moveMinKb = 64; // the record keeps bytes; shown rounded to KB
 
     bool operator==(const AdvValues&) const = default;
 };
@@ -64,6 +67,8 @@ std::string MemoToStored(std::string_view memoText);
 std::string StoredToMemo(std::string_view stored);
 
 AdvValues LoadAdvValues(const TaskRecord& record);
+// The smallest moved file as the dialog shows it: whole KB, at least 1.
+int MoveMinKb(const TaskRecord& record);
 // The first ticked list holding a mask that a run would refuse, with the
 // mask's error ("'[abc' is an invalid mask at (1)"); which = None when every
 // ticked list is valid. Lists are read line by line as a run reads them.

@@ -119,6 +119,11 @@ TadvForm::TadvForm(QWidget* parent)
     edShift = spin("edShift", AdvLimits::kShiftMax);
     edShift->setMaxChars(2);
     lbShift->setBuddy(edShift);
+    chkMoves = check("chkMoves");
+    lbMoveMin = label("lbMoveMin");
+    edMoveMin = spin("edMoveMin", AdvLimits::kMoveMinKbMax);
+    edMoveMin->setMinimum(1);
+    lbMoveMin->setBuddy(edMoveMin);
     btnDef = button("btnDef");
     btnOk = button("btnOk");
     btnOk->setDefault(true);
@@ -127,6 +132,7 @@ TadvForm::TadvForm(QWidget* parent)
     connect(chkOnlyType, &QCheckBox::toggled, liOnlyType, &QWidget::setEnabled);
     connect(chkIgnore, &QCheckBox::toggled, liIgnore, &QWidget::setEnabled);
     connect(chkDel, &QCheckBox::toggled, liDel, &QWidget::setEnabled);
+    connect(chkMoves, &QCheckBox::toggled, edMoveMin, &QWidget::setEnabled);
     connect(btnDef, &QPushButton::clicked, this, &TadvForm::btnDefClick);
     connect(btnOk, &QPushButton::clicked, this, &TadvForm::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -164,6 +170,12 @@ TadvForm::TadvForm(QWidget* parent)
     shift->addWidget(edShift);
     shift->addStretch();
 
+    auto* moves = new QHBoxLayout;
+    moves->addWidget(chkMoves);
+    moves->addStretch();
+    moves->addWidget(lbMoveMin);
+    moves->addWidget(edMoveMin);
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnDef);
     buttons->addStretch();
@@ -177,6 +189,7 @@ TadvForm::TadvForm(QWidget* parent)
     layout->addLayout(limits);
     layout->addWidget(chk1Hour);
     layout->addLayout(shift);
+    layout->addLayout(moves);
     layout->addSpacing(4);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -200,6 +213,8 @@ void TadvForm::ApplyTexts() {
     Label4->setText(QMsg(120));
     chk1Hour->setText(QMsg(124));
     lbShift->setText(QMsg(125));
+    chkMoves->setText(QMsg(221));
+    lbMoveMin->setText(QMsg(226));
 }
 
 bool TadvForm::Execute(TaskRecord& record) {
@@ -224,6 +239,8 @@ AdvValues TadvForm::values() const {
     v.maxErrors = edErr->value();
     v.ignoreHour = chk1Hour->isChecked();
     v.shiftSeconds = edShift->value();
+    v.detectMoves = chkMoves->isChecked();
+    v.moveMinKb = edMoveMin->value();
     return v;
 }
 
@@ -241,6 +258,9 @@ void TadvForm::setValues(const AdvValues& v) {
     edErr->setValue(v.maxErrors);
     chk1Hour->setChecked(v.ignoreHour);
     edShift->setValue(v.shiftSeconds);
+    chkMoves->setChecked(v.detectMoves);
+    edMoveMin->setValue(v.moveMinKb);
+    edMoveMin->setEnabled(v.detectMoves);
 }
 
 void TadvForm::showEvent(QShowEvent* event) {
@@ -293,7 +313,7 @@ QPlainTextEdit* TadvForm::listOf(AdvList which) const {
 
 void TadvForm::btnOkClick() {
     // Text still being typed in a spin field counts as if the field was left.
-    for (TSpinEdit* s : {edSpeed, edErr, edShift})
+    for (TSpinEdit* s : {edSpeed, edErr, edShift, edMoveMin})
         s->interpretText();
     const AdvValues v = values();
     if (QPlainTextEdit* bad = listOf(FindOverlongList(v))) {

@@ -55,6 +55,9 @@ public:
     TSpinEdit* edErr = nullptr;
     QCheckBox* chk1Hour = nullptr;
     TSpinEdit* edShift = nullptr;
+    QCheckBox* chkMoves = nullptr;
+    QLabel* lbMoveMin = nullptr;
+    TSpinEdit* edMoveMin = nullptr;
     QPushButton* btnDef = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;

@@ -245,8 +245,12 @@ QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         switch (column) {
-        case 0:
-            return QUtf8(RowName(row));
+        case 0: {
+            const std::string note = plan_ ? MoveNote(*plan_, row) : std::string();
+            if (note.empty())
+                return QUtf8(RowName(row));
+            return QUtf8(RowName(row)) + QStringLiteral("  (") + QUtf8(note) + QLatin1Char(')');
+        }
         case 1:
             return row.Host ? QUtf8(ShortSizeText(row.Host->Size)) : QString();
         case 2:
@@ -372,6 +376,8 @@ void TFolderTreeView::drawRow(QPainter* p, const QStyleOptionViewItem& option,
                   PreviewImage(QString::fromLatin1(MirrorFolderImage(n.Flags, selected)), dpr));
     if (n.Flags & fnDelete)
         p->drawPixmap(L - 26, T, PreviewImage(QStringLiteral("TDELETE"), dpr));
+    else if (n.Flags & fnMove)
+        p->drawPixmap(L - 27, T, PreviewImage(QStringLiteral("MOVE4"), dpr));
 
     const QString label = QUtf8(n.Label);
     const QRect labelRect(L, T, option.fontMetrics.horizontalAdvance(label) + 4, vr.height());
@@ -549,7 +555,7 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         Panels[i] = new QLabel(StatusBar1);
         Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
         StatusBar1->addWidget(Panels[i]);
@@ -605,6 +611,7 @@ void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirro
                          SyncAction emptyFolderAction) {
     FormClose();
     plan_ = plan;
+    gridModel_->SetPlan(plan);
     hostRoot_ = std::move(hostRoot);
     mirrorRoot_ = std::move(mirrorRoot);
     emptyAction_ = emptyFolderAction;
@@ -761,6 +768,8 @@ void TTreeVForm::ListVMouseDown(Qt::MouseButton button, const QPoint& viewportPo
     ListV->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                         QItemSelectionModel::Rows);
     const TPreviewRow& r = rows_[static_cast<std::size_t>(row)];
+    // A move changes two rows, which may both be in this folder.
+    const bool wasMove = IsMoveOp(RowOp(r));
     if (index.column() == 0 && viewportPos.x() <= 15) {
         SwitchRow(*plan_, r);
     } else if (index.column() == 3) {
@@ -770,7 +779,10 @@ void TTreeVForm::ListVMouseDown(Qt::MouseButton button, const QPoint& viewportPo
         return;
     }
     WriteStatusBar();
-    gridModel_->RowChanged(row);
+    if (wasMove)
+        gridModel_->AllChanged();
+    else
+        gridModel_->RowChanged(row);
 }
 
 void TTreeVForm::ListVKeyPress(QChar key) {
@@ -779,9 +791,13 @@ void TTreeVForm::ListVKeyPress(QChar key) {
     const int row = ListV->currentIndex().row();
     if (row < 0 || row >= static_cast<int>(rows_.size()))
         return;
+    const bool wasMove = IsMoveOp(RowOp(rows_[static_cast<std::size_t>(row)]));
     SwitchRow(*plan_, rows_[static_cast<std::size_t>(row)]);
     WriteStatusBar();
-    gridModel_->RowChanged(row);
+    if (wasMove)
+        gridModel_->AllChanged();
+    else
+        gridModel_->RowChanged(row);
 }
 
 void TTreeVForm::pmAllClick() {
@@ -849,6 +865,14 @@ void TTreeVForm::WriteStatusBar() {
         Panels[i]->setText(text);
         Panels[i]->setFixedWidth(Panels[i]->fontMetrics().horizontalAdvance(text) + 32);
     }
+    // The move panel stays once shown, so switching the last move off
+    // shows 0 instead of making the bar jump.
+    if (!plan_->Moves.empty()) {
+        const QString text = QUtf8(StatusPanelText(*plan_, 4));
+        Panels[4]->setText(text);
+        Panels[4]->setFixedWidth(Panels[4]->fontMetrics().horizontalAdvance(text) + 32);
+    }
+    Panels[4]->setVisible(!plan_->Moves.empty());
 }
 
 bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent) {

@@ -82,6 +82,8 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
     void SetRows(const std::vector<TPreviewRow>* rows);
+    // The plan the rows point into, for the other path of a move's row.
+    void SetPlan(const SyncPlan* plan) { plan_ = plan; }
     void RowChanged(int row);
     void AllChanged();
 
@@ -92,6 +94,7 @@ public:
 
 private:
     const std::vector<TPreviewRow>* rows_ = nullptr;
+    const SyncPlan* plan_ = nullptr;
 };
 
 // Draws every node itself: connector lines, expand button, the host and
@@ -164,7 +167,7 @@ public:
     QToolButton* btnShowAll = nullptr;
     QToolButton* btnHideEqu = nullptr;
     QStatusBar* StatusBar1 = nullptr;
-    QLabel* Panels[4] = {};
+    QLabel* Panels[5] = {}; // the fifth, moves, only for a plan that has any
     QMenu* PopupMenu1 = nullptr;
     QAction* pmAll = nullptr;
     QAction* pmClear = nullptr;

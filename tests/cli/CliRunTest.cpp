@@ -91,6 +91,37 @@ TEST(CliPlan, JsonCarriesTheSameOperationsAndCounts) {
     EXPECT_EQ(copied, 10);
 }
 
+TEST(CliPlan, MovesShowBothPathsAndTheirCount) {
+    PlanFixture f;
+    f.tmp.build(f.host, {{"new/photo.jpg", "photo bytes"}});
+    f.tmp.build(f.mirror, {{"old/photo.jpg", "photo bytes"}});
+    EXPECT_EQ(f.Cli({"set", "p", "--detect-moves", "maybe"}).code, 2);
+    EXPECT_EQ(f.Cli({"set", "p", "--move-min-size", "0"}).code, 2);
+    ASSERT_EQ(f.Cli({"set", "p", "--detect-moves", "on", "--move-min-size", "1"}).code, 0);
+    const CliResult show = f.Cli({"show", "p"});
+    EXPECT_TRUE(HasText(show.out, "detect_moves: on\n"));
+    EXPECT_TRUE(HasText(show.out, "move_min_size: 1\n"));
+
+    CliResult r = f.Cli({"plan", "p"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto lines = CliFixture::Lines(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "move\tmirror\t/old/photo.jpg\t/new/photo.jpg"); // moves run first
+    EXPECT_EQ(lines.back(), "# to-mirror 3, to-host 0, delete-host 0, delete-mirror 2, "
+                            "empty-folders 0, bytes 10, moves 1");
+
+    r = f.Cli({"plan", "p", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    const auto& move = j["operations"][0];
+    EXPECT_EQ(move["op"], "move");
+    EXPECT_EQ(move["side"], "mirror");
+    EXPECT_EQ(move["from"], "/old/photo.jpg");
+    EXPECT_EQ(move["path"], "/new/photo.jpg");
+    EXPECT_EQ(j["counts"]["moves"], 1);
+    EXPECT_EQ(j["counts"]["total_bytes"], 10);
+}
+
 TEST(CliPlan, EmptyPlanAndStrangeNames) {
     CliFixture f;
     f.tmp.build(f.host, {{"tab\there.txt", "x"}, {"ü.txt", "y"}});

@@ -190,7 +190,34 @@ TEST_F(PreviewOpsTest, RandomClicksKeepCountersEqualToARecount) {
             AddMirror(plan, path, static_cast<std::int64_t>(rng() % 100000),
                       kind == 2 ? opNone : mirrorOps[rng() % 3]);
     }
+    // Moves both ways, some within one folder (both rows in one listing),
+    // some between folders.
+    for (int i = 0; i < 40; ++i) {
+        const bool onMirror = i % 2 == 0;
+        const std::string from = std::string(dirs[rng() % 4]) + "/old" + std::to_string(i);
+        const std::string to = std::string(dirs[rng() % 4]) + "/new" + std::to_string(i);
+        const std::int64_t size = 1000 + i;
+        AddHost(plan, onMirror ? to : from, size, onMirror ? opToMirror : opDelete);
+        AddMirror(plan, onMirror ? from : to, size, onMirror ? opDelete : opToHost);
+    }
+    plan.MirrorFiles.Sort();
+    for (int i = 0; i < 40; ++i) {
+        const bool onMirror = i % 2 == 0;
+        const std::string old = "/old" + std::to_string(i);
+        const std::string neu = "/new" + std::to_string(i);
+        int h = -1;
+        for (std::size_t k = 0; k < plan.HostFiles.size(); ++k)
+            if (plan.HostFiles[k].RelPath.ends_with(onMirror ? neu : old))
+                h = static_cast<int>(k);
+        int m = -1;
+        for (int k = 0; k < plan.MirrorFiles.Count(); ++k)
+            if (plan.MirrorFiles.Items(k).RelPath.ends_with(onMirror ? old : neu))
+                m = k;
+        ASSERT_TRUE(h >= 0 && m >= 0);
+        plan.AddMove(static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(m), onMirror);
+    }
     Build(SyncAction::Delete);
+    ASSERT_EQ(plan.MoveCount, 40);
     const std::int32_t emptyFolders = plan.EmptyFolderCount;
     std::vector<std::vector<TPreviewRow>> folders;
     for (const TFolderNode& n : tree.Nodes)
@@ -218,8 +245,10 @@ TEST_F(PreviewOpsTest, RandomClicksKeepCountersEqualToARecount) {
         }
         if (step % 97 == 0 || step == 19999) {
             const Counters seen = Of(plan);
+            const std::int32_t moves = plan.MoveCount;
             plan.Count(SyncAction::Delete);
             ASSERT_EQ(seen, Of(plan)) << "after step " << step;
+            ASSERT_EQ(moves, plan.MoveCount) << "after step " << step;
             ASSERT_EQ(plan.EmptyFolderCount, emptyFolders);
         }
     }
@@ -429,4 +458,52 @@ TEST(PreviewTexts, TimesColoursImagesAndStatus) {
     EXPECT_EQ(StatusPanelText(plan, 1), "Del Host File: 4");
     EXPECT_EQ(StatusPanelText(plan, 2), "Del Mirror File: 5");
     EXPECT_EQ(StatusPanelText(plan, 3), "Sync Empty Folder: 6");
+}
+
+TEST_F(PreviewOpsTest, MoveRowsShowBothPathsAndFallBackToCopyAndDelete) {
+    AddHost(plan, "/new/photo.jpg", 5000, opToMirror);
+    AddMirror(plan, "/old/photo.jpg", 5000, opDelete);
+    AddFolder(plan, true, "/new", 5000);
+    AddFolder(plan, false, "/old", 5000);
+    plan.MirrorFiles.Sort();
+    plan.AddMove(0, 0, true);
+    Build();
+    EXPECT_EQ(Of(plan), (Counters{0, 0, 0, 0, 0})); // a move copies no byte
+    EXPECT_EQ(plan.MoveCount, 1);
+    for (const char* dir : {"/new", "/old"}) {
+        const TFolderNode& n = tree.Nodes[static_cast<std::size_t>(tree.Find(dir))];
+        EXPECT_TRUE(n.Flags & fnMove) << dir;
+        EXPECT_TRUE(tree.Nodes[0].Expanded);
+    }
+    auto newRows = Rows(plan, tree, "/new");
+    auto oldRows = Rows(plan, tree, "/old");
+    ASSERT_EQ(newRows.size(), 1u);
+    ASSERT_EQ(oldRows.size(), 1u);
+    EXPECT_STREQ(OpImage(RowOp(newRows[0])), "MOVE4");
+    EXPECT_STREQ(TickImage(RowOp(oldRows[0])), "CHECK4");
+    EXPECT_EQ(MoveNote(plan, newRows[0]), "moved from /old/photo.jpg");
+    EXPECT_EQ(MoveNote(plan, oldRows[0]), "moved to /new/photo.jpg");
+    EXPECT_EQ(StatusPanelText(plan, 4), "Move File: 1");
+
+    // The tick box: the copy and the delete come back, both switched on,
+    // and then switch like any other rows.
+    SwitchRow(plan, oldRows[0]);
+    EXPECT_EQ(plan.HostFiles[0].Op, opToMirror);
+    EXPECT_EQ(plan.MirrorFiles.Items(0).Op, opDelete);
+    EXPECT_EQ(Of(plan), (Counters{1, 0, 0, 1, 5000}));
+    EXPECT_EQ(plan.MoveCount, 0);
+    EXPECT_EQ(MoveNote(plan, newRows[0]), "");
+    SwitchRow(plan, oldRows[0]);
+    EXPECT_EQ(plan.MirrorFiles.Items(0).Op, opDeleteOff);
+
+    // "Clear Selection" over a move leaves neither half on.
+    plan.SetOp(plan.HostFiles[0], true, opMoveTo);
+    plan.SetOp(plan.MirrorFiles.Items(0), false, opMoveFrom);
+    ASSERT_EQ(plan.MoveOf(plan.HostFiles[0], true), 0);
+    SwitchRowOff(plan, newRows[0]);
+    EXPECT_EQ(plan.HostFiles[0].Op, opToMirrorOff);
+    EXPECT_EQ(plan.MirrorFiles.Items(0).Op, opDeleteOff);
+    const Counters seen = Of(plan);
+    plan.Count(SyncAction::Ignore);
+    EXPECT_EQ(seen, Of(plan));
 }

@@ -222,3 +222,25 @@ TEST(AdvOptionsRules, EnabledStateOnShowDependsOnSyncType) {
     EXPECT_FALSE(file.chkIgnore || file.chkDel);
     EXPECT_FALSE(file.liOnlyType || file.liIgnore || file.liDel);
 }
+
+// The dialog shows the smallest moved file in KB; Ok must not round a byte
+// figure set with duplora-cli unless the user changed it.
+TEST(AdvOptionsRules, MoveOptionsRoundTripWithoutRoundingAByteFigure) {
+    TaskRecord r = TaskRecord::MakeNew("");
+    AdvValues v = LoadAdvValues(r);
+    EXPECT_FALSE(v.detectMoves);
+    EXPECT_EQ(v.moveMinKb, 64); // stored 0 = the default 64 KiB
+    v.detectMoves = true;
+    StoreAdvValues(v, r);
+    EXPECT_TRUE(r.detect_moves());
+    EXPECT_EQ(r.move_min_size(), TaskRecord::kDefaultMoveMinSize);
+
+    r.set_move_min_size(1500);
+    v = LoadAdvValues(r);
+    EXPECT_EQ(v.moveMinKb, 1);
+    StoreAdvValues(v, r);
+    EXPECT_EQ(r.move_min_size(), 1500u);
+    v.moveMinKb = 2048;
+    StoreAdvValues(v, r);
+    EXPECT_EQ(r.move_min_size(), 2048u * 1024u);
+}

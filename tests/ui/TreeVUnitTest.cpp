@@ -479,3 +479,51 @@ TEST(TreeVForm, Screenshot) {
         w.btnCancel->click();
     });
 }
+
+// A renamed folder: each move is one row at both ends, with its picture and
+// the other path; the status bar counts it, and the tick box turns it into
+// the copy and the delete. DUPLORA_SCREENSHOT_MOVE saves the picture for the
+// README (scripts/screenshot-preview.sh).
+TEST(TreeVForm, MovesShowBothPathsAndFallBackWhenUnticked) {
+    PreviewRun f;
+    const std::string photo(200000, 'p');
+    const std::string other(150000, 'q');
+    f.tmp.build(f.host,
+                {{"photos 2024/beach.jpg", photo}, {"photos 2024/city.jpg", other, kNewer}});
+    f.tmp.build(f.mirror, {{"photos/beach.jpg", photo}, {"photos/city.jpg", other, kNewer}});
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+    f.run.Task.set_detect_moves(true);
+    TTreeVForm form;
+    form.resize(900, 560);
+    f.RunWith(form, [&](TTreeVForm& w) {
+        EXPECT_EQ(f.run.Plan.MoveCount, 2);
+        EXPECT_TRUE(w.Tree().Nodes[static_cast<std::size_t>(w.Tree().Find("/photos"))].Flags &
+                    fnMove);
+        SelectFolder(w, "/photos 2024");
+        const int beach = RowOf(w, "beach.jpg");
+        ASSERT_GE(beach, 0);
+        EXPECT_EQ(w.GridModel()->data(w.GridModel()->index(beach, 0), Qt::DisplayRole).toString(),
+                  QStringLiteral("beach.jpg  (moved from /photos/beach.jpg)"));
+        EXPECT_EQ(
+            w.GridModel()->data(w.GridModel()->index(beach, 3), TPreviewGridModel::kImageRole),
+            QStringLiteral("MOVE4"));
+        EXPECT_TRUE(
+            w.findChild<QLabel*>(QStringLiteral("Panel4"))->text().contains("Move File: 2"));
+        w.ListV->setCurrentIndex(w.GridModel()->index(beach, 0));
+        QCoreApplication::processEvents();
+        if (const char* path = std::getenv("DUPLORA_SCREENSHOT_MOVE")) {
+            EXPECT_TRUE(w.grab().save(QString::fromLocal8Bit(path)));
+        }
+        const int copies = f.run.Plan.ToMirrorCount;
+        const int deletes = f.run.Plan.MirrorDeleteCount;
+        ClickTick(w, RowOf(w, "city.jpg"));
+        EXPECT_EQ(f.run.Plan.MoveCount, 1);
+        EXPECT_EQ(f.run.Plan.ToMirrorCount, copies + 1);
+        EXPECT_EQ(f.run.Plan.MirrorDeleteCount, deletes + 1);
+    });
+    // The move ran as a rename, the unticked one as a copy and a delete.
+    EXPECT_EQ(f.run.Plan.MovedCount, 1);
+    EXPECT_EQ(ReadTree(f.mirror).at("photos 2024/beach.jpg"), photo);
+    EXPECT_EQ(ReadTree(f.mirror).at("photos 2024/city.jpg"), other);
+    EXPECT_EQ(ReadTree(f.mirror).count("photos/city.jpg"), 0u);
+}

@@ -1,0 +1,505 @@
+#include "sync/MoveDetection.h"
+
+#include "sync/FileIo.h"
+#include "sync/FileTime.h"
+#include "sync/FolderOps.h"
+#include "sync/RunContext.h"
+#include "sync/RunDisplay.h"
+#include "sync/SortList.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+#include "tasks/WildMask.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace duplora {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Pairing
+
+struct Key {
+    std::int64_t size;
+    std::int64_t seconds;
+    std::size_t pos; // in the caller's list
+    bool operator<(const Key& o) const {
+        return size != o.size         ? size < o.size
+               : seconds != o.seconds ? seconds < o.seconds
+                                      : pos < o.pos;
+    }
+};
+
+std::vector<Key> SortedKeys(const std::vector<MoveCandidate>& list) {
+    std::vector<Key> keys;
+    keys.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i)
+        keys.push_back({list[i].Size, AgeWallSeconds(list[i].Age), i});
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+// Ages are whole seconds apart, so "difference < tolerance" is "difference
+// <= the largest whole number below the tolerance". Tolerances are 0..99 s;
+// the cap keeps the hour windows apart even for a corrupt stored value.
+std::int64_t MaxDifference(double toleranceDays) {
+    const double tol = toleranceDays * 86400.0;
+    if (!(tol > 0))
+        return 0;
+    if (tol >= 1800)
+        return 1799;
+    return static_cast<std::int64_t>(std::ceil(tol)) - 1;
+}
+
+// How many of `keys` (sorted) have `size` and a time within one of the
+// windows, capped at 2 (only "exactly one" matters); `only` is the position
+// of the match when there is exactly one.
+int CountMatches(const std::vector<Key>& keys, std::int64_t size, std::int64_t seconds,
+                 std::int64_t maxD, bool hour, std::size_t& only) {
+    const std::int64_t centres[3] = {seconds, seconds - 3600, seconds + 3600};
+    int count = 0;
+    for (int w = 0; w < (hour ? 3 : 1); ++w) {
+        const Key lo{size, centres[w] - maxD, 0};
+        const Key hi{size, centres[w] + maxD + 1, 0};
+        const auto a = std::lower_bound(keys.begin(), keys.end(), lo);
+        const auto b = std::lower_bound(a, keys.end(), hi);
+        const auto n = b - a;
+        if (n == 1)
+            only = a->pos;
+        count += static_cast<int>(std::min<std::ptrdiff_t>(n, 2));
+        if (count >= 2)
+            return 2;
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Files below a root, never through a link
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    Fd& operator=(Fd&& o) noexcept {
+        if (this != &o) {
+            reset();
+            fd_ = o.fd_;
+            o.fd_ = -1;
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// A relative path split into its folder part (no leading '/') and its name.
+bool SplitRel(std::string_view rel, std::string& folders, std::string& name) {
+    if (rel.size() < 2 || rel.front() != '/')
+        return false;
+    std::size_t pos = 1;
+    while (pos <= rel.size()) {
+        std::size_t end = rel.find('/', pos);
+        if (end == std::string_view::npos)
+            end = rel.size();
+        const std::string_view part = rel.substr(pos, end - pos);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        pos = end + 1;
+    }
+    const std::size_t slash = rel.rfind('/');
+    folders = std::string(rel.substr(1, slash == 0 ? 0 : slash - 1));
+    name = std::string(rel.substr(slash + 1));
+    return true;
+}
+
+// Opens the folder `folders` below the root (the root itself may lie behind
+// a link the user chose; nothing below it may). With `create`, missing
+// folders are made.
+Fd OpenFolder(const std::string& root, const std::string& folders, bool create) {
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    Fd base(::open(root.c_str(), kFlags));
+    if (!base.valid() || folders.empty())
+        return base;
+    open_how how{};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = CurrentFileIo().openat2(base.get(), folders.c_str(), &how, sizeof how);
+    if (fd >= 0)
+        return Fd(static_cast<int>(fd));
+    if (errno != ENOENT && errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != EAGAIN)
+        return Fd();
+    // One component at a time: creates what is missing, or does openat2's
+    // checks where the kernel has none.
+    std::size_t pos = 0;
+    while (pos < folders.size()) {
+        std::size_t end = folders.find('/', pos);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string part = folders.substr(pos, end - pos);
+        pos = end + 1;
+        int next = ::openat(base.get(), part.c_str(), kFlags | O_NOFOLLOW);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(base.get(), part.c_str(), 0777) != 0 && errno != EEXIST)
+                return Fd();
+            next = ::openat(base.get(), part.c_str(), kFlags | O_NOFOLLOW);
+        }
+        if (next < 0)
+            return Fd();
+        base = Fd(next);
+    }
+    return base;
+}
+
+Fd OpenFileBelow(const std::string& root, std::string_view rel) {
+    std::string folders, name;
+    if (!SplitRel(rel, folders, name))
+        return Fd();
+    Fd dir = OpenFolder(root, folders, false);
+    if (!dir.valid())
+        return Fd();
+    return Fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+// Reads exactly `len` bytes unless the file ends or fails first.
+ssize_t ReadFull(const FileIoCalls& io, int fd, char* buf, std::size_t len) {
+    std::size_t got = 0;
+    while (got < len) {
+        const ssize_t n = io.read(fd, buf + got, len - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+bool SameAsScanned(const struct stat& st, const MoveCheck& scanned) {
+    return S_ISREG(st.st_mode) && static_cast<std::int64_t>(st.st_size) == scanned.Size &&
+           PackLocalTime(st.st_mtim.tv_sec) == scanned.Age;
+}
+
+// Whether `name` is an entry of the folder exactly as spelt. On a file
+// system that ignores case a lookup also finds "A.txt" as "a.txt"; only the
+// listing tells the two apart (FUSE drivers give one file another inode
+// number under each spelling, so inodes cannot).
+bool ExactNameIn(int folder, const std::string& name) {
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true; // cannot tell: assume it is another file
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return true;
+    }
+    bool found = false;
+    while (const dirent* d = ::readdir(dir))
+        if (name == d->d_name) {
+            found = true;
+            break;
+        }
+    ::closedir(dir);
+    return found;
+}
+
+bool FoldEqual(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareKeysFolded(a, b) == 0;
+}
+
+std::string_view NameOf(std::string_view rel) {
+    const std::size_t slash = rel.rfind('/');
+    return slash == std::string_view::npos ? rel : rel.substr(slash + 1);
+}
+
+} // namespace
+
+std::vector<std::pair<std::size_t, std::size_t>>
+UniquePairs(const std::vector<MoveCandidate>& sources, const std::vector<MoveCandidate>& targets,
+            double toleranceDays, bool ignoreHourDifference) {
+    std::vector<std::pair<std::size_t, std::size_t>> pairs;
+    if (sources.empty() || targets.empty())
+        return pairs;
+    const std::vector<Key> sourceKeys = SortedKeys(sources);
+    const std::vector<Key> targetKeys = SortedKeys(targets);
+    const std::int64_t maxD = MaxDifference(toleranceDays);
+    for (const Key& s : sourceKeys) {
+        std::size_t t = 0;
+        if (CountMatches(targetKeys, s.size, s.seconds, maxD, ignoreHourDifference, t) != 1)
+            continue;
+        std::size_t back = 0;
+        const MoveCandidate& target = targets[t];
+        if (CountMatches(sourceKeys, target.Size, AgeWallSeconds(target.Age), maxD,
+                         ignoreHourDifference, back) == 1 &&
+            back == s.pos)
+            pairs.emplace_back(s.pos, t);
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+ContentResult CompareContents(const std::string& root1, std::string_view rel1,
+                              const std::string& root2, std::string_view rel2,
+                              std::int64_t expectedSize,
+                              const std::function<bool(std::int64_t)>& onBytes) {
+    Fd a = OpenFileBelow(root1, rel1);
+    Fd b = OpenFileBelow(root2, rel2);
+    struct stat sa {
+    }, sb{};
+    if (!a.valid() || !b.valid() || ::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 ||
+        !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode))
+        return ContentResult::Unreadable;
+    if (sa.st_size != expectedSize || sb.st_size != expectedSize)
+        return ContentResult::Different;
+    ::posix_fadvise(a.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(b.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // 1 MiB a side: large enough that the calls cost nothing next to the
+    // reads, small enough that a cancel is seen within a few milliseconds.
+    constexpr std::size_t kStep = 1 << 20;
+    const std::unique_ptr<char[]> bufA(new char[kStep]);
+    const std::unique_ptr<char[]> bufB(new char[kStep]);
+    const FileIoCalls& io = CurrentFileIo();
+    std::int64_t done = 0;
+    for (;;) {
+        const ssize_t na = ReadFull(io, a.get(), bufA.get(), kStep);
+        const ssize_t nb = ReadFull(io, b.get(), bufB.get(), kStep);
+        if (na < 0 || nb < 0)
+            return ContentResult::Unreadable;
+        if (na != nb || std::memcmp(bufA.get(), bufB.get(), static_cast<std::size_t>(na)) != 0)
+            return ContentResult::Different;
+        done += na;
+        if (na == 0)
+            break;
+        if (onBytes && !onBytes(na))
+            return ContentResult::Cancelled;
+    }
+    // A file that grew while it was read is not the file the scan saw.
+    return done == expectedSize ? ContentResult::Equal : ContentResult::Different;
+}
+
+void DetectMoves(RunContext& run) {
+    const TaskRecord& task = run.Task;
+    if (!task.detect_moves())
+        return;
+    const bool onMirror = task.only_in_host_action() == SyncAction::HostToMirror &&
+                          task.only_in_mirror_action() == SyncAction::Delete;
+    const bool onHost = task.only_in_mirror_action() == SyncAction::MirrorToHost &&
+                        task.only_in_host_action() == SyncAction::Delete;
+    if (!onMirror && !onHost)
+        return;
+    SyncPlan& plan = run.Plan;
+    const std::int64_t minSize = std::max<std::int64_t>(1, task.move_min_size());
+    const bool deleteMasks = task.delete_masks_enabled();
+    auto maskedForDelete = [&](std::string_view rel) {
+        return deleteMasks && MatchesAnyMask(NameOf(rel), run.DeleteMasks);
+    };
+
+    // The file copied in: only on its side (no twin), planned to be copied.
+    // The file deleted: only on its side, deleted by the task's action, not
+    // by the delete masks. A host file deleted by the masks keeps its mirror
+    // twin's own operation, so those twins are set apart by path.
+    std::vector<MoveCandidate> hostList, mirrorList;
+    const TSyncOp hostOp = onMirror ? opToMirror : opDelete;
+    const TSyncOp mirrorOp = onMirror ? opDelete : opToHost;
+    for (std::size_t i = 0; i < plan.HostFiles.size(); ++i) {
+        const TFileEntry& e = plan.HostFiles[i];
+        if (e.Op == hostOp && e.Size >= minSize)
+            hostList.push_back({static_cast<std::uint32_t>(i), e.Size, e.Age});
+    }
+    if (hostList.empty())
+        return;
+    const int mirrorCount = plan.MirrorFiles.Count();
+    for (int i = 0; i < mirrorCount; ++i) {
+        const TFileEntry& e = plan.MirrorFiles.Items(i);
+        if (e.Op == mirrorOp && e.Size >= minSize)
+            mirrorList.push_back({static_cast<std::uint32_t>(i), e.Size, e.Age});
+    }
+    if (mirrorList.empty())
+        return;
+    // Host entries kept out of the comparison by the delete masks: their
+    // mirror twins were never set to opNone.
+    std::unordered_set<std::string_view, KeyHash, KeyEqual> hostMasked(0, KeyHash{run.FoldCase},
+                                                                       KeyEqual{run.FoldCase});
+    if (deleteMasks)
+        for (const TFileEntry& e : plan.HostFiles)
+            if (e.Op == opDelete && maskedForDelete(e.RelPath))
+                hostMasked.insert(e.RelPath);
+    auto keep = [&](std::vector<MoveCandidate>& list, bool hostSide) {
+        std::erase_if(list, [&](const MoveCandidate& c) {
+            const TFileEntry& e = hostSide ? plan.HostFiles[c.Index]
+                                           : plan.MirrorFiles.Items(static_cast<int>(c.Index));
+            if (maskedForDelete(e.RelPath))
+                return true;
+            return hostSide ? plan.MirrorFiles.Find(e.RelPath) >= 0
+                            : hostMasked.count(e.RelPath) != 0;
+        });
+    };
+    keep(hostList, true);
+    keep(mirrorList, false);
+
+    const std::vector<MoveCandidate>& sources = onMirror ? hostList : mirrorList;
+    const std::vector<MoveCandidate>& targets = onMirror ? mirrorList : hostList;
+    const auto pairs =
+        UniquePairs(sources, targets, task.time_tolerance(), task.ignore_hour_difference());
+    if (pairs.empty())
+        return;
+
+    std::int64_t total = 0;
+    for (const auto& [s, t] : pairs)
+        total += sources[s].Size;
+    std::int64_t done = 0;
+    ShowStatus(run, Msg(223));
+    RunObserver& ui = run.ui();
+    const RunState state = run.State;
+    for (const auto& [s, t] : pairs) {
+        if (run.State == RunState::Cancelled)
+            break;
+        const std::uint32_t h = onMirror ? sources[s].Index : targets[t].Index;
+        const std::uint32_t m = onMirror ? targets[t].Index : sources[s].Index;
+        const TFileEntry& host = plan.HostFiles[h];
+        const TFileEntry& mirror = plan.MirrorFiles.Items(static_cast<int>(m));
+        ShowPath(run, JoinRoot(onMirror ? run.HostRoot : run.MirrorRoot,
+                               onMirror ? host.RelPath : mirror.RelPath));
+        const ContentResult r = CompareContents(
+            run.HostRoot, host.RelPath, run.MirrorRoot, mirror.RelPath, sources[s].Size,
+            [&](std::int64_t n) {
+                done += n;
+                ShowTotals(run, MsgFill(51, ShortSizeText(done), ShortSizeText(total - done)));
+                ShowTotalGauge(run, total > 0 ? static_cast<int>(
+                                                    std::min<std::int64_t>(100, done * 100 / total))
+                                              : 100);
+                ui.Pump();
+                return run.State != RunState::Cancelled;
+            });
+        if (r == ContentResult::Equal)
+            plan.AddMove(h, m, onMirror);
+    }
+    if (run.State == state) {
+        ShowTotals(run, "");
+        ShowTotalGauge(run, 0);
+    }
+}
+
+bool MoveOneFile(const std::string& root, std::string_view fromRel, std::string_view toRel,
+                 const MoveCheck& fromScanned, const std::string& modelRoot,
+                 const MoveCheck& modelScanned, std::string& why) {
+    std::string fromFolders, fromName, toFolders, toName;
+    if (root.empty() || !SplitRel(fromRel, fromFolders, fromName) ||
+        !SplitRel(toRel, toFolders, toName)) {
+        why = "the path leaves the folder";
+        return false;
+    }
+    // The other side's file is what the new path must end up holding.
+    {
+        Fd model = OpenFileBelow(modelRoot, toRel);
+        struct stat st {};
+        if (!model.valid() || ::fstat(model.get(), &st) != 0 || !SameAsScanned(st, modelScanned)) {
+            why = "the file it mirrors changed since the scan";
+            return false;
+        }
+    }
+    Fd fromDir = OpenFolder(root, fromFolders, false);
+    struct stat old {};
+    if (!fromDir.valid() ||
+        ::fstatat(fromDir.get(), fromName.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !SameAsScanned(old, fromScanned)) {
+        why = "it changed since the scan";
+        return false;
+    }
+    Fd toDir = OpenFolder(root, toFolders, true);
+    if (!toDir.valid()) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat there {};
+    if (::fstatat(toDir.get(), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+        // On a file system that ignores case, a change of case only finds the
+        // file itself under its new name; anything else there is not ours to
+        // replace.
+        const bool sameFile = (there.st_dev == old.st_dev && there.st_ino == old.st_ino) ||
+                              (FoldEqual(fromRel, toRel) && !ExactNameIn(toDir.get(), toName));
+        if (!sameFile) {
+            why = "the new path exists since the scan";
+            return false;
+        }
+        if (::renameat(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str()) == 0)
+            return true;
+        why = std::strerror(errno);
+        return false;
+    }
+    if (::renameat2(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    // File systems without RENAME_NOREPLACE (some FUSE ones): the new path
+    // was absent a moment ago, a plain rename is the best there is.
+    if (errno == EINVAL &&
+        ::renameat(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str()) == 0)
+        return true;
+    why = errno == EEXIST ? "the new path exists since the scan" : std::strerror(errno);
+    return false;
+}
+
+namespace {
+
+bool Stopped(const RunContext& run) {
+    return run.State == RunState::Cancelled || run.State == RunState::ErrorLimit;
+}
+
+} // namespace
+
+void ExecuteMoves(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    for (const TMove& m : plan.Moves) {
+        if (!plan.MoveLive(m))
+            continue; // switched off in the preview: copied and deleted instead
+        run.ui().Pump();
+        if (Stopped(run))
+            break;
+        run.State = RunState::ExecHost;
+        const std::string& root = m.OnMirror ? run.MirrorRoot : run.HostRoot;
+        const std::string& modelRoot = m.OnMirror ? run.HostRoot : run.MirrorRoot;
+        const TFileEntry& from = plan.MoveOld(m);
+        const TFileEntry& to = plan.MoveNew(m);
+        const std::string fromPath = JoinRoot(root, from.RelPath);
+        ShowPath(run, fromPath);
+        ShowOperation(run, Msg(65) + Msg(225));
+        std::string why;
+        if (MoveOneFile(root, from.RelPath, to.RelPath, {from.Size, from.Age}, modelRoot,
+                        {to.Size, to.Age}, why)) {
+            ++plan.MovedCount;
+        } else {
+            ++plan.FailedCount;
+            run.Lines->Append(Msg(224) + fromPath + " -> " + JoinRoot(root, to.RelPath) + " (" +
+                              why + ")");
+        }
+        const std::uint16_t limit = run.Task.max_errors();
+        if (limit != 0 && plan.FailedCount >= limit && run.State != RunState::Cancelled)
+            run.State = RunState::ErrorLimit;
+    }
+}
+
+} // namespace duplora
