@@ -6,6 +6,7 @@
 #include "cli/PlanOutput.h"
 #include "cli/ProgressBar.h"
 #include "cli/RunTasks.h"
+#include "cli/ScheduleCommands.h"
 #include "cli/TaskFields.h"
 #include "sync/ShareRun.h"
 #include "sync/SyncRun.h"
@@ -177,8 +178,8 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     case CheckResult::Ok:
         break;
     case CheckResult::InvalidFolders:
-        return console.Fail(
-            kExitFailed, run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
+        return console.Fail(kExitFailed,
+                            run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
     case CheckResult::NoOperation:
         return console.Fail(kExitFailed, Msg(33));
     }
@@ -257,6 +258,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CLI::App* cmdDelete = app.add_subcommand("delete", "remove a task");
     cmdDelete->add_option("NAME", name, "task name (any letter case)")->required();
 
+    ScheduleCommands scheduleCommands;
+    scheduleCommands.Add(app);
+
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
@@ -284,6 +288,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         logPath = LogPathForConfig(configPath);
     }
 
+    if (scheduleCommands.Parsed())
+        return scheduleCommands.Run(configPath, logPath, SystemClock(), EditConfig, out, err);
     // Edits read the file afresh under the edit lock (see EditConfig.h).
     if (cmdNew->parsed()) {
         const FieldEdits edits = newOptions.Edits();

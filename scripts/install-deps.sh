@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-    xvfb xauth fonts-noto-cjk
+    xvfb xauth fonts-noto-cjk tzdata
     exfat-fuse exfatprogs fuse3
     # Network shares: GIO to mount them, and a real Samba server with the
     # GVfs smb backend and FUSE bridge for the share tests.

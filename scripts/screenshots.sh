@@ -1,5 +1,5 @@
 #!/bin/sh
-# Pictures of the main, progress and result windows for the documentation,
+# Pictures of the main, progress, result and schedule windows for the documentation,
 # at normal size and at 200 %, drawn on a virtual X display.
 #   scripts/screenshots.sh [build-folder]     (default: build)
 # Needs xvfb-run (Debian package xvfb). Writes docs/screenshots/*.png and
@@ -22,7 +22,7 @@ shoot() {
     env DUPLORA_HOME="$demo_home" DUPLORA_REGISTRY_DIR="$demo_home" LANG=C.UTF-8 \
         QT_QPA_PLATFORM=xcb DUPLORA_SCREENSHOT_DIR="$dir" "$@" \
         xvfb-run -a -s "-screen 0 1600x1200x24" \
-        "$build/tests/gui_tests" --gtest_filter='Screenshots.*'
+        "$build/tests/gui_tests" --gtest_filter='Screenshots.*:ScheduleScreenshots.*'
     rm -rf "$demo_home"
     trap - EXIT
 }

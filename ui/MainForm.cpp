@@ -902,8 +902,6 @@ void TcltForm::OnGoSync() {
 }
 
 void TcltForm::OnDoSchedule() {
-    if (running_ || RunInProgress().load() != 0)
-        return;
     if (DoSchedule)
         DoSchedule();
 }

@@ -70,6 +70,8 @@ public:
     // nothing and shows no task. After loading and after the command line.
     void RefreshTaskList();
     int CurrentIndex() const { return current_; }
+    // True from the start of RunSelectedTask to its end.
+    bool Running() const { return running_; }
     // Makes `row` (-1: none) the current task and shows it, as a click on
     // the list does. The scheduler selects the tasks it runs with this.
     void SelectTask(int row) { selectRow(row); }
@@ -104,7 +106,8 @@ public:
     TdirForm* DirForm = nullptr;
     // Opens the schedule editor (btTask).
     std::function<void()> ShowScheduleEditor;
-    // Runs the due schedules (event 1287).
+    // Runs the due schedules (event 1287), also while a run is going on: it
+    // must empty the pending task name either way.
     std::function<void()> DoSchedule;
     // Connects a network share for a run when a root needs one; false when
     // the connection failed (the run is not made). `connected` tells whether

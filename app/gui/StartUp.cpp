@@ -20,14 +20,12 @@
 #include "ui/ScreenFit.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
+#include "ui/TaskU.h"
 #include "ui/TreeVUnit.h"
 #include "ui/WidgetTexts.h"
 #include "ui/addDirU.h"
 
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -41,18 +39,28 @@ AppWindows::~AppWindows() = default;
 
 namespace {
 
-// Stands in for the schedule editor until it exists: a window with the
-// editor's caption and a Close button.
-void ShowSchedulePlaceholder(QWidget* parent) {
-    QDialog dialog(parent);
-    dialog.setObjectName(QStringLiteral("fmTask"));
-    dialog.setWindowTitle(QMsg(126));
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QMsg(126), &dialog));
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.exec();
+// Event 1287: every task named by the due schedule, in list order, through
+// RunSelectedTask. A request that arrives during a run (the check came just
+// before it started) runs nothing: the moment is missed as one inside a run
+// is, and the pending name is emptied so the scheduler is not blocked.
+void DoSchedule(TcltForm* main, Scheduler& scheduler) {
+    if (main->Running() || RunInProgress().load() != 0) {
+        scheduler.ClearPending();
+        return;
+    }
+    try {
+        scheduler.Trigger(
+            main->Tasks().size(),
+            [main](std::size_t row) -> std::string_view { return main->Tasks()[row].name; },
+            [main](std::size_t row) {
+                main->SelectTask(static_cast<int>(row));
+                main->RunSelectedTask();
+            },
+            main->ScheduledRun);
+    } catch (const std::exception& e) {
+        // Trigger has emptied the pending name and cleared the flag already.
+        ErrorBox(main, QUtf8(e.what()), QMsg(31));
+    }
 }
 
 void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) {
@@ -126,6 +134,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->TreeVForm = new TTreeVForm(main);
     w->advForm = new TadvForm(main);
     w->dirForm = new TdirForm(main);
+    w->fmTask = new TfmTask(main);
 
     main->ApplyTexts();
     w->AboutForm->ApplyTexts();
@@ -134,6 +143,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     w->TreeVForm->ApplyTexts();
     w->advForm->ApplyTexts();
     w->dirForm->ApplyTexts();
+    w->fmTask->ApplyTexts();
 
     main->SyncForm = w->SyncForm;
     main->AboutForm = w->AboutForm;
@@ -156,12 +166,33 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
             std::fflush(stdout);
         }
     };
-    main->ShowScheduleEditor = [main] { ShowSchedulePlaceholder(main); };
+    TfmTask* fmTask = w->fmTask;
+    fmTask->SetTaskList(&main->Tasks());
+    fmTask->SetScheduler(&w->scheduler, main);
+    main->ShowScheduleEditor = [fmTask] { fmTask->exec(); };
+    Scheduler* scheduler = &w->scheduler;
+    main->DoSchedule = [main, scheduler] { DoSchedule(main, *scheduler); };
+    w->HiTimer.Interval = 20;
+    w->HiTimer.Resolution = 20;
+    // On the timer's worker thread: count, and post (never touch) the editor.
+    w->HiTimer.OnTimer = [scheduler, fmTask](THiResTimer&) {
+        if (scheduler->Tick(RunInProgress().load() != 0))
+            QCoreApplication::postEvent(
+                fmTask, new QEvent(static_cast<QEvent::Type>(TfmTask::kCheckScheduleEvent)));
+    };
     WireShares(main);
     main->RefreshTaskList();
 
-    main->OnFirstShow = [main, args = options.arguments] { ReadCommandLine(main, args); };
     AppWindows* windows = w.get();
+    main->OnFirstShow = [main, windows, args = options.arguments] {
+        try {
+            StartScheduler(*windows);
+        } catch (const EHiResTimer& e) {
+            ErrorBox(main, QUtf8(e.what()), QMsg(31));
+            return;
+        }
+        ReadCommandLine(main, args);
+    };
     main->CloseRequested = [main, windows] {
         if (windows->endingBySignal) {
             // Nobody is there to answer the save question, and a
@@ -184,6 +215,19 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
     return w;
+}
+
+void StartScheduler(AppWindows& windows) {
+    TcltForm* main = windows.cltForm.get();
+    std::string error;
+    if (!windows.schedulerLock.Lock(SchedulerLockPath(main->ConfigPath), false, error) &&
+        error.find("locked by another process") != std::string::npos) {
+        main->ShowEndLine(Msg(160));
+        return;
+    }
+    // Any other reason (no folder for the lock file yet) leaves no other
+    // scheduler able to lock either, so this one runs.
+    windows.HiTimer.SetEnabled(true);
 }
 
 void EndBySignal(AppWindows& windows) {

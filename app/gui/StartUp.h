@@ -4,10 +4,16 @@
 //   SelectLanguage ─ create the windows (main window first; it gets the
 //   task list loaded from Duplora.cfg) ─ ApplyTexts on each, in creation
 //   order ─ show the main window ─ event loop
-//   first showing: command line ─ ticks ─ post 1282 (run) / 1288 (minimise)
+//   first showing: scheduler lock, 20 ms timer ─ command line ─ ticks ─
+//   post 1282 (run) / 1288 (minimise)
+//   timer thread, every 2 s: post 1280 to fmTask ─ check ─ post 1287 to the
+//   main window ─ the tasks of the due schedule run
 //   closing: save question, log block (app/core/Closing.h) ─ program ends
 
 #include "app/core/ProgramPaths.h"
+#include "schedule/HiResTim.h"
+#include "schedule/Scheduler.h"
+#include "tasks/FileLock.h"
 
 #include <QString>
 
@@ -25,6 +31,7 @@ class TTreeVForm;
 class TadvForm;
 class TcltForm;
 class TdirForm;
+class TfmTask;
 class TresForm;
 
 // The program's windows. The dialogs are children of the main window, so
@@ -37,6 +44,14 @@ struct AppWindows {
     TTreeVForm* TreeVForm = nullptr; // the preview
     TadvForm* advForm = nullptr;
     TdirForm* dirForm = nullptr;
+    TfmTask* fmTask = nullptr; // the schedule editor; hosts the check
+    Scheduler scheduler;
+    // Held from the first showing to the end when this window is the
+    // configuration's scheduler; not held when another one (the console's
+    // `scheduler`) runs its schedules.
+    FileLock schedulerLock;
+    // Declared last, so it is stopped before any window it posts to goes.
+    THiResTimer HiTimer;
     // Set once a signal asked the program to end (see EndSignals.h): the
     // window then closes without the save question.
     bool endingBySignal = false;
@@ -54,6 +69,10 @@ struct StartOptions {
 // tasks) and puts the interface texts in. The language must be chosen first.
 std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options);
 
+// The first step of the first showing: takes the scheduler lock and enables
+// HiTimer. When another scheduler holds the lock, the status line says so
+// and no schedule is checked. Throws EHiResTimer when the timer cannot run.
+void StartScheduler(AppWindows& windows);
 // Ends the program as a signal asks (see EndSignals.h): cancels the run in
 // progress, closes what is open over the main window, then closes it
 // without asking to save; the result lines go to the log. Returns at once;
