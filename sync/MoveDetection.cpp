@@ -236,6 +236,15 @@ std::string_view NameOf(std::string_view rel) {
     return slash == std::string_view::npos ? rel : rel.substr(slash + 1);
 }
 
+// Asks the kernel to read a file ahead into the page cache while the pair
+// before it is compared: both disks then always have reads queued, instead
+// of one 1 MiB read at a time.
+void Prefetch(const std::string& root, std::string_view rel) {
+    Fd fd = OpenFileBelow(root, rel);
+    if (fd.valid())
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
+}
+
 } // namespace
 
 std::vector<std::pair<std::size_t, std::size_t>>
@@ -375,11 +384,22 @@ void DetectMoves(RunContext& run) {
     ShowStatus(run, Msg(223));
     RunObserver& ui = run.ui();
     const RunState state = run.State;
-    for (const auto& [s, t] : pairs) {
-        if (run.State == RunState::Cancelled)
-            break;
+    auto entries = [&](std::size_t k) {
+        const auto [s, t] = pairs[k];
         const std::uint32_t h = onMirror ? sources[s].Index : targets[t].Index;
         const std::uint32_t m = onMirror ? targets[t].Index : sources[s].Index;
+        return std::pair{h, m};
+    };
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        const auto [s, t] = pairs[k];
+        if (run.State == RunState::Cancelled)
+            break;
+        const auto [h, m] = entries(k);
+        if (k + 1 < pairs.size()) {
+            const auto [nh, nm] = entries(k + 1);
+            Prefetch(run.HostRoot, plan.HostFiles[nh].RelPath);
+            Prefetch(run.MirrorRoot, plan.MirrorFiles.Items(static_cast<int>(nm)).RelPath);
+        }
         const TFileEntry& host = plan.HostFiles[h];
         const TFileEntry& mirror = plan.MirrorFiles.Items(static_cast<int>(m));
         ShowPath(run, JoinRoot(onMirror ? run.HostRoot : run.MirrorRoot,
