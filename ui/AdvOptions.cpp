@@ -3,6 +3,7 @@
 #include "tasks/WildMask.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 namespace duplora {
@@ -77,29 +78,31 @@ int MoveMinKb(const TaskRecord& r) {
                       AdvLimits::kMoveMinKbMax);
 }
 
+namespace {
+
+// The three mask lists of the dialog, in the order their checks report them.
+struct MaskList {
+    bool on;
+    const std::string& text;
+    AdvList which;
+};
+std::array<MaskList, 3> MaskLists(const AdvValues& v) {
+    return {{{v.onlyOn, v.onlyText, AdvList::Only},
+             {v.ignoreOn, v.ignoreText, AdvList::Ignore},
+             {v.deleteOn, v.deleteText, AdvList::Delete}}};
+}
+
+} // namespace
+
 AdvList FindOverlongList(const AdvValues& v) {
-    const struct {
-        bool on;
-        const std::string& text;
-        AdvList which;
-    } lists[] = {{v.onlyOn, v.onlyText, AdvList::Only},
-                 {v.ignoreOn, v.ignoreText, AdvList::Ignore},
-                 {v.deleteOn, v.deleteText, AdvList::Delete}};
-    for (const auto& l : lists)
+    for (const MaskList& l : MaskLists(v))
         if (l.on && MemoToStored(l.text).size() > AdvLimits::kMaskBytes)
             return l.which;
     return AdvList::None;
 }
 
 AdvMaskProblem FindInvalidMask(const AdvValues& v) {
-    const struct {
-        bool on;
-        const std::string& text;
-        AdvList which;
-    } lists[] = {{v.onlyOn, v.onlyText, AdvList::Only},
-                 {v.ignoreOn, v.ignoreText, AdvList::Ignore},
-                 {v.deleteOn, v.deleteText, AdvList::Delete}};
-    for (const auto& l : lists) {
+    for (const MaskList& l : MaskLists(v)) {
         if (!l.on)
             continue;
         for (const std::string& mask : SplitLines(MemoToStored(l.text))) {
