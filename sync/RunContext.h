@@ -46,6 +46,20 @@ enum class RefusalReason {
     None,
     SafetyTest, // a missing folder would make the other side's files look deletable
     SameFolder, // host and mirror are one folder
+    // The versioning folder is unusable (inside the other side, a root
+    // itself, or leaving its side): refused before the scan.
+    VersionsFolder,
+    // A quiet run would delete or replace more of a side than the task's
+    // delete limit allows: refused after the scan, before any file operation.
+    DeleteLimit,
+};
+
+// One failed file operation of a run, for a machine-readable report: the
+// result lines say the same in words.
+struct RunFailure {
+    std::string Path;    // full path of the file the operation failed on
+    TSyncOp Op = opNone; // opToMirror, opToHost, opDelete or opMoveFrom
+    std::string Error;   // the system's error text (strerror), or why it was left
 };
 
 struct RunContext {
@@ -92,6 +106,8 @@ struct RunContext {
     // result line that says so (also written to the result lines).
     RefusalReason Refusal = RefusalReason::None;
     std::string RefusedLine;
+    // Every failure counted in Plan.FailedCount, in the order they happened.
+    std::vector<RunFailure> Failures;
     SyncPlan Plan;
 
     // What the observer was last given, so it is called only on a change (a

@@ -1,6 +1,7 @@
 // The real duplora-cli program: result lines reach a pipe while the run is
 // still going, and a stderr that is not a terminal gets no progress bar.
 
+#include "TestPaths.h"
 #include "cli/CliFixture.h"
 
 #include <fcntl.h>

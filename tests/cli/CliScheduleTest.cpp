@@ -2,6 +2,7 @@
 // real program: a due schedule runs headless, a second scheduler is refused,
 // a change of the file on disk is picked up, SIGTERM ends it with 0.
 
+#include "TestPaths.h"
 #include "cli/CliFixture.h"
 #include "cli/HeadlessScheduler.h"
 #include "schedule/DateTime.h"

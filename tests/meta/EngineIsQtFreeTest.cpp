@@ -1,5 +1,6 @@
 // The engine library is linked by the console program, which must run on a
 // server without Qt: no engine file may include a Qt header.
+#include "TestPaths.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -2,6 +2,7 @@
 // window drives it) and duplora-cli, with the share as host or as mirror.
 
 #include "SambaServer.h"
+#include "TestPaths.h"
 #include "cli/CliFixture.h"
 #include "platform/ShareMount.h"
 #include "sync/ShareRun.h"

@@ -1,5 +1,6 @@
 // Runs the real desktop program with a selector on its command line and
 // checks what it did to the folders and the log once it has ended by itself.
+#include "TestPaths.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/TextTable.h"
 

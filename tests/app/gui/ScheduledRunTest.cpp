@@ -2,6 +2,7 @@
 // it starts, quietly, and writes the run to the log when it is closed; and a
 // window that finds another scheduler on its configuration runs none.
 #include "../../ui/WindowTestSupport.h"
+#include "TestPaths.h"
 #include "schedule/DateTime.h"
 #include "schedule/ScheduleRules.h"
 #include "tasks/ConfigFile.h"

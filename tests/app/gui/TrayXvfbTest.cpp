@@ -2,6 +2,7 @@
 // notification area. Started with "/H" it minimises into the tray; a click
 // on its icon (xdotool) brings the window back and removes the icon.
 
+#include "TestPaths.h"
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
