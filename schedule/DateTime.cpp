@@ -10,8 +10,6 @@ namespace duplora {
 
 namespace {
 
-// 1899-12-30 is 25569 days before 1970-01-01.
-constexpr std::int64_t kEpochDays = 25569;
 // Far beyond year 9999 (2958465) but small enough that days * kMsPerDay fits.
 constexpr double kMaxDays = 1.0e7;
 
@@ -58,7 +56,7 @@ bool ReadTime(std::string_view text, int& h, int& m, int& s) {
 double EncodeDateTime(const LocalDateTime& t) {
     const std::int64_t day =
         DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) +
-        kEpochDays;
+        kDateTimeEpochDays;
     const std::int64_t ms =
         ((static_cast<std::int64_t>(t.hour) * 60 + t.minute) * 60 + t.second) * 1000 +
         t.millisecond;
@@ -79,7 +77,7 @@ bool DecodeDateTime(double value, LocalDateTime& out) {
     const std::int64_t day = FloorDiv(ms, kMsPerDay);
     std::int64_t rest = ms - day * kMsPerDay;
     int y = 0, mo = 0, d = 0;
-    CivilFromDays(day - kEpochDays, y, mo, d);
+    CivilFromDays(day - kDateTimeEpochDays, y, mo, d);
     if (y < 1 || y > 9999)
         return false;
     out.year = y;

@@ -15,9 +15,6 @@ constexpr std::int32_t kMinAge = (0 << 25) | (1 << 21) | (1 << 16);
 constexpr std::int32_t kMaxAge = static_cast<std::int32_t>(
     (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u);
 
-// 1899-12-30, day 0 of the date-time double, is 25569 days before 1970-01-01.
-constexpr std::int64_t kDateTimeEpochOffset = 25569;
-
 struct Unpacked {
     int year, month, day, hour, minute, second;
 };
@@ -82,7 +79,7 @@ double AgeToDateTime(std::int32_t age) {
     const Unpacked u = Unpack(age);
     const std::int64_t days =
         DaysFromCivil(u.year, static_cast<unsigned>(u.month), static_cast<unsigned>(u.day)) +
-        kDateTimeEpochOffset;
+        kDateTimeEpochDays;
     const double seconds = u.hour * 3600.0 + u.minute * 60.0 + u.second;
     return static_cast<double>(days) + seconds / 86400.0;
 }

@@ -28,7 +28,13 @@ constexpr void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
     year = static_cast<int>(y + (month <= 2));
 }
 
+// Day 0 of the date-time value (1899-12-30) lies this many days before
+// 1970-01-01; the schedule's moments and the packed file times both count
+// from it.
+constexpr std::int64_t kDateTimeEpochDays = -DaysFromCivil(1899, 12, 30);
+
 static_assert(DaysFromCivil(1970, 1, 1) == 0);
+static_assert(kDateTimeEpochDays == 25569);
 static_assert(DaysFromCivil(1980, 1, 1) == 3652);
 
 } // namespace duplora
