@@ -7,7 +7,8 @@
 # Runs as root (a system user for the share). Starts smbd on 127.0.0.1 and a
 # free port under a temporary folder, inside a D-Bus session of its own, and
 # stops everything by process id at the end. RUNS (default 5) runs of each
-# command; the median is printed, with duplora's time over cp's.
+# command; the median is printed, with duplora's time over cp's. STRACE=1 adds
+# a system-call summary of one upload of each.
 #
 # Both sides work through the same mount: the share is mounted once before
 # the runs and the duplora task has no credentials, so it takes that mount
@@ -113,6 +114,15 @@ for i in $(seq "$RUNS"); do
     d=$(timed cli run Down); R[dup_down]+="$d "; R[r_down]+="$(ratio "$d" "$c") "
     cmp -s "$LOCAL/src/big.bin" "$LOCAL/back/big.bin" || { echo "copy differs" >&2; exit 1; }
 done
+# Where an upload's time goes (STRACE=1): the system calls of one run of each,
+# summed over all threads, the same mount, an empty target.
+if [ "${STRACE:-0}" = 1 ]; then
+    clear_share; drop
+    strace -c -f -w -o "$T/strace-cp.txt" cp -r "$LOCAL/src" "$M/dst"
+    clear_share; drop
+    strace -c -f -w -o "$T/strace-duplora.txt" "$CLI" --config "$CFG" --lang en run Up >/dev/null
+    for f in cp duplora; do echo "--- strace -c -f -w, upload, $f"; head -25 "$T/strace-$f.txt"; done
+fi
 # The upload again with the run mounting and unmounting the share itself.
 gio mount -u "$URI"
 for i in $(seq "$RUNS"); do
