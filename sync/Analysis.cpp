@@ -6,6 +6,7 @@
 #include "sync/FolderOps.h"
 #include "sync/RunContext.h"
 #include "sync/RunDisplay.h"
+#include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -23,6 +24,14 @@
 namespace duplora {
 
 namespace {
+
+// A group of names that differ only in letter case is one failure: named by
+// its first path, with all of them in the reason.
+constexpr std::string_view kCaseCollision = "names that differ only in letter case: ";
+
+std::string FirstName(const std::string& names) {
+    return names.substr(0, names.find(", "));
+}
 
 std::string UpperAscii(std::string_view s) {
     std::string out(s);
@@ -234,6 +243,7 @@ void LeaveWideCaseCollisionsAlone(RunContext& run) {
         }
         run.Lines->Append(Msg(230) + names);
         ++plan.FailedCount;
+        run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
     }
 }
 
@@ -332,6 +342,7 @@ void LeaveCaseCollisionsAlone(RunContext& run) {
         }
         run.Lines->Append(Msg(230) + names);
         ++plan.FailedCount;
+        run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
     }
     LeaveWideCaseCollisionsAlone(run);
 }
@@ -451,6 +462,17 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     // different inode number per spelling.
     const OtherRootHold otherHold(other);
     const std::string otherRoot = NestedRootRel(root, other);
+    // The versioning folder keeps what runs set aside and is never scanned:
+    // found the same two ways (a relative one also by its spelling here).
+    std::string versionsPath;
+    bool versionsRelative = false;
+    if (run.Task.on_delete() == DeleteMode::Versions && !run.Task.versions_folder().empty()) {
+        const VersionsPlace place =
+            ResolveVersionsFolder(run.Task.versions_folder(), run.HostRoot, run.MirrorRoot);
+        versionsPath = hostSide ? place.Host : place.Mirror;
+        versionsRelative = place.Relative;
+    }
+    const OtherRootHold versionsHold(versionsPath);
     // FoldCase set by a caller without the probes' answers (a share the run
     // connected after the probe) folds both sides.
     const bool ownFold = (hostSide ? run.HostFoldsCase : run.MirrorFoldsCase) ||
@@ -459,6 +481,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     // '/' (for the root "/" the item is "/name").
     const std::size_t relStart =
         (!root.empty() && root.back() == '/') ? root.size() - 1 : root.size();
+    const std::string versionsRel =
+        versionsRelative && versionsPath.size() > relStart ? versionsPath.substr(relStart) : "";
     const FolderFilter filter(run.Task, run.FoldCase);
     const TaskRecord& task = run.Task;
     const bool onlyMasks = task.only_masks_enabled();
@@ -475,6 +499,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     TSearchDirW scanner;
     scanner.Root = root;
     otherHold.AddTo(scanner.SkipFolders);
+    versionsHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         ShowPath(run, dir);
@@ -496,7 +521,10 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         const std::string_view rel = std::string_view(item).substr(relStart);
         const bool isOther = !otherRoot.empty() &&
                              (ownFold ? CompareKeysFolded(rel, otherRoot) == 0 : rel == otherRoot);
-        if (IsRecycleFolderName(LastComponent(rel)) || isOther)
+        const bool isVersions =
+            !versionsRel.empty() &&
+            (ownFold ? CompareKeysFolded(rel, versionsRel) == 0 : rel == versionsRel);
+        if (IsRecycleFolderName(LastComponent(rel)) || isOther || isVersions)
             op = soSkip;
         else
             op = filter.Ask(rel);

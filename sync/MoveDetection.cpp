@@ -515,6 +515,7 @@ void ExecuteMoves(RunContext& run) {
             ++plan.FailedCount;
             run.Lines->Append(Msg(224) + fromPath + " -> " + JoinRoot(root, to.RelPath) + " (" +
                               why + ")");
+            run.Failures.push_back({fromPath, opMoveFrom, why});
         }
         const std::uint16_t limit = run.Task.max_errors();
         if (limit != 0 && plan.FailedCount >= limit && run.State != RunState::Cancelled)
