@@ -23,6 +23,13 @@
 
 namespace duplora {
 
+std::string CaseCollisionLine(const std::vector<std::string>& names) {
+    std::string line = Msg(230);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        line += (i == 0 ? "" : ", ") + names[i];
+    return line;
+}
+
 namespace {
 
 // A group of names that differ only in letter case is one failure: named by
@@ -234,14 +241,14 @@ void LeaveWideCaseCollisionsAlone(RunContext& run) {
                        CompareKeysFolded(entry(m).RelPath, entry(members.front()).RelPath) != 0;
         if (!distinct)
             continue;
-        std::string names;
+        std::vector<std::string> group;
         for (const Member& m : members) {
             TFileEntry& e = entry(m);
             e.Op = opNone;
-            names += (names.empty() ? "" : ", ") +
-                     JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath);
+            group.push_back(JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath));
         }
-        run.Lines->Append(Msg(230) + names);
+        run.Lines->Append(CaseCollisionLine(group));
+        plan.CaseCollisions.push_back(std::move(group));
         ++plan.FailedCount;
         run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
     }
@@ -328,19 +335,20 @@ void LeaveCaseCollisionsAlone(RunContext& run) {
         // Named from the side (or sides) where the names collide.
         const bool hostCollides = g.host.size() > 1;
         const bool mirrorCollides = g.mirrorEnd - g.mirrorBegin > 1;
-        std::string names;
+        std::vector<std::string> group;
         for (std::uint32_t i : g.host) {
             host[i].Op = opNone;
             if (hostCollides)
-                names += (names.empty() ? "" : ", ") + JoinRoot(run.HostRoot, host[i].RelPath);
+                group.push_back(JoinRoot(run.HostRoot, host[i].RelPath));
         }
         for (std::uint32_t i = g.mirrorBegin; i < g.mirrorEnd; ++i) {
             TFileEntry& e = mirror.Items(static_cast<int>(i));
             e.Op = opNone;
             if (mirrorCollides)
-                names += (names.empty() ? "" : ", ") + JoinRoot(run.MirrorRoot, e.RelPath);
+                group.push_back(JoinRoot(run.MirrorRoot, e.RelPath));
         }
-        run.Lines->Append(Msg(230) + names);
+        run.Lines->Append(CaseCollisionLine(group));
+        plan.CaseCollisions.push_back(std::move(group));
         ++plan.FailedCount;
         run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
     }
