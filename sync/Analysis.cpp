@@ -36,8 +36,12 @@ namespace {
 // its first path, with all of them in the reason.
 constexpr std::string_view kCaseCollision = "names that differ only in letter case: ";
 
-std::string FirstName(const std::string& names) {
-    return names.substr(0, names.find(", "));
+RunFailure CaseFailure(const std::vector<std::string>& group) {
+    std::string names;
+    for (const std::string& path : group)
+        names += (names.empty() ? "" : ", ") + path;
+    return {group.empty() ? std::string() : group.front(), opNone,
+            std::string(kCaseCollision) + names};
 }
 
 std::string UpperAscii(std::string_view s) {
@@ -248,9 +252,9 @@ void LeaveWideCaseCollisionsAlone(RunContext& run) {
             group.push_back(JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath));
         }
         run.Lines->Append(CaseCollisionLine(group));
-        plan.CaseCollisions.push_back(std::move(group));
         ++plan.FailedCount;
-        run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
+        run.Failures.push_back(CaseFailure(group));
+        plan.CaseCollisions.push_back(std::move(group));
     }
 }
 
@@ -348,9 +352,9 @@ void LeaveCaseCollisionsAlone(RunContext& run) {
                 group.push_back(JoinRoot(run.MirrorRoot, e.RelPath));
         }
         run.Lines->Append(CaseCollisionLine(group));
-        plan.CaseCollisions.push_back(std::move(group));
         ++plan.FailedCount;
-        run.Failures.push_back({FirstName(names), opNone, std::string(kCaseCollision) + names});
+        run.Failures.push_back(CaseFailure(group));
+        plan.CaseCollisions.push_back(std::move(group));
     }
     LeaveWideCaseCollisionsAlone(run);
 }
