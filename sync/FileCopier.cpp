@@ -4,6 +4,7 @@
 #include "tasks/TextTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -78,23 +79,52 @@ std::string TempName(std::string_view name) {
     return out;
 }
 
-// True when `name` in `folder` is the file open as `fd`.
+// True when `name` in `folder` is the file open as `fd`; `opened` receives
+// what fstat says of the open file.
+bool NameIsFile(int folder, const std::string& name, int fd, struct stat& opened) {
+    struct stat b {};
+    return ::fstat(fd, &opened) == 0 &&
+           ::fstatat(folder, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+           opened.st_dev == b.st_dev && opened.st_ino == b.st_ino;
+}
 bool NameIsFile(int folder, const std::string& name, int fd) {
-    struct stat a {
-    }, b{};
-    return ::fstat(fd, &a) == 0 && ::fstatat(folder, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    struct stat opened {};
+    return NameIsFile(folder, name, fd, opened);
+}
+
+// The file system (by device number) that last refused a mode change as not
+// supported at all, such as a GVfs share: copies onto it do not ask again, as
+// each refusal costs a round trip to the server. 0: none.
+std::atomic<dev_t> gModesUnsupported{0};
+
+// Whether a copy created as `created` (zeroed: not known) still needs its
+// permission bits set to `want`.
+bool NeedsModeChange(const struct stat& created, mode_t want) {
+    if (created.st_ino == 0)
+        return true;
+    if ((created.st_mode & 07777) == want)
+        return false;
+    return created.st_dev != gModesUnsupported.load(std::memory_order_relaxed);
+}
+
+void NoteModeRefusal(const struct stat& created, int error) {
+    if (created.st_ino != 0 && (error == EOPNOTSUPP || error == ENOTSUP))
+        gModesUnsupported.store(created.st_dev, std::memory_order_relaxed);
 }
 
 // Creates the temporary file beside the target and locks it, so that another
 // run cleaning up after a crashed one leaves it alone. The lock goes with the
 // open file, not with the descriptor: `lock` keeps it until the rename, after
-// `out` was closed to see delayed write errors.
-bool CreateTemporary(int folder, std::string_view name, std::string& temp, Fd& out, Fd& lock) {
+// `out` was closed to see delayed write errors. The file is created with
+// `mode`; `created` receives what fstat says of it (the creation mask and the
+// file system have their say over the mode), or stays zeroed when unknown.
+bool CreateTemporary(int folder, std::string_view name, mode_t mode, std::string& temp, Fd& out,
+                     Fd& lock, struct stat& created) {
+    created = {};
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp = TempName(name);
         out = Fd(::openat(folder, temp.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
         if (!out.valid()) {
             if (errno == EEXIST)
                 continue;
@@ -103,7 +133,8 @@ bool CreateTemporary(int folder, std::string_view name, std::string& temp, Fd& o
         if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0) {
             // A cleaner may have removed the new file between its creation
             // and the lock; then it is gone or another file: start again.
-            if (!NameIsFile(folder, temp, out.get())) {
+            if (!NameIsFile(folder, temp, out.get(), created)) {
+                created = {};
                 out.reset();
                 continue;
             }
@@ -524,7 +555,14 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     std::string temp;
     Fd out;
     Fd lock;
-    if (!CreateTemporary(folder.get(), name, temp, out, lock))
+    // Created with the source's permission bits (and writable by its owner,
+    // so a cancelled copy can still be cut down), which the creation mask
+    // usually leaves as they are: then no separate mode change is needed.
+    // That saves a call per file, and on a share that refuses mode changes
+    // (GVfs) a refused round trip.
+    const mode_t wantMode = st.st_mode & 0777;
+    struct stat created {};
+    if (!CreateTemporary(folder.get(), name, wantMode | S_IWUSR, temp, out, lock, created))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
 
     End end = Transfer(in.get(), out.get(), st, request.speedLimitKBps, hooks);
@@ -538,7 +576,8 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         // permission bits are copied: set-user-ID on a copy now owned by
         // whoever runs the sync would hand that user's rights to the source's
         // owner. Failures here are left alone, as the copy itself is good.
-        ::fchmod(out.get(), st.st_mode & 0777);
+        if (NeedsModeChange(created, wantMode) && ::fchmod(out.get(), wantMode) != 0)
+            NoteModeRefusal(created, errno);
         const timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out.get(), times);
         // No fsync: it would cost a disk flush per file (100,000 small files

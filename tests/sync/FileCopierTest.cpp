@@ -67,6 +67,17 @@ TEST_F(FileCopier, CopiesOnlyThePermissionBits) {
     ASSERT_EQ(::chmod((src / "tool").c_str(), 06755), 0);
     EXPECT_EQ(Copy(src / "tool", root / "tool").result, CopyResult::Copied);
     EXPECT_EQ(Lstat(root / "tool").st_mode & 07777, 0755u);
+    // The copy is created with the source's bits; those the creation mask
+    // takes away (or a source without owner write) still end up exact.
+    const mode_t oldMask = ::umask(027);
+    for (const mode_t mode : {0666u, 0777u, 0444u, 0604u, 0640u}) {
+        const std::string name = "m" + std::to_string(mode);
+        WriteFile(src / name, "x");
+        ASSERT_EQ(::chmod((src / name).c_str(), mode), 0);
+        EXPECT_EQ(Copy(src / name, root / name).result, CopyResult::Copied) << name;
+        EXPECT_EQ(Lstat(root / name).st_mode & 07777, mode) << name;
+    }
+    ::umask(oldMask);
 }
 
 TEST_F(FileCopier, EmptySourceMakesEmptyTargetWithoutProgressCalls) {
