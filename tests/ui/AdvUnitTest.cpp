@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -254,4 +255,44 @@ TEST(AdvForm, InvalidMaskIsRefusedOnOkWithItsMessageAndNothingStored) {
     f.dlg.chkIgnore->setChecked(false);
     f.dlg.btnOk->click();
     EXPECT_EQ(f.changed, 1);
+}
+
+TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
+    AdvFixture f;
+    f.record.set_on_delete(DeleteMode::Trash);
+    f.record.set_delete_limit(40);
+    f.record.set_versions_folder("kept");
+    f.showOn(f.record);
+    f.dlg.activateWindow();
+    EXPECT_EQ(f.dlg.cbOnDelete->currentIndex(), 1);
+    EXPECT_EQ(f.dlg.cbOnDelete->itemText(2), q(215));
+    EXPECT_EQ(f.dlg.edDelLimit->value(), 40);
+    EXPECT_EQ(f.dlg.edVersions->text(), QStringLiteral("kept"));
+    EXPECT_FALSE(f.dlg.edVersions->isEnabled()) << "only for the versioning folder";
+    f.dlg.cbOnDelete->setCurrentIndex(2);
+    EXPECT_TRUE(f.dlg.edVersions->isEnabled());
+
+    // 30 bytes in 10 characters: refused, never cut to fit.
+    const TaskRecord before = f.record;
+    f.dlg.edVersions->setText(QString::fromUtf8("版本版本版本版本版本"));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    f.dlg.btnOk->click();
+    EXPECT_EQ(shown, QString::fromStdString(MsgFill(219, "29", "30")));
+    EXPECT_EQ(f.dlg.focusWidget(), f.dlg.edVersions);
+    EXPECT_TRUE(f.record == before);
+    EXPECT_EQ(f.changed, 0);
+
+    f.dlg.edVersions->setText(QStringLiteral("Old versions"));
+    f.dlg.edDelLimit->setValue(100);
+    f.dlg.btnOk->click();
+    EXPECT_EQ(f.changed, 1);
+    EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
+    EXPECT_EQ(f.record.versions_folder(), "Old versions");
+    EXPECT_EQ(f.record.delete_limit(), 100);
 }
