@@ -1,5 +1,6 @@
 #include "cli/TaskFields.h"
 
+#include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -570,6 +571,17 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
             return false;
         }
         (r.*c.set)(*c.value);
+    }
+
+    // A versioning folder a run would refuse is refused here, where it can be
+    // mended; asked whenever the mode, the folder or a root changes.
+    if ((e.onDelete || e.versionsFolder || e.host || e.mirror) &&
+        r.on_delete() == DeleteMode::Versions) {
+        const std::string problem = VersionsFolderProblem(r);
+        if (!problem.empty()) {
+            error = "--versions-folder: " + problem;
+            return false;
+        }
     }
 
     // Checks that depend on the final type.

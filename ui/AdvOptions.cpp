@@ -1,5 +1,6 @@
 #include "ui/AdvOptions.h"
 
+#include "sync/Versions.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
 
@@ -128,8 +129,10 @@ std::string VersionsFolderRefusal(const AdvValues& v, const TaskRecord& r) {
     if (v.versionsFolder.size() > AdvLimits::kVersionsFolderBytes)
         return MsgFill(219, std::to_string(AdvLimits::kVersionsFolderBytes),
                        std::to_string(v.versionsFolder.size()));
-    (void)r;
-    return {};
+    TaskRecord asStored = r;
+    asStored.set_on_delete(DeleteMode::Versions);
+    asStored.set_versions_folder(v.versionsFolder);
+    return VersionsFolderProblem(asStored);
 }
 
 void StoreAdvValues(const AdvValues& v, TaskRecord& r) {

@@ -86,7 +86,9 @@ AdvMaskProblem FindInvalidMask(const AdvValues& values);
 AdvList FindOverlongList(const AdvValues& values);
 // Why Ok cannot store the versioning folder ("" = it can): with Versions
 // chosen, a folder longer than the record keeps (never cut: a cut path names
-// another folder), or one that a run would refuse for `record`'s roots.
+// another folder), or one that a run would refuse for `record`'s roots
+// (VersionsFolderProblem: empty, a root, inside or around a side, "..", a
+// link on the way).
 std::string VersionsFolderRefusal(const AdvValues& values, const TaskRecord& record);
 // Writes every field (lists cut to 255 bytes at a character boundary; a
 // versioning folder too long for the record keeps the stored one).

@@ -1,0 +1,27 @@
+#pragma once
+// Where a run puts a file it deletes, or one a copy is about to replace,
+// instead of destroying it: the desktop's trash or the task's versioning
+// folder. The executor calls Put() right after it checked that the file is
+// still what the scan saw, and goes on (the delete counts, the copy is renamed
+// in) only when Put() succeeded; otherwise the file stays where it was.
+
+#include <string>
+#include <string_view>
+
+namespace duplora {
+
+class SetAside {
+public:
+    virtual ~SetAside() = default;
+    // Moves `name` out of the open folder `folderFd`, which is the folder of
+    // root + rel (rel below the root, starting with '/'). False when the file
+    // is still in its place; `why` then says why (the system's error text or
+    // a text of the table).
+    virtual bool Put(int folderFd, const std::string& name, const std::string& root,
+                     std::string_view rel, std::string& why) = 0;
+    // The result line's text for a failed Put: "%1" takes `why`, the full path
+    // follows.
+    virtual int FailureText() const = 0;
+};
+
+} // namespace duplora
