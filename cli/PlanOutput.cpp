@@ -1,5 +1,7 @@
 #include "cli/PlanOutput.h"
 
+#include "sync/Analysis.h"
+
 #include <nlohmann/json.hpp>
 
 #include <ostream>
@@ -124,6 +126,8 @@ void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves) {
             out << EscapeControls(op.from) << '\t';
         out << EscapeControls(op.path) << '\n';
     });
+    for (const std::vector<std::string>& group : plan.CaseCollisions)
+        out << "# " << EscapeControls(CaseCollisionLine(group)) << '\n';
     out << "# to-mirror " << plan.ToMirrorCount << ", to-host " << plan.ToHostCount
         << ", delete-host " << plan.HostDeleteCount << ", delete-mirror " << plan.MirrorDeleteCount
         << ", empty-folders " << plan.EmptyFolderCount << ", bytes " << plan.TotalBytes;
@@ -152,7 +156,19 @@ void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std:
         << ", \"total_bytes\": " << plan.TotalBytes;
     if (withMoves)
         out << ", \"moves\": " << plan.MoveCount;
-    out << "}}\n";
+    out << '}';
+    if (!plan.CaseCollisions.empty()) {
+        out << ",\n \"case_collisions\": [";
+        for (std::size_t g = 0; g < plan.CaseCollisions.size(); ++g) {
+            out << (g == 0 ? "[" : ", [");
+            const std::vector<std::string>& group = plan.CaseCollisions[g];
+            for (std::size_t i = 0; i < group.size(); ++i)
+                out << (i == 0 ? "{" : ", {") << JsonPathMembers("path", group[i]) << '}';
+            out << ']';
+        }
+        out << ']';
+    }
+    out << "}\n";
 }
 
 } // namespace duplora::cli

@@ -6,6 +6,10 @@
 //   to-mirror<TAB>host<TAB>/a/b.txt
 //   move<TAB>mirror<TAB>/old/path<TAB>/new/path
 //   # to-mirror N, to-host N, delete-host N, delete-mirror N, empty-folders N, bytes N
+// Names left alone because they differ only in letter case on a side that
+// ignores case come as comment lines before the summary, the run's failure
+// line after "# " (JSON: "case_collisions", one array of {"path"} per group,
+// full paths).
 // A task that detects moves adds ", moves N" to the summary (and "moves" to
 // the JSON counts); without the option the output is as it always was.
 // JSON: one object {"task", "host_root", "mirror_root", "operations": [...],

@@ -2,19 +2,22 @@
 // The scheduler's three steps, each on its own thread or message so the slow
 // part (the run) never happens on the timer's thread:
 //
-//   timer worker, every 20 ms    Tick()     counts; every 100th tick, unless
-//                                           a run is in progress: "post a check"
+//   timer worker, every 20 ms    Tick()     when 2 s of steady time passed
+//                                           since the last check, unless a run
+//                                           is in progress: "post a check"
 //   main thread, every 2 s       Check()    first due schedule -> pending task
 //                                           name, "post a run request"
 //   main thread, on the request  Trigger()  every task of that name, in list
 //                                           order, with the scheduled-run flag
 //
 // The window and the console program each own one Scheduler and do the
-// posting; this class holds only the counter and the pending task name.
+// posting; this class holds only the next check's moment and the pending task
+// name.
 
 #include "schedule/ScheduleRecord.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -24,17 +27,31 @@ namespace duplora {
 
 class Scheduler {
 public:
-    static constexpr std::uint64_t kTickMs = 20;
-    static constexpr std::uint64_t kCheckEveryMs = 2000;
+    using SteadyClock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kTick{20};
+    static constexpr std::chrono::milliseconds kCheckEvery{2000};
 
-    // On the timer's worker thread only; touches nothing but the counter, and
-    // allocates nothing. True every 100th call (the first 2 s after the timer
-    // starts) unless `runInProgress`: then the caller posts a check.
-    bool Tick(bool runInProgress) {
-        ticks_ += kTickMs;
-        return ticks_ % kCheckEveryMs == 0 && !runInProgress;
+    // On the timer's worker thread only; touches nothing but the next check's
+    // moment, and allocates nothing. True when a check is due and no run is in
+    // progress: then the caller posts a check. The first check comes 2 s
+    // after the timer started (its first call is one tick after the start).
+    // The period is steady time, not a count of calls: the timer drops calls
+    // its handler missed, so under load a count would stretch the period. A
+    // late call takes the due check at once; after a stall longer than a
+    // period there is one check, not one for every period missed. A check
+    // that falls during a run is skipped, as the check itself would stop.
+    bool Tick(bool runInProgress, SteadyClock::time_point now = SteadyClock::now()) {
+        if (!started_) {
+            started_ = true;
+            nextCheck_ = now - kTick + kCheckEvery;
+        }
+        if (now < nextCheck_)
+            return false;
+        nextCheck_ += kCheckEvery;
+        if (nextCheck_ <= now)
+            nextCheck_ = now + kCheckEvery;
+        return !runInProgress;
     }
-    std::uint64_t TickMs() const { return ticks_; }
 
     // The check, over the schedule list and the moment Now. Stops at once
     // while a trigger is pending. Walks the list from the first record:
@@ -66,7 +83,8 @@ public:
                         const std::function<void(std::size_t)>& runRow, bool& scheduledRun);
 
 private:
-    std::uint64_t ticks_ = 0;
+    bool started_ = false;
+    SteadyClock::time_point nextCheck_{};
     bool pending_ = false;
     std::array<char, schedule::kNameCapacity> pendingName_{};
     std::size_t pendingLength_ = 0;

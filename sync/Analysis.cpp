@@ -6,6 +6,7 @@
 #include "sync/FolderOps.h"
 #include "sync/RunContext.h"
 #include "sync/RunDisplay.h"
+#include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -22,7 +23,26 @@
 
 namespace duplora {
 
+std::string CaseCollisionLine(const std::vector<std::string>& names) {
+    std::string line = Msg(230);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        line += (i == 0 ? "" : ", ") + names[i];
+    return line;
+}
+
 namespace {
+
+// A group of names that differ only in letter case is one failure: named by
+// its first path, with all of them in the reason.
+constexpr std::string_view kCaseCollision = "names that differ only in letter case: ";
+
+RunFailure CaseFailure(const std::vector<std::string>& group) {
+    std::string names;
+    for (const std::string& path : group)
+        names += (names.empty() ? "" : ", ") + path;
+    return {group.empty() ? std::string() : group.front(), opNone,
+            std::string(kCaseCollision) + names};
+}
 
 std::string UpperAscii(std::string_view s) {
     std::string out(s);
@@ -225,15 +245,16 @@ void LeaveWideCaseCollisionsAlone(RunContext& run) {
                        CompareKeysFolded(entry(m).RelPath, entry(members.front()).RelPath) != 0;
         if (!distinct)
             continue;
-        std::string names;
+        std::vector<std::string> group;
         for (const Member& m : members) {
             TFileEntry& e = entry(m);
             e.Op = opNone;
-            names += (names.empty() ? "" : ", ") +
-                     JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath);
+            group.push_back(JoinRoot(m.host ? run.HostRoot : run.MirrorRoot, e.RelPath));
         }
-        run.Lines->Append(Msg(230) + names);
+        run.Lines->Append(CaseCollisionLine(group));
         ++plan.FailedCount;
+        run.Failures.push_back(CaseFailure(group));
+        plan.CaseCollisions.push_back(std::move(group));
     }
 }
 
@@ -318,20 +339,22 @@ void LeaveCaseCollisionsAlone(RunContext& run) {
         // Named from the side (or sides) where the names collide.
         const bool hostCollides = g.host.size() > 1;
         const bool mirrorCollides = g.mirrorEnd - g.mirrorBegin > 1;
-        std::string names;
+        std::vector<std::string> group;
         for (std::uint32_t i : g.host) {
             host[i].Op = opNone;
             if (hostCollides)
-                names += (names.empty() ? "" : ", ") + JoinRoot(run.HostRoot, host[i].RelPath);
+                group.push_back(JoinRoot(run.HostRoot, host[i].RelPath));
         }
         for (std::uint32_t i = g.mirrorBegin; i < g.mirrorEnd; ++i) {
             TFileEntry& e = mirror.Items(static_cast<int>(i));
             e.Op = opNone;
             if (mirrorCollides)
-                names += (names.empty() ? "" : ", ") + JoinRoot(run.MirrorRoot, e.RelPath);
+                group.push_back(JoinRoot(run.MirrorRoot, e.RelPath));
         }
-        run.Lines->Append(Msg(230) + names);
+        run.Lines->Append(CaseCollisionLine(group));
         ++plan.FailedCount;
+        run.Failures.push_back(CaseFailure(group));
+        plan.CaseCollisions.push_back(std::move(group));
     }
     LeaveWideCaseCollisionsAlone(run);
 }
@@ -451,6 +474,17 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     // different inode number per spelling.
     const OtherRootHold otherHold(other);
     const std::string otherRoot = NestedRootRel(root, other);
+    // The versioning folder keeps what runs set aside and is never scanned:
+    // found the same two ways (a relative one also by its spelling here).
+    std::string versionsPath;
+    bool versionsRelative = false;
+    if (run.Task.on_delete() == DeleteMode::Versions && !run.Task.versions_folder().empty()) {
+        const VersionsPlace place =
+            ResolveVersionsFolder(run.Task.versions_folder(), run.HostRoot, run.MirrorRoot);
+        versionsPath = hostSide ? place.Host : place.Mirror;
+        versionsRelative = place.Relative;
+    }
+    const OtherRootHold versionsHold(versionsPath);
     // FoldCase set by a caller without the probes' answers (a share the run
     // connected after the probe) folds both sides.
     const bool ownFold = (hostSide ? run.HostFoldsCase : run.MirrorFoldsCase) ||
@@ -459,6 +493,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     // '/' (for the root "/" the item is "/name").
     const std::size_t relStart =
         (!root.empty() && root.back() == '/') ? root.size() - 1 : root.size();
+    const std::string versionsRel =
+        versionsRelative && versionsPath.size() > relStart ? versionsPath.substr(relStart) : "";
     const FolderFilter filter(run.Task, run.FoldCase);
     const TaskRecord& task = run.Task;
     const bool onlyMasks = task.only_masks_enabled();
@@ -475,6 +511,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     TSearchDirW scanner;
     scanner.Root = root;
     otherHold.AddTo(scanner.SkipFolders);
+    versionsHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         ShowPath(run, dir);
@@ -496,7 +533,10 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         const std::string_view rel = std::string_view(item).substr(relStart);
         const bool isOther = !otherRoot.empty() &&
                              (ownFold ? CompareKeysFolded(rel, otherRoot) == 0 : rel == otherRoot);
-        if (IsRecycleFolderName(LastComponent(rel)) || isOther)
+        const bool isVersions =
+            !versionsRel.empty() &&
+            (ownFold ? CompareKeysFolded(rel, versionsRel) == 0 : rel == versionsRel);
+        if (IsRecycleFolderName(LastComponent(rel)) || isOther || isVersions)
             op = soSkip;
         else
             op = filter.Ask(rel);

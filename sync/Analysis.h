@@ -17,6 +17,10 @@ namespace duplora {
 
 struct RunContext;
 
+// The failure line of one group of names left alone because they differ only
+// in letter case (text 230 and the names, comma-separated).
+std::string CaseCollisionLine(const std::vector<std::string>& names);
+
 // The folder filter: recycle-bin folders, then the folder list's lines in
 // exclude mode (skip a folder the list names) or include mode (scan only
 // folders that are a listed folder or lie inside one). Lines are relative

@@ -2,9 +2,11 @@
 
 #include "sync/FileIo.h"
 #include "sync/FileTime.h"
+#include "sync/SortList.h"
 
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <stdio.h>
@@ -179,13 +181,42 @@ Recheck RecheckAgainstScan(int folderFd, const char* name, const ScanView& seen)
     return now == Standing::File && MatchesScan(st, seen) ? Recheck::Same : Recheck::Changed;
 }
 
+namespace {
+
+// Whether `name` is an entry of the folder exactly as spelt. On a file system
+// that ignores case a lookup also finds "A.txt" as "a.txt"; only the listing
+// tells the two apart (FUSE drivers give one file another inode number under
+// each spelling, so inodes cannot).
+bool ExactNameIn(int folderFd, const std::string& name) {
+    const int fd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return true; // cannot tell: assume it is another file
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return true;
+    }
+    bool found = false;
+    while (const dirent* d = ::readdir(dir))
+        if (name == d->d_name) {
+            found = true;
+            break;
+        }
+    ::closedir(dir);
+    return found;
+}
+
+} // namespace
+
 MoveResult RenameBelowRoot(const std::string& root, std::string_view fromRel,
                            std::string_view toRel, const ScanView& seenFrom) {
     const std::string from = root + std::string(fromRel);
     const std::string to = root + std::string(toRel);
     Below a, b;
-    if (!SplitBelowRoot(from, root, a) || !SplitBelowRoot(to, root, b))
+    if (!SplitBelowRoot(from, root, a) || !SplitBelowRoot(to, root, b)) {
+        errno = EINVAL;
         return MoveResult::Failed;
+    }
     Fd fromDir = OpenFolderBelow(root, a, false);
     if (!fromDir.valid())
         return MoveResult::Failed;
@@ -194,10 +225,15 @@ MoveResult RenameBelowRoot(const std::string& root, std::string_view fromRel,
     case Recheck::Same:
         break;
     case Recheck::Gone:
+        errno = ENOENT;
         return MoveResult::Failed;
     case Recheck::Changed:
         return MoveResult::Changed;
     }
+    struct stat src {};
+    if (::fstatat(fromDir.get(), fromName.c_str(), &src, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(src.st_mode))
+        return MoveResult::Changed;
     Fd toDir = OpenFolderBelow(root, b, true);
     if (!toDir.valid())
         return MoveResult::Failed;
@@ -208,14 +244,18 @@ MoveResult RenameBelowRoot(const std::string& root, std::string_view fromRel,
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
         return MoveResult::Failed;
     // EEXIST on a file system that ignores case may be the file itself under
-    // its new spelling; EINVAL: the file system cannot refuse to replace, so
-    // look first (the remaining window is that of one system call).
-    struct stat src {
-    }, dst{};
+    // its new spelling; EINVAL (some FUSE file systems): it cannot refuse to
+    // replace, so look first (the remaining window is that of one call).
+    struct stat dst {};
     if (::fstatat(toDir.get(), toName.c_str(), &dst, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (::fstatat(fromDir.get(), fromName.c_str(), &src, AT_SYMLINK_NOFOLLOW) != 0 ||
-            src.st_dev != dst.st_dev || src.st_ino != dst.st_ino)
-            return MoveResult::Changed;
+        // Only a new spelling of the same name can be the file itself (the
+        // same inode under an unrelated name is a hard link made since).
+        const bool itself = fromRel.size() == toRel.size() &&
+                            CompareKeysFolded(fromRel, toRel) == 0 &&
+                            ((src.st_dev == dst.st_dev && src.st_ino == dst.st_ino) ||
+                             !ExactNameIn(toDir.get(), toName));
+        if (!itself)
+            return MoveResult::Occupied;
     } else if (errno != ENOENT) {
         return MoveResult::Failed;
     }

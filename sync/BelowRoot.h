@@ -88,11 +88,19 @@ Recheck RecheckAgainstScan(int folderFd, const char* name, const ScanView& seen)
 // The same for a file already looked at with fstatat (links followed).
 bool MatchesScan(const struct stat& st, const ScanView& seen);
 
-enum class MoveResult { Moved, Changed, Failed };
+enum class MoveResult {
+    Moved,
+    Changed,  // the file is not what the scan saw (or is a link now)
+    Occupied, // something else stands at the new path
+    Failed,   // a system call failed; errno tells why
+};
 
 // Renames root + fromRel to root + toRel (both below the root, starting with
 // '/'), creating toRel's missing folders. The file must still be what the
-// scan saw and nothing may stand at the new path; it is never replaced.
+// scan saw and a plain file (a link is never renamed in place of a file), and
+// nothing may stand at the new path; it is never replaced. The one exception
+// is the file itself under another spelling: a change of letter case only, on
+// a file system that ignores case.
 MoveResult RenameBelowRoot(const std::string& root, std::string_view fromRel,
                            std::string_view toRel, const ScanView& seenFrom);
 

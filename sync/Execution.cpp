@@ -50,7 +50,16 @@ void BeforeOperation(RunContext& run, const TFileEntry& e, TSyncOp op) {
         run.BeforeFileOperation(e.RelPath, op);
 }
 
-bool CopyFile(RunContext& run, const std::string& source, const std::string& sourceRoot,
+// One failure of the run: counted, and kept with its path and reason.
+void CountFailure(RunContext& run, const std::string& path, TSyncOp op, std::string error) {
+    ++run.Plan.FailedCount;
+    run.Failures.push_back({path, op, std::move(error)});
+}
+
+// Copies source to target; a failure is counted and recorded with the path
+// its result line names: the source when it could not be read or changed
+// while read, else the target.
+bool CopyFile(RunContext& run, TSyncOp op, const std::string& source, const std::string& sourceRoot,
               const std::string& target, const std::string& targetRoot,
               const std::optional<ScanView>& targetSeen) {
     SyncPlan& plan = run.Plan;
@@ -60,6 +69,7 @@ bool CopyFile(RunContext& run, const std::string& source, const std::string& sou
     RunObserver& ui = run.ui();
     hooks.pump = [&ui] { ui.Pump(); };
     hooks.cancelRequested = [&run] { return run.State == RunState::Cancelled; };
+    hooks.setAside = run.Aside.get();
     hooks.onChunk = [&run, &plan](std::int64_t chunk, std::int64_t position, std::int64_t size) {
         plan.DoneBytes += chunk;
         ShowFileGauge(run, Percent(position, size));
@@ -70,15 +80,22 @@ bool CopyFile(RunContext& run, const std::string& source, const std::string& sou
     const CopyOutcome outcome = CopyOneFile(request, hooks);
     if (!outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
-    return outcome.result == CopyResult::Copied;
+    if (outcome.result == CopyResult::Copied)
+        return true;
+    const bool sourceSide = outcome.result == CopyResult::SourceOpenFailed ||
+                            outcome.result == CopyResult::SourceChanged;
+    CountFailure(run, sourceSide ? source : target, op, outcome.error);
+    return false;
 }
 
 bool DeleteFile(RunContext& run, const std::string& path, const std::string& root,
                 const TFileEntry& seen) {
     const ScanView view = ScanView::Of(seen);
-    const DeleteOutcome outcome = DeleteOneFile(path, root, &view);
+    const DeleteOutcome outcome = DeleteOneFile(path, root, &view, run.Aside.get());
     if (!outcome.ok && !outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
+    if (!outcome.ok)
+        CountFailure(run, path, opDelete, outcome.error);
     return outcome.ok;
 }
 
@@ -129,26 +146,22 @@ void StepSyncMain(RunContext& run) {
         case opToMirror:
             ShowPath(run, host);
             ShowOperation(run, Performing(opToMirror));
-            if (CopyFile(run, host, run.HostRoot, mirror, run.MirrorRoot, MirrorTwinView(run, e)))
+            if (CopyFile(run, opToMirror, host, run.HostRoot, mirror, run.MirrorRoot,
+                         MirrorTwinView(run, e)))
                 ++plan.CopiedToMirror;
-            else
-                ++plan.FailedCount;
             break;
         case opToHost:
             ShowPath(run, mirror);
             ShowOperation(run, Performing(opToHost));
-            if (CopyFile(run, mirror, run.MirrorRoot, host, run.HostRoot, ScanView::Of(e)))
+            if (CopyFile(run, opToHost, mirror, run.MirrorRoot, host, run.HostRoot,
+                         ScanView::Of(e)))
                 ++plan.CopiedToHost;
-            else
-                ++plan.FailedCount;
             break;
         case opDelete:
             ShowPath(run, host);
             ShowOperation(run, Performing(opDelete));
             if (DeleteFile(run, host, run.HostRoot, e))
                 ++plan.DeletedInHost;
-            else
-                ++plan.FailedCount;
             break;
         default:
             break;
@@ -176,15 +189,12 @@ void StepSyncMirror(RunContext& run) {
         if (e.Op == opToHost) {
             // A mirror entry with work has no host twin (a pair is handled
             // from the host side): the host file is new.
-            if (CopyFile(run, mirror, run.MirrorRoot, host, run.HostRoot, ScanView::Absent()))
+            if (CopyFile(run, opToHost, mirror, run.MirrorRoot, host, run.HostRoot,
+                         ScanView::Absent()))
                 ++plan.CopiedToHost;
-            else
-                ++plan.FailedCount;
         } else {
             if (DeleteFile(run, mirror, run.MirrorRoot, e))
                 ++plan.DeletedInMirror;
-            else
-                ++plan.FailedCount;
         }
         CheckErrorLimit(run);
     }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -208,12 +209,17 @@ struct HookSet {
           nowMs(h.nowMs ? h.nowMs : SteadyMs), sleepMs(h.sleepMs ? h.sleepMs : SleepMs) {}
 };
 
-CopyOutcome Fail(CopyResult result, int text, std::string_view path) {
+CopyOutcome Fail(CopyResult result, int text, std::string_view path, std::string_view error) {
     CopyOutcome out;
     out.result = result;
     out.messageLine = Msg(text);
     out.messageLine += path;
+    out.error = error;
     return out;
+}
+
+std::string SystemError(int error = errno) {
+    return std::strerror(error);
 }
 
 // Where the source holds data. A file that takes fewer blocks than its size
@@ -407,13 +413,32 @@ Fd OpenSource(const CopyRequest& request) {
     return Fd(::openat(folder.get(), name.c_str(), kFlags));
 }
 
-enum class Replace { Done, Changed, Failed };
+enum class Replace { Done, Changed, Failed, SetAsideFailed };
+
+// Puts the temporary file at a name that must be free: atomic where the file
+// system can refuse to replace, else after a look.
+Replace RenameIntoFree(int folder, const std::string& temp, const std::string& name) {
+    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
+        return Replace::Done;
+    if (errno == EEXIST)
+        return Replace::Changed;
+    if (errno != EINVAL && errno != ENOSYS)
+        return Replace::Failed;
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return Replace::Changed;
+    return ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Replace::Done
+                                                                       : Replace::Failed;
+}
 
 // Puts the finished temporary file in the target's place: the one step of a
 // copy that destroys the old target, so it happens only while the target is
-// still what the scan saw (or, for a new target, while there is none).
+// still what the scan saw (or, for a new target, while there is none). With
+// a set-aside the old target is moved there first, and the copy then takes a
+// free name, so no version is ever lost.
 Replace ReplaceTarget(int folder, const std::string& temp, const std::string& name,
-                      const std::optional<ScanView>& seen) {
+                      const std::optional<ScanView>& seen, SetAside* aside, const std::string& root,
+                      std::string_view rel, std::string& why) {
     if (seen && !seen->present) {
         // Atomic where the file system can refuse to replace.
         if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
@@ -421,8 +446,22 @@ Replace ReplaceTarget(int folder, const std::string& temp, const std::string& na
         if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
             return Replace::Failed;
     }
-    if (seen && RecheckAgainstScan(folder, name.c_str(), *seen) == Recheck::Changed)
+    const Recheck now = seen ? RecheckAgainstScan(folder, name.c_str(), *seen) : Recheck::Same;
+    if (now == Recheck::Changed)
         return Replace::Changed;
+    if (aside) {
+        // Without a scan of the target (-C) whatever file stands there is
+        // kept; a folder there makes the rename fail below.
+        struct stat st {};
+        const bool there = seen ? now == Recheck::Same && seen->present
+                                : ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                      !S_ISDIR(st.st_mode);
+        if (there && !aside->Put(folder, name, root, rel, why))
+            return Replace::SetAsideFailed;
+        // Whatever stood there is kept or was gone: the copy takes the free
+        // name and never replaces a file that came since.
+        return RenameIntoFree(folder, temp, name);
+    }
     return ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Replace::Done
                                                                        : Replace::Failed;
 }
@@ -460,15 +499,18 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     // The source first, so that a vanished source leaves no new folders behind.
     Fd in = OpenSource(request);
     struct stat st {};
-    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return Fail(CopyResult::SourceOpenFailed, 48, request.source);
+    if (!in.valid() || ::fstat(in.get(), &st) != 0)
+        return Fail(CopyResult::SourceOpenFailed, 48, request.source, SystemError());
+    if (!S_ISREG(st.st_mode))
+        return Fail(CopyResult::SourceOpenFailed, 48, request.source, "not a regular file");
 
     Below below;
     if (!SplitBelowRoot(request.target, request.targetRoot, below))
-        return Fail(CopyResult::TargetCreateFailed, 47, request.target);
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target,
+                    "not below the folder of its side");
     Fd folder = OpenFolderBelow(request.targetRoot, below, true);
     if (!folder.valid())
-        return Fail(CopyResult::TargetCreateFailed, 47, request.target);
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
     const std::string name(below.name);
     // A folder in the target's place makes the rename fail anyway; for a
     // large file one look first saves copying it for nothing. Small files
@@ -477,15 +519,16 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     if (st.st_size >= kAdviseFrom &&
         ::fstatat(folder.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(old.st_mode))
-        return Fail(CopyResult::TargetCreateFailed, 47, request.target);
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError(EISDIR));
 
     std::string temp;
     Fd out;
     Fd lock;
     if (!CreateTemporary(folder.get(), name, temp, out, lock))
-        return Fail(CopyResult::TargetCreateFailed, 47, request.target);
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
 
     End end = Transfer(in.get(), out.get(), st, request.speedLimitKBps, hooks);
+    int transferError = errno;
     if (end == End::Complete && !SourceUnchanged(in.get(), st))
         end = End::SourceChanged;
     if (end == End::Complete) {
@@ -504,31 +547,44 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         // crash ext4, XFS and btrfs flush a file renamed over another one
         // before the rename itself, and at worst a new file comes back empty
         // or a hidden temporary file stays behind (the next run removes it).
-        if (!out.close())
+        if (!out.close()) {
             end = End::Error;
+            transferError = errno;
+        }
     }
     out.reset();
     if (end == End::Complete) {
-        switch (ReplaceTarget(folder.get(), temp, name, request.targetSeen)) {
+        std::string why;
+        switch (ReplaceTarget(folder.get(), temp, name, request.targetSeen, rawHooks.setAside,
+                              request.targetRoot, below.rel, why)) {
         case Replace::Done:
             return {};
         case Replace::Changed:
             ::unlinkat(folder.get(), temp.c_str(), 0);
-            return Fail(CopyResult::TargetChanged, 239, request.target);
+            return Fail(CopyResult::TargetChanged, 239, request.target, kChangedSinceScan);
+        case Replace::SetAsideFailed: {
+            ::unlinkat(folder.get(), temp.c_str(), 0);
+            CopyOutcome kept;
+            kept.result = CopyResult::SetAsideFailed;
+            kept.messageLine = MsgFill(rawHooks.setAside->FailureText(), why) + request.target;
+            kept.error = why;
+            return kept;
+        }
         case Replace::Failed:
             break;
         }
+        const std::string error = SystemError();
         ::unlinkat(folder.get(), temp.c_str(), 0);
-        return Fail(CopyResult::TargetCreateFailed, 47, request.target);
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target, error);
     }
     DiscardTemporary(folder.get(), temp, hooks);
     switch (end) {
     case End::Cancelled:
-        return Fail(CopyResult::Cancelled, 49, below.rel);
+        return Fail(CopyResult::Cancelled, 49, below.rel, "cancelled");
     case End::Error:
-        return Fail(CopyResult::CopyError, 50, below.rel);
+        return Fail(CopyResult::CopyError, 50, below.rel, SystemError(transferError));
     case End::SourceChanged:
-        return Fail(CopyResult::SourceChanged, 238, request.source);
+        return Fail(CopyResult::SourceChanged, 238, request.source, kChangedWhileCopied);
     default:
         break;
     }
@@ -536,32 +592,46 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     // there is no error to report.
     CopyOutcome shortCopy;
     shortCopy.result = CopyResult::CopyError;
+    shortCopy.error = "the source ended before its size";
     return shortCopy;
 }
 
-DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root,
-                            const ScanView* seen) {
+DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root, const ScanView* seen,
+                            SetAside* setAside) {
     DeleteOutcome out;
     Below below;
-    if (SplitBelowRoot(path, root, below)) {
-        Fd folder = OpenFolderBelow(root, below, false);
-        const std::string name(below.name);
-        if (folder.valid() && seen &&
-            RecheckAgainstScan(folder.get(), name.c_str(), *seen) == Recheck::Changed) {
-            out.changed = true;
-            out.messageLine = Msg(239) + path;
-            return out;
-        }
-        // unlinkat removes a link itself, never what it points to. The file's
-        // mode is left alone: on Linux only the folder's permissions decide
-        // whether a name can be removed, so a read-only file goes without
-        // being made writable first, and its other hard links (if any) keep
-        // their mode.
-        if (folder.valid() && ::unlinkat(folder.get(), name.c_str(), 0) == 0) {
-            out.ok = true;
-            return out;
-        }
+    if (!SplitBelowRoot(path, root, below)) {
+        out.messageLine = Msg(52) + path;
+        out.error = "not below the folder of its side";
+        return out;
     }
+    Fd folder = OpenFolderBelow(root, below, false);
+    const std::string name(below.name);
+    if (folder.valid() && seen &&
+        RecheckAgainstScan(folder.get(), name.c_str(), *seen) == Recheck::Changed) {
+        out.changed = true;
+        out.messageLine = Msg(239) + path;
+        out.error = kChangedSinceScan;
+        return out;
+    }
+    if (folder.valid() && setAside) {
+        std::string why;
+        out.ok = setAside->Put(folder.get(), name, root, below.rel, why);
+        if (!out.ok) {
+            out.messageLine = MsgFill(setAside->FailureText(), why) + path;
+            out.error = why;
+        }
+        return out;
+    }
+    // unlinkat removes a link itself, never what it points to. The file's
+    // mode is left alone: on Linux only the folder's permissions decide
+    // whether a name can be removed, so a read-only file goes without being
+    // made writable first, and its other hard links (if any) keep their mode.
+    if (folder.valid() && ::unlinkat(folder.get(), name.c_str(), 0) == 0) {
+        out.ok = true;
+        return out;
+    }
+    out.error = SystemError();
     out.messageLine = Msg(52) + path;
     return out;
 }

@@ -4,6 +4,7 @@
 // failed or cancelled copy leaves the old target exactly as it was.
 
 #include "sync/BelowRoot.h"
+#include "sync/SetAside.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,10 @@ enum class CopyResult : int {
     Cancelled = 4,          // message 49 + target path below the root
     TargetChanged = 5,      // message 239 + full target path; the target is left as it is
     SourceChanged = 6,      // message 238 + full source path; the target is left as it is
+    // The old target could not be set aside (trash, versioning folder):
+    // the set-aside's text with the reason + full target path; the target is
+    // left as it is and the copy is not put in.
+    SetAsideFailed = 7,
 };
 
 struct CopyHooks {
@@ -33,6 +38,10 @@ struct CopyHooks {
     // Monotonic milliseconds and a sleep, injectable for the speed-limit rules.
     std::function<std::uint64_t()> nowMs;
     std::function<void(int ms)> sleepMs;
+    // Where a target the copy replaces goes first, right after its re-check
+    // and right before the copy is renamed into its place. Null: replaced
+    // (the old file is gone with the rename).
+    SetAside* setAside = nullptr;
 };
 
 struct CopyRequest {
@@ -52,6 +61,7 @@ struct CopyRequest {
 struct CopyOutcome {
     CopyResult result = CopyResult::Copied;
     std::string messageLine; // the result line to add; empty when none
+    std::string error;       // why it failed: the system's error text, or what was found
 };
 
 CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& hooks);
@@ -59,13 +69,19 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& hooks);
 struct DeleteOutcome {
     bool ok = false;
     bool changed = false;    // left alone: it is no longer what the scan saw
-    std::string messageLine; // message 52 (or 239) + full path on failure
+    std::string messageLine; // message 52 (239, or the set-aside's text) + full path on failure
+    std::string error;       // why it failed: the system's error text, or what was found
 };
 
 // Deletes one file under `root` (a link itself, never what it points to).
-// With `seen`, only while the file is still what the scan saw.
+// With `seen`, only while the file is still what the scan saw. With
+// `setAside`, the file is moved there instead of being removed.
 DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root,
-                            const ScanView* seen = nullptr);
+                            const ScanView* seen = nullptr, SetAside* setAside = nullptr);
+
+// The error texts of outcomes that have no system error behind them.
+inline constexpr std::string_view kChangedSinceScan = "changed since the scan";
+inline constexpr std::string_view kChangedWhileCopied = "changed while it was copied";
 
 // A copy's temporary file is ".NAME" + kTempMarker + eight letters or digits
 // in the target's folder; its writer holds an flock on it while it lives.

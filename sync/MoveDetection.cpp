@@ -1,5 +1,6 @@
 #include "sync/MoveDetection.h"
 
+#include "sync/BelowRoot.h"
 #include "sync/FileIo.h"
 #include "sync/FileTime.h"
 #include "sync/FolderOps.h"
@@ -18,9 +19,7 @@
 #include <memory>
 #include <unordered_set>
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,98 +87,14 @@ int CountMatches(const std::vector<Key>& keys, std::int64_t size, std::int64_t s
 // ---------------------------------------------------------------------------
 // Files below a root, never through a link
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(Fd&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-    Fd& operator=(Fd&& o) noexcept {
-        if (this != &o) {
-            reset();
-            fd_ = o.fd_;
-            o.fd_ = -1;
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
-// A relative path split into its folder part (no leading '/') and its name.
-bool SplitRel(std::string_view rel, std::string& folders, std::string& name) {
-    if (rel.size() < 2 || rel.front() != '/')
-        return false;
-    std::size_t pos = 1;
-    while (pos <= rel.size()) {
-        std::size_t end = rel.find('/', pos);
-        if (end == std::string_view::npos)
-            end = rel.size();
-        const std::string_view part = rel.substr(pos, end - pos);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        pos = end + 1;
-    }
-    const std::size_t slash = rel.rfind('/');
-    folders = std::string(rel.substr(1, slash == 0 ? 0 : slash - 1));
-    name = std::string(rel.substr(slash + 1));
-    return true;
-}
-
-// Opens the folder `folders` below the root (the root itself may lie behind
-// a link the user chose; nothing below it may). With `create`, missing
-// folders are made.
-Fd OpenFolder(const std::string& root, const std::string& folders, bool create) {
-    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    Fd base(::open(root.c_str(), kFlags));
-    if (!base.valid() || folders.empty())
-        return base;
-    open_how how{};
-    how.flags = kFlags;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = CurrentFileIo().openat2(base.get(), folders.c_str(), &how, sizeof how);
-    if (fd >= 0)
-        return Fd(static_cast<int>(fd));
-    if (errno != ENOENT && errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != EAGAIN)
-        return Fd();
-    // One component at a time: creates what is missing, or does openat2's
-    // checks where the kernel has none.
-    std::size_t pos = 0;
-    while (pos < folders.size()) {
-        std::size_t end = folders.find('/', pos);
-        if (end == std::string::npos)
-            end = folders.size();
-        const std::string part = folders.substr(pos, end - pos);
-        pos = end + 1;
-        int next = ::openat(base.get(), part.c_str(), kFlags | O_NOFOLLOW);
-        if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(base.get(), part.c_str(), 0777) != 0 && errno != EEXIST)
-                return Fd();
-            next = ::openat(base.get(), part.c_str(), kFlags | O_NOFOLLOW);
-        }
-        if (next < 0)
-            return Fd();
-        base = Fd(next);
-    }
-    return base;
-}
-
 Fd OpenFileBelow(const std::string& root, std::string_view rel) {
-    std::string folders, name;
-    if (!SplitRel(rel, folders, name))
+    Below below;
+    if (!SplitBelowRoot(root + std::string(rel), root, below))
         return Fd();
-    Fd dir = OpenFolder(root, folders, false);
+    Fd dir = OpenFolderBelow(root, below, false);
     if (!dir.valid())
         return Fd();
+    const std::string name(below.name);
     return Fd(::openat(dir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
 }
 
@@ -197,38 +112,6 @@ ssize_t ReadFull(const FileIoCalls& io, int fd, char* buf, std::size_t len) {
         got += static_cast<std::size_t>(n);
     }
     return static_cast<ssize_t>(got);
-}
-
-bool SameAsScanned(const struct stat& st, const MoveCheck& scanned) {
-    return S_ISREG(st.st_mode) && static_cast<std::int64_t>(st.st_size) == scanned.Size &&
-           PackLocalTime(st.st_mtim.tv_sec) == scanned.Age;
-}
-
-// Whether `name` is an entry of the folder exactly as spelt. On a file
-// system that ignores case a lookup also finds "A.txt" as "a.txt"; only the
-// listing tells the two apart (FUSE drivers give one file another inode
-// number under each spelling, so inodes cannot).
-bool ExactNameIn(int folder, const std::string& name) {
-    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return true; // cannot tell: assume it is another file
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return true;
-    }
-    bool found = false;
-    while (const dirent* d = ::readdir(dir))
-        if (name == d->d_name) {
-            found = true;
-            break;
-        }
-    ::closedir(dir);
-    return found;
-}
-
-bool FoldEqual(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && CompareKeysFolded(a, b) == 0;
 }
 
 std::string_view NameOf(std::string_view rel) {
@@ -425,61 +308,36 @@ void DetectMoves(RunContext& run) {
 }
 
 bool MoveOneFile(const std::string& root, std::string_view fromRel, std::string_view toRel,
-                 const MoveCheck& fromScanned, const std::string& modelRoot,
-                 const MoveCheck& modelScanned, std::string& why) {
-    std::string fromFolders, fromName, toFolders, toName;
-    if (root.empty() || !SplitRel(fromRel, fromFolders, fromName) ||
-        !SplitRel(toRel, toFolders, toName)) {
+                 const ScanView& fromScanned, const std::string& modelRoot,
+                 const ScanView& modelScanned, std::string& why) {
+    Below from, to, model;
+    if (root.empty() || !SplitBelowRoot(root + std::string(fromRel), root, from) ||
+        !SplitBelowRoot(root + std::string(toRel), root, to) ||
+        !SplitBelowRoot(modelRoot + std::string(toRel), modelRoot, model)) {
         why = "the path leaves the folder";
         return false;
     }
     // The other side's file is what the new path must end up holding.
-    {
-        Fd model = OpenFileBelow(modelRoot, toRel);
-        struct stat st {};
-        if (!model.valid() || ::fstat(model.get(), &st) != 0 || !SameAsScanned(st, modelScanned)) {
-            why = "the file it mirrors changed since the scan";
-            return false;
-        }
+    const Fd modelDir = OpenFolderBelow(modelRoot, model, false);
+    const std::string modelName(model.name);
+    if (!modelDir.valid() ||
+        RecheckAgainstScan(modelDir.get(), modelName.c_str(), modelScanned) != Recheck::Same) {
+        why = "the file it mirrors changed since the scan";
+        return false;
     }
-    Fd fromDir = OpenFolder(root, fromFolders, false);
-    struct stat old {};
-    if (!fromDir.valid() ||
-        ::fstatat(fromDir.get(), fromName.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !SameAsScanned(old, fromScanned)) {
+    switch (RenameBelowRoot(root, fromRel, toRel, fromScanned)) {
+    case MoveResult::Moved:
+        return true;
+    case MoveResult::Changed:
         why = "it changed since the scan";
         return false;
-    }
-    Fd toDir = OpenFolder(root, toFolders, true);
-    if (!toDir.valid()) {
-        why = std::strerror(errno);
+    case MoveResult::Occupied:
+        why = "the new path exists since the scan";
+        return false;
+    case MoveResult::Failed:
+        why = errno == ENOENT ? "it changed since the scan" : std::strerror(errno);
         return false;
     }
-    struct stat there {};
-    if (::fstatat(toDir.get(), toName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
-        // On a file system that ignores case, a change of case only finds the
-        // file itself under its new name; anything else there is not ours to
-        // replace.
-        const bool sameFile = (there.st_dev == old.st_dev && there.st_ino == old.st_ino) ||
-                              (FoldEqual(fromRel, toRel) && !ExactNameIn(toDir.get(), toName));
-        if (!sameFile) {
-            why = "the new path exists since the scan";
-            return false;
-        }
-        if (::renameat(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str()) == 0)
-            return true;
-        why = std::strerror(errno);
-        return false;
-    }
-    if (::renameat2(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str(),
-                    RENAME_NOREPLACE) == 0)
-        return true;
-    // File systems without RENAME_NOREPLACE (some FUSE ones): the new path
-    // was absent a moment ago, a plain rename is the best there is.
-    if (errno == EINVAL &&
-        ::renameat(fromDir.get(), fromName.c_str(), toDir.get(), toName.c_str()) == 0)
-        return true;
-    why = errno == EEXIST ? "the new path exists since the scan" : std::strerror(errno);
     return false;
 }
 
@@ -508,13 +366,14 @@ void ExecuteMoves(RunContext& run) {
         ShowPath(run, fromPath);
         ShowOperation(run, Msg(65) + Msg(225));
         std::string why;
-        if (MoveOneFile(root, from.RelPath, to.RelPath, {from.Size, from.Age}, modelRoot,
-                        {to.Size, to.Age}, why)) {
+        if (MoveOneFile(root, from.RelPath, to.RelPath, ScanView::Of(from), modelRoot,
+                        ScanView::Of(to), why)) {
             ++plan.MovedCount;
         } else {
             ++plan.FailedCount;
             run.Lines->Append(Msg(224) + fromPath + " -> " + JoinRoot(root, to.RelPath) + " (" +
                               why + ")");
+            run.Failures.push_back({fromPath, opMoveFrom, why});
         }
         const std::uint16_t limit = run.Task.max_errors();
         if (limit != 0 && plan.FailedCount >= limit && run.State != RunState::Cancelled)

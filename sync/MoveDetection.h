@@ -30,6 +30,7 @@
 namespace duplora {
 
 struct RunContext;
+struct ScanView;
 
 // One candidate file: where it sits in its list, its size and its time.
 struct MoveCandidate {
@@ -68,20 +69,13 @@ ContentResult CompareContents(const std::string& root1, std::string_view rel1,
 // task's detect_moves is on. The plan is counted afterwards.
 void DetectMoves(RunContext& run);
 
-// Renames `root + fromRel` to `root + toRel`, creating the missing folders of
-// the new path below the root. Before that both files are checked against
-// the scan: the file renamed (plain file, same size and time) and the other
-// side's file it mirrors (`modelRoot + toRel`); the new path must be absent,
-// unless it names the very same file (a change of letter case only, on a
-// file system that ignores case). On failure returns false with the reason
-// in `why` and changes nothing.
-struct MoveCheck {
-    std::int64_t Size = 0;
-    std::int32_t Age = 0;
-};
+// Renames `root + fromRel` to `root + toRel` (RenameBelowRoot), after
+// checking the other side's file it mirrors (`modelRoot + toRel`) against
+// the scan as well. On failure returns false with the reason in `why` and
+// changes nothing.
 bool MoveOneFile(const std::string& root, std::string_view fromRel, std::string_view toRel,
-                 const MoveCheck& fromScanned, const std::string& modelRoot,
-                 const MoveCheck& modelScanned, std::string& why);
+                 const ScanView& fromScanned, const std::string& modelRoot,
+                 const ScanView& modelScanned, std::string& why);
 
 // Carries out every live move of the plan, in the plan's order; counts each
 // in MovedCount or FailedCount and writes a failure line for each failure.

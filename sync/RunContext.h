@@ -5,12 +5,14 @@
 #include "app/core/RunFlags.h"
 #include "sync/ResultLines.h"
 #include "sync/RunObserver.h"
+#include "sync/SetAside.h"
 #include "sync/SyncPlan.h"
 #include "tasks/TaskRecord.h"
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +110,11 @@ struct RunContext {
     std::string RefusedLine;
     // Every failure counted in Plan.FailedCount, in the order they happened.
     std::vector<RunFailure> Failures;
+    // Where this run puts the files it deletes or replaces (the trash, the
+    // versioning folder); null for a task that deletes permanently. Made by
+    // BeginRun() from the task's on_delete, kept for the whole run so that
+    // the trash of each volume is looked up once.
+    std::shared_ptr<SetAside> Aside;
     SyncPlan Plan;
 
     // What the observer was last given, so it is called only on a change (a

@@ -21,6 +21,7 @@ void SyncPlan::ClearHost() {
     hostSetBuilt_ = false;
     hostPaths_.Clear();
     Moves.clear();
+    CaseCollisions.clear();
     moveIndex_.clear();
 }
 
@@ -34,6 +35,7 @@ void SyncPlan::ClearMirror() {
     mirrorSetBuilt_ = false;
     mirrorPaths_.Clear();
     Moves.clear();
+    CaseCollisions.clear();
     moveIndex_.clear();
 }
 

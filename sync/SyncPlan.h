@@ -71,6 +71,11 @@ public:
     // into its copy and delete) and is passed over.
     std::vector<TMove> Moves;
 
+    // Groups of names (full paths) left alone because they differ only in
+    // letter case on a side that ignores case; each is one failure line of
+    // the run, and `duplora-cli plan` shows them too.
+    std::vector<std::vector<std::string>> CaseCollisions;
+
     // Results of the run, zeroed when a run begins.
     std::int32_t CopiedToMirror = 0;
     std::int32_t CopiedToHost = 0;

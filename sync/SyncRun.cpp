@@ -2,11 +2,14 @@
 
 #include "sync/Analysis.h"
 #include "sync/CaseProbe.h"
+#include "sync/DeleteGuard.h"
 #include "sync/FolderOps.h"
 #include "sync/MoveDetection.h"
 #include "sync/RootRelation.h"
 #include "sync/RunDisplay.h"
 #include "sync/ShareRun.h"
+#include "sync/Trash.h"
+#include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -70,6 +73,39 @@ bool IsRelativeRoot(std::string root) {
            root.find("://") == std::string::npos;
 }
 
+// The missing-folder half of the safety test.
+bool FoldersSafe(const RunContext& run) {
+    return (IsFolder(run.HostRoot) || run.Task.only_in_mirror_action() != SyncAction::Delete) &&
+           (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
+}
+
+// What is wrong with the versioning folder of a Versions task; "" otherwise.
+std::string VersionsProblem(const RunContext& run) {
+    if (run.Task.on_delete() != DeleteMode::Versions)
+        return {};
+    return VersionsFolderProblem(run.Task.versions_folder(), run.HostRoot, run.MirrorRoot);
+}
+
+// 1204 -> "1,204".
+std::string Grouped(std::int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), ",");
+    return n < 0 ? "-" + digits : digits;
+}
+
+// Text 206 with both sides' numbers and the limit.
+std::string DeleteLimitLine(const DeleteGuard& g) {
+    std::string line = Msg(206);
+    const std::string values[] = {
+        Grouped(g.Host.Lost),   Grouped(g.Host.Files),   std::to_string(g.Host.Percent()),
+        Grouped(g.Mirror.Lost), Grouped(g.Mirror.Files), std::to_string(g.Mirror.Percent()),
+        std::to_string(g.Limit)};
+    for (int i = 0; i < 7; ++i)
+        line = ReplaceFirst(line, "%" + std::to_string(i + 1), values[i]);
+    return line;
+}
+
 } // namespace
 
 CheckResult CheckBeforeRun(RunContext& run) {
@@ -82,8 +118,8 @@ CheckResult CheckBeforeRun(RunContext& run) {
         result = CheckResult::InvalidFolders;
         const bool host = IsRelativeRoot(t.host_path());
         run.CheckNote = std::string(host ? "Host" : "Mirror") + " folder \"" +
-                            (host ? t.host_path() : t.mirror_path()) +
-                            "\" is a relative path; a run needs a full path starting with /.";
+                        (host ? t.host_path() : t.mirror_path()) +
+                        "\" is a relative path; a run needs a full path starting with /.";
     } else if (t.only_in_host_action() == SyncAction::Ignore &&
                t.only_in_mirror_action() == SyncAction::Ignore &&
                t.size_differs_action() == SyncAction::Ignore &&
@@ -119,13 +155,22 @@ bool SafetyTest(const RunContext& run) {
     // to the file system's root: never run on it.
     if (run.HostRoot.empty() || run.MirrorRoot.empty())
         return false;
-    return (IsFolder(run.HostRoot) || run.Task.only_in_mirror_action() != SyncAction::Delete) &&
-           (IsFolder(run.MirrorRoot) || run.Task.only_in_host_action() != SyncAction::Delete);
+    return FoldersSafe(run) && VersionsProblem(run).empty();
 }
 
 void RefuseRun(RunContext& run, RefusalReason reason) {
     std::string line;
-    if (reason == RefusalReason::SameFolder) {
+    // The safety test also fails on an unusable versioning folder.
+    if (reason == RefusalReason::SafetyTest && !run.HostRoot.empty() && !run.MirrorRoot.empty() &&
+        FoldersSafe(run)) {
+        line = VersionsProblem(run);
+        if (!line.empty())
+            reason = RefusalReason::VersionsFolder;
+    }
+    if (reason == RefusalReason::VersionsFolder) {
+        if (line.empty())
+            line = VersionsProblem(run);
+    } else if (reason == RefusalReason::SameFolder) {
         line = MsgFill(181, run.HostRoot);
     } else {
         // Name the folder whose absence made the test fail; a root that a
@@ -165,6 +210,20 @@ void BeginRun(RunContext& run) {
     run.RefusedLine.clear();
     run.InvalidMaskFound = false;
     run.Outcome = RunOutcome::NotRun;
+    run.Failures.clear();
+    switch (run.Task.on_delete()) {
+    case DeleteMode::Trash:
+        run.Aside = std::make_shared<Trash>(run.Clock);
+        break;
+    case DeleteMode::Versions:
+        run.Aside = std::make_shared<VersionsFolder>(
+            ResolveVersionsFolder(run.Task.versions_folder(), run.HostRoot, run.MirrorRoot),
+            run.HostRoot, run.MirrorRoot, run.Clock);
+        break;
+    case DeleteMode::Permanent:
+        run.Aside.reset();
+        break;
+    }
     run.Lines->Append(TimeStampText(run.now()));
     run.Lines->Append(Msg(46) + run.TaskName);
 }
@@ -199,6 +258,23 @@ bool StepListMirror(RunContext& run) {
     }
     if (run.State != RunState::Cancelled) {
         run.Plan.Count(run.Task.empty_folder_action());
+        // Nobody sees the plan of a quiet run: one that would delete or
+        // replace more of a side than the task allows stops here, before
+        // any file operation (a window run shows the numbers in the preview).
+        if (run.Quiet() && run.Task.delete_limit() > 0) {
+            const DeleteGuard guard =
+                MeasureDeleteGuard(run.Plan, run.Task.delete_limit(), !run.SkipMirrorScan);
+            if (guard.Over()) {
+                run.RefusedLine = DeleteLimitLine(guard);
+                run.Refusal = RefusalReason::DeleteLimit;
+                run.Lines->Append(run.RefusedLine);
+                run.Lines->Append(SeparatorLine());
+                run.EndLine = run.RefusedLine;
+                run.State = RunState::Idle;
+                run.Outcome = RunOutcome::Skipped;
+                return false;
+            }
+        }
         RemoveLeftoverTemporaries(run);
         if (run.Plan.WorkCount() == 0) {
             EndWithoutWork(run, 55, RunOutcome::NothingToDo);

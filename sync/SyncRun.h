@@ -33,20 +33,28 @@ void PrepareRoots(RunContext& run);
 // False when a missing root could make every file of the other side look
 // "only on one side" and be deleted: (host exists or only_in_mirror_action
 // is not Delete) and (mirror exists or only_in_host_action is not Delete).
-// Also false when a prepared root is empty (a macro that expanded to nothing).
+// Also false when a prepared root is empty (a macro that expanded to nothing),
+// and for a Versions task whose versioning folder cannot be used
+// (VersionsFolderProblem, Versions.h).
 bool SafetyTest(const RunContext& run);
 // The run the safety test refused: Outcome Skipped, Refusal and RefusedLine
 // set, and a block of result lines (time stamp, "Start task: ", the line
-// naming the missing folder, separator) so that the log and the result
-// window say why nothing happened.
+// naming the missing folder or the versioning folder's problem, separator)
+// so that the log and the result window say why nothing happened. Given
+// SafetyTest, the reason becomes VersionsFolder when the folders pass and the
+// versioning folder does not.
 void RefuseRun(RunContext& run, RefusalReason reason);
 
-// The progress window opens: result counters 0, time stamp and "Start task: "
-// lines.
+// The progress window opens: result counters 0, Failures emptied, the
+// run's set-aside (trash, versioning folder) made from on_delete, time stamp
+// and "Start task: " lines.
 void BeginRun(RunContext& run);
 void StepListMain(RunContext& run);
 // False when the run ended here (nothing to do, or preview declined); then
-// State is Idle and the lines are written.
+// State is Idle and the lines are written. A quiet run whose plan deletes or
+// replaces more of a side than the task's delete_limit also ends here, before
+// any file operation: Outcome Skipped, Refusal DeleteLimit, RefusedLine (text
+// 206, also EndLine) and the separator written.
 bool StepListMirror(RunContext& run);
 void StepSyncMain(RunContext& run);
 void StepSyncMirror(RunContext& run);

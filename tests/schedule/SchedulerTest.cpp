@@ -45,15 +45,40 @@ struct Rows {
     }
 };
 
-TEST(SchedulerTick, EveryHundredthTickUnlessARunIsGoing) {
-    Scheduler s;
-    std::vector<std::uint64_t> posted;
-    for (int i = 1; i <= 500; ++i) {
-        const bool busy = i > 250 && i <= 350; // a run covers the 300th tick
-        if (s.Tick(busy))
-            posted.push_back(s.TickMs());
+// The check period is steady time: regular ticks, a starved timer whose calls
+// come 700 ms apart, a stall of 7 s, and a run covering one due check.
+TEST(SchedulerTick, ChecksEveryTwoSecondsOfSteadyTime) {
+    struct Case {
+        const char* what;
+        std::vector<int> ticks; // ms after the timer started
+        int busyFrom, busyTo;   // a run in progress
+        std::vector<int> checks;
+    };
+    auto every = [](int from, int to, int step) {
+        std::vector<int> v;
+        for (int t = from; t <= to; t += step)
+            v.push_back(t);
+        return v;
+    };
+    std::vector<int> stalled = every(20, 2000, 20);
+    for (int t : every(9000, 13000, 20))
+        stalled.push_back(t);
+    const std::vector<Case> cases{
+        {"regular", every(20, 10000, 20), 5020, 7000, {2000, 4000, 8000, 10000}},
+        {"starved", every(700, 7000, 700), 0, -1, {2800, 4900, 7000}},
+        {"stall", stalled, 0, -1, {2000, 9000, 11000, 13000}},
+    };
+    for (const Case& c : cases) {
+        Scheduler s;
+        const Scheduler::SteadyClock::time_point start{std::chrono::hours(1)};
+        std::vector<int> posted;
+        for (int t : c.ticks) {
+            const bool busy = t >= c.busyFrom && t <= c.busyTo;
+            if (s.Tick(busy, start + std::chrono::milliseconds(t)))
+                posted.push_back(t);
+        }
+        EXPECT_EQ(posted, c.checks) << c.what;
     }
-    EXPECT_EQ(posted, (std::vector<std::uint64_t>{2000, 4000, 8000, 10000}));
 }
 
 TEST(SchedulerCheck, TakesOneDueScheduleAndMovesOverdueOnes) {

@@ -1,6 +1,7 @@
 // Roots that fold letter case, found by probing them, and what the plan does
 // where one side folds and the other does not. The folding side is a real
 // exFAT disk image mounted through FUSE, as a user's USB stick would be.
+#include "cli/PlanOutput.h"
 #include "sync/CaseProbe.h"
 #include "sync/SyncRun.h"
 #include "tasks/TextTable.h"
@@ -8,6 +9,7 @@
 #include "TreeFixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -15,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 using namespace duplora;
 using namespace duplora::test;
@@ -213,6 +216,20 @@ TEST(CaseFold, NamesThatCollideUnderFoldingAreLeftAloneOnBothSides) {
     EXPECT_EQ(p.ToMirrorCount + p.ToHostCount + p.HostDeleteCount, 0);
     EXPECT_EQ(p.MirrorDeleteCount, 1);
     EXPECT_EQ(p.FailedCount, 5);
+    // The plan shows the groups a run would report, in both forms.
+    std::ostringstream text, json;
+    cli::WritePlanText(p, text);
+    cli::WritePlanJson(p, "t", f.host, f.mirror, json);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = text.str().find("\n# " + Msg(230), at)) != std::string::npos;
+         ++at)
+        ++lines;
+    EXPECT_EQ(lines, 5u) << text.str();
+    EXPECT_NE(text.str().find(f.host + "/d/q"), std::string::npos) << text.str();
+    const auto groups = nlohmann::json::parse(json.str())["case_collisions"];
+    ASSERT_EQ(groups.size(), 5u) << json.str();
+    for (const auto& g : groups)
+        EXPECT_GE(g.size(), 2u) << g;
 }
 
 TEST(CaseFold, TwinsAcrossAnExfatDiskAreNeverOverwritten) {

@@ -1,0 +1,307 @@
+#include "sync/Trash.h"
+
+#include "tasks/TextTable.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace duplora {
+
+namespace {
+
+constexpr std::string_view kInfoSuffix = ".trashinfo";
+// NAME.trashinfo must fit in 255 bytes with room for ".NNNNNNN".
+constexpr std::size_t kLongestBase = 255 - kInfoSuffix.size() - 8;
+constexpr int kMostTries = 1000000;
+
+bool Unreserved(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::strchr("-_.!~*'()/", c) != nullptr;
+}
+
+std::string Folder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A name cut to `max` bytes, not inside a UTF-8 sequence when it is UTF-8.
+std::string CutName(const std::string& name, std::size_t max) {
+    if (name.size() <= max)
+        return name;
+    std::size_t cut = max;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    return name.substr(0, cut == 0 ? max : cut);
+}
+
+std::string Unusable(int error) {
+    return Msg(209) + (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+}
+
+} // namespace
+
+std::string TrashPathEncode(std::string_view path) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size() + 16);
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (Unreserved(c)) {
+            out += ch;
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string TrashDateText(std::time_t when) {
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+Trash::Trash(std::function<std::time_t()> clock,
+             std::function<const char*(const char*)> environment)
+    : clock_(std::move(clock)), env_(std::move(environment)) {
+    if (!env_)
+        env_ = [](const char* name) -> const char* { return std::getenv(name); };
+}
+
+bool Trash::openParts(Bin& bin, Fd trash) {
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    for (const char* part : {"files", "info"}) {
+        if (::mkdirat(trash.get(), part, 0700) != 0 && errno != EEXIST) {
+            bin.why = Unusable(errno);
+            return false;
+        }
+        Fd fd(::openat(trash.get(), part, kFlags));
+        struct stat st {};
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_dev != bin.dev) {
+            bin.why = Unusable(fd.valid() ? EXDEV : errno);
+            return false;
+        }
+        (part[0] == 'f' ? bin.files : bin.info) = std::move(fd);
+    }
+    return true;
+}
+
+void Trash::openHome(Bin& bin) {
+    std::string data;
+    const char* xdg = env_("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') {
+        data = xdg;
+    } else if (const char* home = env_("HOME"); home && home[0] == '/') {
+        data = std::string(home) + "/.local/share";
+    } else {
+        bin.why = Unusable(0);
+        return;
+    }
+    while (data.size() > 1 && data.back() == '/')
+        data.pop_back();
+    // The data folder and its parents as any program makes them; the trash
+    // itself private.
+    for (std::size_t pos = 1; pos <= data.size(); ++pos)
+        if (pos == data.size() || data[pos] == '/')
+            ::mkdir(data.substr(0, pos).c_str(), 0700);
+    const std::string folder = data + "/Trash";
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        bin.why = Unusable(errno);
+        return;
+    }
+    Fd trash(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!trash.valid()) {
+        bin.why = Unusable(errno);
+        return;
+    }
+    if (openParts(bin, std::move(trash)))
+        bin.folder = folder;
+}
+
+void Trash::openTop(Bin& bin, const std::string& path) {
+    // The top of the volume: the highest folder above the file still on its
+    // device, found on the path without links so that it is the mount point.
+    char real[PATH_MAX];
+    if (::realpath(Folder(path).c_str(), real) == nullptr) {
+        bin.why = Unusable(errno);
+        return;
+    }
+    std::string top = real;
+    struct stat st {};
+    if (::stat(top.c_str(), &st) != 0 || st.st_dev != bin.dev) {
+        bin.why = Unusable(EXDEV);
+        return;
+    }
+    while (top != "/") {
+        const std::string up = Folder(top);
+        if (::stat(up.c_str(), &st) != 0 || st.st_dev != bin.dev)
+            break;
+        top = up;
+    }
+    const std::string uid = std::to_string(::getuid());
+    const std::string base = top == "/" ? "" : top;
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    const auto ours = [&bin](const Fd& fd) {
+        struct stat own {};
+        return fd.valid() && ::fstat(fd.get(), &own) == 0 && own.st_uid == ::getuid() &&
+               own.st_dev == bin.dev;
+    };
+    // $topdir/.Trash, shared by the users of the volume: only when an
+    // administrator made it a real folder with the sticky bit.
+    const std::string shared = base + "/.Trash";
+    if (::lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)) {
+        const std::string mine = shared + "/" + uid;
+        ::mkdir(mine.c_str(), 0700);
+        Fd fd(::open(mine.c_str(), kFlags));
+        if (ours(fd) && openParts(bin, std::move(fd))) {
+            bin.folder = mine;
+            return;
+        }
+    }
+    const std::string own = base + "/.Trash-" + uid;
+    if (::mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) {
+        bin.why = Unusable(errno);
+        return;
+    }
+    Fd fd(::open(own.c_str(), kFlags));
+    if (!ours(fd)) {
+        bin.why = Unusable(fd.valid() ? EPERM : errno);
+        return;
+    }
+    bin.why.clear();
+    if (openParts(bin, std::move(fd)))
+        bin.folder = own;
+}
+
+Trash::Bin& Trash::binFor(dev_t dev, const std::string& path) {
+    for (Bin& bin : bins_)
+        if (bin.dev == dev)
+            return bin;
+    Bin& bin = bins_.emplace_back();
+    bin.dev = dev;
+    // The home trash is on this device when the folder it is (or would be)
+    // in is: the nearest existing folder on its way.
+    std::string data;
+    if (const char* xdg = env_("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+        data = xdg;
+    else if (const char* home = env_("HOME"); home && home[0] == '/')
+        data = std::string(home) + "/.local/share";
+    std::string probe = data.empty() ? std::string() : data + "/Trash";
+    struct stat st {};
+    while (!probe.empty() && ::stat(probe.c_str(), &st) != 0)
+        probe = probe == "/" ? std::string() : Folder(probe);
+    if (!probe.empty() && st.st_dev == dev)
+        openHome(bin);
+    else
+        openTop(bin, path);
+    return bin;
+}
+
+std::string Trash::FolderFor(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return {};
+    return binFor(st.st_dev, path).folder;
+}
+
+bool Trash::Put(int folderFd, const std::string& name, const std::string& root,
+                std::string_view rel, std::string& why) {
+    struct stat st {};
+    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    const std::string original = root + std::string(rel);
+    Bin& bin = binFor(st.st_dev, original);
+    if (bin.folder.empty()) {
+        why = bin.why;
+        return false;
+    }
+    const std::string info = "[Trash Info]\nPath=" + TrashPathEncode(original) + "\nDeletionDate=" +
+                             TrashDateText(clock_ ? clock_() : std::time(nullptr)) + "\n";
+    const std::string base = CutName(name, kLongestBase);
+    int& next = nextNumber_[bin.folder + '/' + base];
+    if (next < 1)
+        next = 1;
+    for (int tries = 0; tries < kMostTries; ++tries, ++next) {
+        const std::string entry = next == 1 ? base : base + "." + std::to_string(next);
+        const std::string infoName = entry + std::string(kInfoSuffix);
+        // The exclusive creation reserves NAME among every program that
+        // trashes by the same rules.
+        Fd fd(::openat(bin.info.get(), infoName.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            why = std::strerror(errno);
+            return false;
+        }
+        const bool written = WriteAll(fd.get(), info);
+        const int writeError = errno;
+        if (!fd.close() || !written) {
+            ::unlinkat(bin.info.get(), infoName.c_str(), 0);
+            why = std::strerror(written ? EIO : writeError);
+            return false;
+        }
+        if (::renameat2(folderFd, name.c_str(), bin.files.get(), entry.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            ++next;
+            return true;
+        }
+        int error = errno;
+        if (error == EINVAL || error == ENOSYS) {
+            // A file system that cannot refuse to replace: look first.
+            struct stat there {};
+            if (::fstatat(bin.files.get(), entry.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
+                error = EEXIST;
+            else if (::renameat(folderFd, name.c_str(), bin.files.get(), entry.c_str()) == 0)
+                error = 0;
+            else
+                error = errno;
+            if (error == 0) {
+                ++next;
+                return true;
+            }
+        }
+        ::unlinkat(bin.info.get(), infoName.c_str(), 0);
+        if (error == EEXIST)
+            continue; // files/NAME left without its info: take the next name
+        why = std::strerror(error);
+        return false;
+    }
+    why = std::strerror(EEXIST);
+    return false;
+}
+
+} // namespace duplora
