@@ -437,6 +437,15 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
                   .code,
               0);
 
+    // Over its limit: every mirror file would go, and the task allows half.
+    f.tmp.build(f.tmp.sub("h3"), {{"new", "n"}});
+    f.tmp.build(f.tmp.sub("m3"), {{"x", "1"}, {"y", "2"}, {"z", "3"}});
+    ASSERT_EQ(
+        f.Cli({"new", "Guarded", "--host", f.tmp.sub("h3"), "--mirror", f.tmp.sub("m3"),
+               "--only-in-host", "to-mirror", "--only-in-mirror", "delete", "--delete-limit", "50"})
+            .code,
+        0);
+
     auto reports = [&](const std::vector<std::string>& args, int code) {
         const CliResult r = f.Cli(args);
         EXPECT_EQ(r.code, code) << r.err;
@@ -446,23 +455,25 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         return out;
     };
     std::vector<nlohmann::json> runs = reports({"run", "--json", "copy", "idle", "unsafe"}, 1);
-    for (const auto& j : reports({"run", "--json", "copy", "clash"}, 1))
+    for (const auto& j : reports({"run", "--json", "copy", "clash", "guarded"}, 1))
         runs.push_back(j);
-    ASSERT_EQ(runs.size(), 5u);
+    ASSERT_EQ(runs.size(), 6u);
 
     struct Expect {
         const char* task;
         const char* outcome;
         const char* reason; // null: no reason member
-        int toMirror, deleteMirror, failures;
-        int mirrorFiles, mirrorLost; // -1: no delete guard (no scan)
+        int toMirror, deleteMirror, failures, plannedToMirror;
+        int limit, mirrorFiles, mirrorLost; // files -1: no delete guard (no scan)
+        bool over;
     };
     const Expect expected[] = {
-        {"Copy", "finished", nullptr, 2, 3, 0, 3, 3},
-        {"Idle", "refused", "no_operation", 0, 0, 0, -1, -1},
-        {"Unsafe", "refused", "safety_test", 0, 0, 0, -1, -1},
-        {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 2, 0},
-        {"Clash", "finished", nullptr, 0, 0, 1, 0, 0}, // clash/inside is not scanned
+        {"Copy", "finished", nullptr, 2, 3, 0, 2, 100, 3, 3, false}, // at the limit: runs
+        {"Idle", "refused", "no_operation", 0, 0, 0, 0, 0, -1, -1, false},
+        {"Unsafe", "refused", "safety_test", 0, 0, 0, 0, 0, -1, -1, false},
+        {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 0, 100, 2, 0, false},
+        {"Clash", "finished", nullptr, 0, 0, 1, 1, 0, 0, 0, false}, // clash/inside not scanned
+        {"Guarded", "refused", "delete_limit", 0, 0, 0, 1, 50, 3, 3, true},
     };
     const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
     for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -483,7 +494,7 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         EXPECT_EQ(j["counts"]["to_mirror"], e.toMirror);
         EXPECT_EQ(j["counts"]["delete_mirror"], e.deleteMirror);
         EXPECT_EQ(j["counts"]["failures"], e.failures);
-        EXPECT_LE(j["failures"].size(), static_cast<std::size_t>(e.failures));
+        EXPECT_EQ(j["failures"].size(), static_cast<std::size_t>(e.failures));
         for (const auto& failure : j["failures"])
             EXPECT_TRUE(failure["op"].is_string() && failure["path"].is_string() &&
                         failure["error"].is_string());
@@ -491,20 +502,27 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
             EXPECT_TRUE(j["counts"].contains(key)) << key;
             EXPECT_TRUE(j["planned"].contains(key)) << key;
         }
-        EXPECT_EQ(j["planned"]["to_mirror"], e.toMirror + (e.failures ? 1 : 0));
+        EXPECT_EQ(j["planned"]["to_mirror"], e.plannedToMirror);
         if (!e.failures) {
             EXPECT_EQ(j["bytes"]["done"], e.toMirror ? 6 : 0);
         }
         if (e.mirrorFiles < 0) {
             EXPECT_TRUE(j["delete_guard"].is_null());
         } else {
-            EXPECT_EQ(j["delete_guard"]["limit"], std::string(e.task) == "Copy" ? 100 : 0);
+            EXPECT_EQ(j["delete_guard"]["limit"], e.limit);
             EXPECT_EQ(j["delete_guard"]["mirror"]["files"], e.mirrorFiles);
             EXPECT_EQ(j["delete_guard"]["mirror"]["lost"], e.mirrorLost);
             EXPECT_EQ(j["delete_guard"]["mirror"]["percent"], e.mirrorLost ? 100 : 0);
-            EXPECT_EQ(j["delete_guard"]["mirror"]["over"], false);
+            EXPECT_EQ(j["delete_guard"]["mirror"]["over"], e.over);
         }
     }
+    // The clash's failure: the copy, the full path and the system's words.
+    ASSERT_EQ(runs[4]["failures"].size(), 1u);
+    EXPECT_EQ(runs[4]["failures"][0]["op"], "copy");
+    EXPECT_EQ(runs[4]["failures"][0]["to"], "mirror");
+    EXPECT_EQ(runs[4]["failures"][0]["path"], f.tmp.sub("m2") + "/clash");
+    EXPECT_FALSE(runs[4]["failures"][0]["error"].get<std::string>().empty());
+    EXPECT_FALSE(fs::exists(f.tmp.sub("m3") + "/new")) << "refused before any file operation";
     // The log still gets the result lines.
     const std::string log = f.FileBytes(f.log);
     EXPECT_TRUE(HasText(log, "Start task: Copy\r\nTask finish!"));

@@ -1,5 +1,6 @@
 #include "ui/AdvUnit.h"
 
+#include "sync/Versions.h"
 #include "tasks/TextTable.h"
 #include "ui/SpinEdit.h"
 
@@ -259,6 +260,8 @@ TEST(AdvForm, InvalidMaskIsRefusedOnOkWithItsMessageAndNothingStored) {
 
 TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
     AdvFixture f;
+    f.record.set_host_path("/srv/host");
+    f.record.set_mirror_path("/srv/mirror");
     f.record.set_on_delete(DeleteMode::Trash);
     f.record.set_delete_limit(40);
     f.record.set_versions_folder("kept");
@@ -272,25 +275,43 @@ TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
     f.dlg.cbOnDelete->setCurrentIndex(2);
     EXPECT_TRUE(f.dlg.edVersions->isEnabled());
 
-    // 30 bytes in 10 characters: refused, never cut to fit.
+    // Ok, and the text of the error box it showed ("" for none).
+    auto ok = [&] {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        f.dlg.btnOk->click();
+        return shown;
+    };
     const TaskRecord before = f.record;
-    f.dlg.edVersions->setText(QString::fromUtf8("版本版本版本版本版本"));
-    QString shown;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shown = box->text();
-            box->accept();
-        }
-    });
-    f.dlg.btnOk->click();
-    EXPECT_EQ(shown, QString::fromStdString(MsgFill(219, "29", "30")));
-    EXPECT_EQ(f.dlg.focusWidget(), f.dlg.edVersions);
-    EXPECT_TRUE(f.record == before);
-    EXPECT_EQ(f.changed, 0);
+    struct Refused {
+        QString folder;
+        std::string message;
+    };
+    TaskRecord outside = f.record;
+    outside.set_on_delete(DeleteMode::Versions);
+    outside.set_versions_folder("../old");
+    const Refused refused[] = {
+        // 30 bytes in 10 characters: refused, never cut to fit.
+        {QString::fromUtf8("版本版本版本版本版本"), MsgFill(219, "29", "30")},
+        {QStringLiteral("../old"), VersionsFolderProblem(outside)},
+    };
+    for (const Refused& r : refused) {
+        f.dlg.edVersions->setText(r.folder);
+        EXPECT_FALSE(r.message.empty());
+        EXPECT_EQ(ok(), QString::fromStdString(r.message));
+        EXPECT_EQ(f.dlg.focusWidget(), f.dlg.edVersions);
+        EXPECT_TRUE(f.record == before);
+        EXPECT_EQ(f.changed, 0);
+    }
 
     f.dlg.edVersions->setText(QStringLiteral("Old versions"));
     f.dlg.edDelLimit->setValue(100);
-    f.dlg.btnOk->click();
+    EXPECT_EQ(ok(), QString());
     EXPECT_EQ(f.changed, 1);
     EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
     EXPECT_EQ(f.record.versions_folder(), "Old versions");
