@@ -57,6 +57,8 @@ struct Below {
 // True when `path` names something strictly below `root` without "." or ".."
 // components, so no file operation can reach outside the root by its text.
 bool SplitBelowRoot(const std::string& path, const std::string& root, Below& out);
+// `out` views into `path`: a temporary path would leave it dangling.
+bool SplitBelowRoot(std::string&& path, const std::string& root, Below& out) = delete;
 
 // Opens (O_PATH) the folder `below` names the file of, so that every later
 // call works relative to it. Missing folders (and a missing root) are created

@@ -88,8 +88,10 @@ int CountMatches(const std::vector<Key>& keys, std::int64_t size, std::int64_t s
 // Files below a root, never through a link
 
 Fd OpenFileBelow(const std::string& root, std::string_view rel) {
+    // `below` views into the path: it must outlive every use of `below`.
+    const std::string path = root + std::string(rel);
     Below below;
-    if (!SplitBelowRoot(root + std::string(rel), root, below))
+    if (!SplitBelowRoot(path, root, below))
         return Fd();
     Fd dir = OpenFolderBelow(root, below, false);
     if (!dir.valid())
@@ -310,10 +312,13 @@ void DetectMoves(RunContext& run) {
 bool MoveOneFile(const std::string& root, std::string_view fromRel, std::string_view toRel,
                  const ScanView& fromScanned, const std::string& modelRoot,
                  const ScanView& modelScanned, std::string& why) {
+    // The views of `from`, `to` and `model` point into these paths.
+    const std::string fromPath = root + std::string(fromRel);
+    const std::string toPath = root + std::string(toRel);
+    const std::string modelPath = modelRoot + std::string(toRel);
     Below from, to, model;
-    if (root.empty() || !SplitBelowRoot(root + std::string(fromRel), root, from) ||
-        !SplitBelowRoot(root + std::string(toRel), root, to) ||
-        !SplitBelowRoot(modelRoot + std::string(toRel), modelRoot, model)) {
+    if (root.empty() || !SplitBelowRoot(fromPath, root, from) ||
+        !SplitBelowRoot(toPath, root, to) || !SplitBelowRoot(modelPath, modelRoot, model)) {
         why = "the path leaves the folder";
         return false;
     }
