@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 using namespace duplora;
@@ -311,6 +312,14 @@ TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
 
     f.dlg.edVersions->setText(QStringLiteral("Old versions"));
     f.dlg.edDelLimit->setValue(100);
+    // DUPLORA_SCREENSHOT_ADV saves the dialog for the README
+    // (scripts/screenshot-preview.sh).
+    if (const char* path = std::getenv("DUPLORA_SCREENSHOT_ADV")) {
+        f.dlg.edDelLimit->setValue(40);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(f.dlg.grab().save(QString::fromLocal8Bit(path)));
+        f.dlg.edDelLimit->setValue(100);
+    }
     EXPECT_EQ(ok(), QString());
     EXPECT_EQ(f.changed, 1);
     EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
