@@ -390,7 +390,7 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         {{"--delete-limit", "-1"}, nullptr, nullptr, nullptr},
         {{"--delete-limit", "40%"}, nullptr, nullptr, nullptr},
         {{"--on-delete", "recycle"}, nullptr, nullptr, nullptr},
-        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr}, // never cut to 29
+        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut to 29
         {{"--versions-folder", "../up"}, nullptr, nullptr, nullptr},  // leaves the side
         {{"--versions-folder", "/h/old"}, nullptr, nullptr, nullptr}, // inside a root
         {{"--versions-folder", ""}, nullptr, nullptr, nullptr},       // none for versions
@@ -406,8 +406,7 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const std::string shown = c.options[0] + " " + c.options[1].substr(0, 10);
         if (!c.onDelete) {
             EXPECT_EQ(r.code, 2) << shown;
-            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29" : "--"))
-                << shown;
+            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29" : "--")) << shown;
             EXPECT_EQ(f.FileBytes(f.config), before) << shown;
             continue;
         }
