@@ -1,10 +1,12 @@
 // The preview window on a big plan: 100,000 files in 5,000 folders on each
 // side, one folder holding 10,000 of them. Measures the tree build alone,
 // the window from showing to a usable tree, listing the big folder, and
-// scrolling its grid page by page. Runs offscreen unless a display is chosen.
+// scrolling its grid page by page, and the status bar's rewrite per click. Runs offscreen unless a
+// display is chosen.
 //
 //   build/bench/preview_bench            (prints one line per figure)
 
+#include "sync/DeleteGuard.h"
 #include "sync/PreviewOps.h"
 #include "sync/SyncPlan.h"
 #include "tasks/TextTable.h"
@@ -13,6 +15,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
+
+#include <algorithm>
+#include <vector>
 
 #include <chrono>
 #include <cstdio>
@@ -106,6 +111,25 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
     form.repaint();
     std::printf("window shown to tree built, painted: %8.1f ms\n", Ms(t));
+
+    // What every tick or operation click costs the status bar: the counts
+    // and the delete guard's recount of both sides (median of 21).
+    for (const bool withPanels : {false, true}) {
+        std::vector<double> times;
+        for (int round = 0; round < 21; ++round) {
+            t.restart();
+            if (withPanels)
+                form.WriteStatusBar();
+            else
+                (void)MeasureDeleteGuard(plan, 30);
+            times.push_back(Ms(t));
+        }
+        std::nth_element(times.begin(), times.begin() + 10, times.end());
+        std::printf("%s %8.2f ms (median of 21)\n",
+                    withPanels ? "status bar rewrite per click:     "
+                               : "delete guard recount alone:       ",
+                    times[10]);
+    }
 
     const int big = form.Tree().Find("/big");
     for (int round = 0; round < 3; ++round) {

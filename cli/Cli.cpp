@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -92,6 +93,16 @@ public:
         bind(sub, "--move-min-size",
              "smallest file in bytes taken for a move, 1 to 4294967295 (default 65536)",
              &edits_.moveMinSize);
+        bind(sub, "--on-delete",
+             "permanent | trash | versions: where deleted and replaced files go", &edits_.onDelete);
+        bind(sub, "--versions-folder",
+             "folder for deleted and replaced files (absolute, or relative to each side's "
+             "root; at most 29 bytes)",
+             &edits_.versionsFolder);
+        bind(sub, "--delete-limit",
+             "largest share of a side, 0 to 100 per cent, that a quiet run may delete or "
+             "replace (0 = no limit)",
+             &edits_.deleteLimit);
     }
 
     // The edits, once CLI11 has parsed the arguments.
@@ -245,6 +256,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CLI::App* cmdRun = app.add_subcommand("run", "run tasks quietly and log the result");
     cmdRun->add_option("NAME", runNames, "task names (any letter case)");
     cmdRun->add_flag("--auto", runAuto, "every task in auto mode");
+    bool runJson = false;
+    cmdRun->add_flag("--json", runJson, "one JSON object per run instead of the result lines");
 
     FieldOptions newOptions, setOptions;
     CLI::App* cmdNew = app.add_subcommand("new", "append a task with the new-task defaults");
@@ -307,36 +320,35 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             },
             err);
     }
+    // `set` and `delete` find one task by name, then change the list.
+    auto editOne = [&](const std::function<int(TaskList&, std::size_t)>& edit) {
+        return EditConfig(
+            configPath,
+            [&](TaskList& list) {
+                std::size_t index = 0;
+                int code = kExitOk;
+                if (!console.FindOne(list, name, index, code))
+                    return code;
+                return edit(list, index);
+            },
+            err);
+    };
     if (cmdSet->parsed()) {
         const FieldEdits edits = setOptions.Edits();
         if (edits.Empty())
             return console.Fail(kExitUsage, "set: no field option given (see set --help)");
-        return EditConfig(
-            configPath,
-            [&](TaskList& list) {
-                std::size_t index = 0;
-                int code = kExitOk;
-                if (!console.FindOne(list, name, index, code))
-                    return code;
-                std::string error;
-                if (!ApplyFieldEdits(edits, list, index, list[index], error))
-                    return console.Fail(kExitUsage, error);
-                return kExitOk;
-            },
-            err);
+        return editOne([&](TaskList& list, std::size_t index) {
+            std::string error;
+            if (!ApplyFieldEdits(edits, list, index, list[index], error))
+                return console.Fail(kExitUsage, error);
+            return kExitOk;
+        });
     }
     if (cmdDelete->parsed()) {
-        return EditConfig(
-            configPath,
-            [&](TaskList& list) {
-                std::size_t index = 0;
-                int code = kExitOk;
-                if (!console.FindOne(list, name, index, code))
-                    return code;
-                list.remove(index);
-                return kExitOk;
-            },
-            err);
+        return editOne([](TaskList& list, std::size_t index) {
+            list.remove(index);
+            return kExitOk;
+        });
     }
 
     TaskList list;
@@ -358,6 +370,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         request.logPath = logPath;
         request.lockPath = ConfigLockPath(configPath);
         request.interrupted = InterruptRequested;
+        request.json = runJson;
         std::vector<bool> chosen(list.size(), false);
         if (runAuto) {
             for (std::size_t i = 0; i < list.size(); ++i)

@@ -1,5 +1,7 @@
 #include "cli/RunTasks.h"
 
+#include "cli/RunReport.h"
+
 #include "sync/ResultLines.h"
 #include "sync/ShareRun.h"
 #include "sync/SyncRun.h"
@@ -24,13 +26,14 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
              std::ostream& err) {
     ProgressBar* const bar = request.bar;
     ResultLines lines;
-    lines.OnLine = [&out, bar](const std::string& line) {
-        if (bar)
-            bar->Clear();
-        // Flushed line by line, so a pipe or a log reader sees each line as
-        // the run writes it, not when the buffer fills.
-        out << line << '\n' << std::flush;
-    };
+    if (!request.json)
+        lines.OnLine = [&out, bar](const std::string& line) {
+            if (bar)
+                bar->Clear();
+            // Flushed line by line, so a pipe or a log reader sees each line as
+            // the run writes it, not when the buffer fills.
+            out << line << '\n' << std::flush;
+        };
     ConsoleObserver observer(bar, request.interrupted);
 
     int code = 0;
@@ -50,14 +53,19 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         run.Shares = &shares;
         observer.SetRun(&run);
 
+        RunTimes times;
+        times.start = std::time(nullptr);
+        const std::size_t firstLine = lines.Lines().size();
         const CheckResult check = CheckBeforeRun(run);
         const RunOutcome outcome = RunSteps(run);
+        times.end = std::time(nullptr);
         observer.SetRun(nullptr);
         if (bar)
             bar->Clear();
 
+        std::string why; // a refusal in words, for the report
         if (outcome == RunOutcome::NotRun) {
-            std::string why = Msg(check == CheckResult::InvalidFolders ? 32 : 33);
+            why = Msg(check == CheckResult::InvalidFolders ? 32 : 33);
             if (!run.CheckNote.empty()) {
                 why += " " + run.CheckNote;
                 // Also into the log: a scheduled backup that never ran must
@@ -69,11 +77,16 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
             }
             err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
         } else if (outcome == RunOutcome::Unreachable) {
-            err << "duplora-cli: task '" << task.name << "' not run: " << Msg(108) << " ("
-                << shares.Error() << ")\n";
+            why = Msg(108) + " (" + shares.Error() + ")";
+            err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
         } else if (outcome == RunOutcome::Skipped) {
             err << "duplora-cli: task '" << task.name << "' not run: " << run.RefusedLine << '\n';
+        } else if (run.InvalidMaskFound && lines.Lines().size() > firstLine + 2) {
+            // The mask's error follows the time stamp and the "Start task: " line.
+            why = lines.Lines()[firstLine + 2];
         }
+        if (request.json)
+            out << RunReportJson(run, check, times, why) << '\n' << std::flush;
         if (!shares.DisconnectError().empty()) {
             err << "duplora-cli: task '" << task.name << "': " << shares.DisconnectError() << '\n';
             code = 1;

@@ -20,6 +20,9 @@ struct RunRequest {
     std::string lockPath;              // the edit lock held while the log block is appended
     ProgressBar* bar = nullptr;        // null: no progress display
     std::function<bool()> interrupted; // a true answer cancels the current run
+    // One JSON object per run (see RunReport.h) on `out` instead of the
+    // result lines; the log still gets the lines.
+    bool json = false;
 };
 
 // 0 when every run ended with "Task finish!" or "No file need to be

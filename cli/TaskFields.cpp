@@ -1,5 +1,6 @@
 #include "cli/TaskFields.h"
 
+#include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -14,6 +15,7 @@ namespace duplora::cli {
 namespace {
 
 constexpr std::array<const char*, 4> kActionNames = {"ignore", "delete", "to-mirror", "to-host"};
+constexpr std::array<const char*, 3> kDeleteModeNames = {"permanent", "trash", "versions"};
 
 std::string AsciiLower(std::string_view s) {
     std::string out(s);
@@ -228,6 +230,10 @@ std::optional<SyncAction> ActionFromName(std::string_view name) {
     return std::nullopt;
 }
 
+std::string DeleteModeName(DeleteMode mode) {
+    return kDeleteModeNames[static_cast<std::size_t>(mode)];
+}
+
 std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) {
     const TaskRecord& r = task.record;
     auto action = [](SyncAction a) { return ActionName(static_cast<std::uint8_t>(a)); };
@@ -269,6 +275,9 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
         {"time_tolerance", std::to_string(r.tolerance_seconds())},
         {"detect_moves", OnOff(r.detect_moves())},
         {"move_min_size", std::to_string(r.move_min_size())},
+        {"on_delete", DeleteModeName(r.on_delete())},
+        {"versions_folder", OneLine(r.versions_folder())},
+        {"delete_limit", std::to_string(r.delete_limit())},
     };
 }
 
@@ -300,7 +309,8 @@ bool FieldEdits::Empty() const {
            !excludeFolders && !onlyInHost && !onlyInMirror && !sizeDiffers && !newerInHost &&
            !newerInMirror && !emptyFolders && !description && !autoMode && !onlyMasks &&
            !ignoreMasks && !deleteMasks && !speed && !maxErrors && !ignoreHour && !tolerance &&
-           !netUser && !netPassword && !detectMoves && !moveMinSize;
+           !netUser && !netPassword && !detectMoves && !moveMinSize && !onDelete &&
+           !versionsFolder && !deleteLimit;
 }
 
 bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self,
@@ -507,6 +517,40 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_move_min_size(bytes);
     }
 
+    if (e.onDelete) {
+        const std::string v = AsciiLower(*e.onDelete);
+        std::size_t i = 0;
+        while (i < kDeleteModeNames.size() && v != kDeleteModeNames[i])
+            ++i;
+        if (i == kDeleteModeNames.size()) {
+            error = "--on-delete: expected permanent, trash or versions, got '" + *e.onDelete + "'";
+            return false;
+        }
+        r.set_on_delete(static_cast<DeleteMode>(i));
+    }
+    if (e.versionsFolder) {
+        // The record keeps 29 bytes; a longer folder is refused, never cut,
+        // since a cut path would name some other folder.
+        const std::string& folder = *e.versionsFolder;
+        if (Utf8Length(folder) < 0 || HasControl(folder)) {
+            error = "--versions-folder: the folder must be UTF-8 text without control characters";
+            return false;
+        }
+        if (folder.size() > TaskRecord::kVersionsFolderCapacity) {
+            error = "--versions-folder: '" + folder + "' is " + std::to_string(folder.size()) +
+                    " bytes long; the task keeps at most " +
+                    std::to_string(TaskRecord::kVersionsFolderCapacity) +
+                    " (use a shorter or a relative path)";
+            return false;
+        }
+        r.set_versions_folder(folder);
+    }
+    if (e.deleteLimit) {
+        if (!ParseBounded("--delete-limit", *e.deleteLimit, kMaxDeleteLimit, number, error))
+            return false;
+        r.set_delete_limit(number);
+    }
+
     struct CredentialEdit {
         const std::optional<std::string>& value;
         const char* option;
@@ -527,6 +571,17 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
             return false;
         }
         (r.*c.set)(*c.value);
+    }
+
+    // A versioning folder a run would refuse is refused here, where it can be
+    // mended; asked whenever the mode, the folder or a root changes.
+    if ((e.onDelete || e.versionsFolder || e.host || e.mirror) &&
+        r.on_delete() == DeleteMode::Versions) {
+        const std::string problem = VersionsFolderProblem(r);
+        if (!problem.empty()) {
+            error = "--versions-folder: " + problem;
+            return false;
+        }
     }
 
     // Checks that depend on the final type.

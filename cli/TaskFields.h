@@ -24,12 +24,15 @@ inline constexpr std::size_t kMaxCredentialChars = 15;
 inline constexpr int kMaxSpeed = 10000;     // KB/s
 inline constexpr int kMaxErrors = 999;      // failed operations
 inline constexpr int kMaxToleranceSec = 99; // seconds
+inline constexpr int kMaxDeleteLimit = 100; // per cent of a side, 0 = no limit
 
 // "ignore", "delete", "to-mirror", "to-host"; a stored byte outside 0..3 is
 // shown as "invalid(N)".
 std::string ActionName(std::uint8_t value);
 // The inverse of ActionName for the four valid names.
 std::optional<SyncAction> ActionFromName(std::string_view name);
+// "permanent", "trash", "versions".
+std::string DeleteModeName(DeleteMode mode);
 
 // Every field of the record in storage order ("reserved" left out), each as
 // (field name, value text). The password is shown as one '*' per character,
@@ -55,6 +58,7 @@ struct FieldEdits {
     std::optional<std::string> speed, maxErrors, ignoreHour, tolerance;
     std::optional<std::string> netUser, netPassword;
     std::optional<std::string> detectMoves, moveMinSize;
+    std::optional<std::string> onDelete, versionsFolder, deleteLimit;
 
     bool Empty() const;
 };

@@ -21,3 +21,16 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
     env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT_MOVE="$PWD/$move_out" \
     build/tests/gui_tests --gtest_filter=TreeVForm.MovesShowBothPathsAndFallBackWhenUnticked
 echo "saved $move_out"
+# The delete guard's panels (red above the task's limit) and the advanced
+# options with the safety choices, for the README's part on deletes.
+guard_out="docs/screenshots/preview-guard.png"
+adv_out="docs/screenshots/advanced-options.png"
+if [ "$scale" != 1 ]; then
+    guard_out="docs/screenshots/preview-guard@${scale}x.png"
+    adv_out="docs/screenshots/advanced-options@${scale}x.png"
+fi
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT_GUARD="$PWD/$guard_out" \
+    DUPLORA_SCREENSHOT_ADV="$PWD/$adv_out" build/tests/gui_tests \
+    --gtest_filter='TreeVForm.DeleteGuardPanels*:AdvForm.SafetyOptions*'
+echo "saved $guard_out $adv_out"

@@ -6,6 +6,7 @@
 #include "sync/FolderOps.h"
 #include "sync/RunContext.h"
 #include "sync/RunDisplay.h"
+#include "sync/Trash.h"
 #include "sync/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
@@ -485,6 +486,9 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         versionsRelative = place.Relative;
     }
     const OtherRootHold versionsHold(versionsPath);
+    // So are the trash folders a Trash task puts files in.
+    const bool trashMode = run.Task.on_delete() == DeleteMode::Trash;
+    const OtherRootHold homeTrashHold(trashMode ? HomeTrashFolder() : std::string());
     // FoldCase set by a caller without the probes' answers (a share the run
     // connected after the probe) folds both sides.
     const bool ownFold = (hostSide ? run.HostFoldsCase : run.MirrorFoldsCase) ||
@@ -512,6 +516,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     scanner.Root = root;
     otherHold.AddTo(scanner.SkipFolders);
     versionsHold.AddTo(scanner.SkipFolders);
+    homeTrashHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         ShowPath(run, dir);
@@ -536,7 +541,9 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         const bool isVersions =
             !versionsRel.empty() &&
             (ownFold ? CompareKeysFolded(rel, versionsRel) == 0 : rel == versionsRel);
-        if (IsRecycleFolderName(LastComponent(rel)) || isOther || isVersions)
+        const std::string_view last = LastComponent(rel);
+        if (IsRecycleFolderName(last) || isOther || isVersions ||
+            (trashMode && IsTrashFolderName(last)))
             op = soSkip;
         else
             op = filter.Ask(rel);

@@ -67,6 +67,28 @@ std::string Unusable(int error) {
 
 } // namespace
 
+bool IsTrashFolderName(std::string_view name) {
+    constexpr std::string_view kTrash = ".Trash";
+    if (name.substr(0, kTrash.size()) != kTrash)
+        return false;
+    if (name.size() == kTrash.size())
+        return true;
+    if (name.size() < kTrash.size() + 2 || name[kTrash.size()] != '-')
+        return false;
+    for (const char c : name.substr(kTrash.size() + 1))
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+std::string HomeTrashFolder() {
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+        return std::string(xdg) + "/Trash";
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return std::string(home) + "/.local/share/Trash";
+    return {};
+}
+
 std::string TrashPathEncode(std::string_view path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
@@ -237,13 +259,22 @@ std::string Trash::FolderFor(const std::string& path) {
 
 bool Trash::Put(int folderFd, const std::string& name, const std::string& root,
                 std::string_view rel, std::string& why) {
-    struct stat st {};
-    if (::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
     const std::string original = root + std::string(rel);
-    Bin& bin = binFor(st.st_dev, original);
+    // The file's volume is its folder's (a file that is a mount point of its
+    // own makes the rename fail with EXDEV, and stays). Files come folder by
+    // folder, so the folder's device is looked at once per folder.
+    const std::string_view folder =
+        std::string_view(original).substr(0, original.size() - name.size());
+    if (folder != lastFolder_) {
+        struct stat st {};
+        if (::fstat(folderFd, &st) != 0) {
+            why = std::strerror(errno);
+            return false;
+        }
+        lastFolder_ = folder;
+        lastDev_ = st.st_dev;
+    }
+    Bin& bin = binFor(lastDev_, original);
     if (bin.folder.empty()) {
         why = bin.why;
         return false;

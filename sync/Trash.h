@@ -32,6 +32,13 @@ std::string TrashPathEncode(std::string_view path);
 // DeletionDate=: local time "YYYY-MM-DDThh:mm:ss".
 std::string TrashDateText(std::time_t when);
 
+// Trash folders a scan of a Trash task leaves out, so that a run never
+// synchronises (or deletes) what it put in the trash: a volume's ".Trash" and
+// ".Trash-UID" by name, and the home trash ($XDG_DATA_HOME/Trash, "" when
+// neither XDG_DATA_HOME nor HOME is a full path) by identity.
+bool IsTrashFolderName(std::string_view name);
+std::string HomeTrashFolder();
+
 // One run's trash: the folder of each device is looked up once and kept open.
 class Trash final : public SetAside {
 public:
@@ -67,6 +74,9 @@ private:
     // The next number to try after a taken NAME, per name and trash folder,
     // so that 10,000 files of one name cost one try each, not 50 million.
     std::unordered_map<std::string, int> nextNumber_;
+    // The folder of the last file put here and its device.
+    std::string lastFolder_;
+    dev_t lastDev_ = 0;
 };
 
 } // namespace duplora

@@ -1,5 +1,7 @@
 #include "ui/AdvOptions.h"
 
+#include "sync/Versions.h"
+#include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
 
 #include <algorithm>
@@ -70,6 +72,9 @@ AdvValues LoadAdvValues(const TaskRecord& r) {
     v.shiftSeconds = std::clamp(r.tolerance_seconds(), 0, AdvLimits::kShiftMax);
     v.detectMoves = r.detect_moves();
     v.moveMinKb = MoveMinKb(r);
+    v.onDelete = r.on_delete();
+    v.versionsFolder = r.versions_folder();
+    v.deleteLimit = r.delete_limit();
     return v;
 }
 
@@ -118,6 +123,18 @@ AdvMaskProblem FindInvalidMask(const AdvValues& v) {
     return {};
 }
 
+std::string VersionsFolderRefusal(const AdvValues& v, const TaskRecord& r) {
+    if (v.onDelete != DeleteMode::Versions)
+        return {};
+    if (v.versionsFolder.size() > AdvLimits::kVersionsFolderBytes)
+        return MsgFill(219, std::to_string(AdvLimits::kVersionsFolderBytes),
+                       std::to_string(v.versionsFolder.size()));
+    TaskRecord asStored = r;
+    asStored.set_on_delete(DeleteMode::Versions);
+    asStored.set_versions_folder(v.versionsFolder);
+    return VersionsFolderProblem(asStored);
+}
+
 void StoreAdvValues(const AdvValues& v, TaskRecord& r) {
     // The record's setters cut texts to their capacity without splitting a
     // character: masks to 255 bytes, credentials to 31.
@@ -141,6 +158,10 @@ void StoreAdvValues(const AdvValues& v, TaskRecord& r) {
         r.set_move_min_size(
             static_cast<std::uint32_t>(std::clamp(v.moveMinKb, 1, AdvLimits::kMoveMinKbMax)) *
             1024u);
+    r.set_on_delete(v.onDelete);
+    if (v.versionsFolder.size() <= AdvLimits::kVersionsFolderBytes)
+        r.set_versions_folder(v.versionsFolder);
+    r.set_delete_limit(std::clamp(v.deleteLimit, 0, AdvLimits::kDeleteLimitMax));
 }
 
 void ApplyAdvDefaults(AdvValues& v) {

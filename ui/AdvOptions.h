@@ -18,6 +18,8 @@ struct AdvLimits {
     static constexpr int kCredentialChars = 15; // what the user may type
     static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
     static constexpr int kMoveMinKbMax = 1 << 20; // smallest moved file, 1 KB to 1 GB
+    static constexpr int kDeleteLimitMax = 100;   // per cent, 0 = no limit
+    static constexpr std::size_t kVersionsFolderBytes = TaskRecord::kVersionsFolderCapacity;
 };
 
 // What the dialog's controls hold. Mask lists are kept as the text areas
@@ -38,6 +40,9 @@ struct AdvValues {
     int shiftSeconds = 0;
     bool detectMoves = false;
     int moveMinKb = 64; // the record keeps bytes; shown rounded to KB
+    DeleteMode onDelete = DeleteMode::Permanent;
+    std::string versionsFolder;
+    int deleteLimit = 0;
 
     bool operator==(const AdvValues&) const = default;
 };
@@ -79,8 +84,15 @@ struct AdvMaskProblem {
 AdvMaskProblem FindInvalidMask(const AdvValues& values);
 // The first ticked list whose stored form is longer than 255 bytes, or None.
 AdvList FindOverlongList(const AdvValues& values);
-// Writes every field (lists cut to 255 bytes at a character boundary).
-// Does not check: call FindOverlongList first.
+// Why Ok cannot store the versioning folder ("" = it can): with Versions
+// chosen, a folder longer than the record keeps (never cut: a cut path names
+// another folder), or one that a run would refuse for `record`'s roots
+// (VersionsFolderProblem: empty, a root, inside or around a side, "..", a
+// link on the way).
+std::string VersionsFolderRefusal(const AdvValues& values, const TaskRecord& record);
+// Writes every field (lists cut to 255 bytes at a character boundary; a
+// versioning folder too long for the record keeps the stored one).
+// Does not check: call FindOverlongList and VersionsFolderRefusal first.
 void StoreAdvValues(const AdvValues& values, TaskRecord& record);
 // What Defaults does to the values: only-list off, ignore-list on with
 // "*.tmp", "*.bak", "*.~*", delete-list off, auto mode off.

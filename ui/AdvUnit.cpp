@@ -6,6 +6,7 @@
 #include "ui/WidgetTexts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -124,6 +125,20 @@ TadvForm::TadvForm(QWidget* parent)
     edMoveMin = spin("edMoveMin", AdvLimits::kMoveMinKbMax);
     edMoveMin->setMinimum(1);
     lbMoveMin->setBuddy(edMoveMin);
+    lbOnDelete = label("lbOnDelete");
+    cbOnDelete = new QComboBox(this);
+    cbOnDelete->setObjectName(QStringLiteral("cbOnDelete"));
+    for (int i = 0; i < 3; ++i)
+        cbOnDelete->addItem(QString());
+    lbOnDelete->setBuddy(cbOnDelete);
+    lbVersions = label("lbVersions");
+    edVersions = new QLineEdit(this);
+    edVersions->setObjectName(QStringLiteral("edVersions"));
+    lbVersions->setBuddy(edVersions);
+    lbDelLimit = label("lbDelLimit");
+    edDelLimit = spin("edDelLimit", AdvLimits::kDeleteLimitMax);
+    edDelLimit->setMaxChars(3);
+    lbDelLimit->setBuddy(edDelLimit);
     btnDef = button("btnDef");
     btnOk = button("btnOk");
     btnOk->setDefault(true);
@@ -133,6 +148,7 @@ TadvForm::TadvForm(QWidget* parent)
     connect(chkIgnore, &QCheckBox::toggled, liIgnore, &QWidget::setEnabled);
     connect(chkDel, &QCheckBox::toggled, liDel, &QWidget::setEnabled);
     connect(chkMoves, &QCheckBox::toggled, edMoveMin, &QWidget::setEnabled);
+    connect(cbOnDelete, &QComboBox::currentIndexChanged, this, &TadvForm::cbOnDeleteChange);
     connect(btnDef, &QPushButton::clicked, this, &TadvForm::btnDefClick);
     connect(btnOk, &QPushButton::clicked, this, &TadvForm::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -176,6 +192,15 @@ TadvForm::TadvForm(QWidget* parent)
     moves->addWidget(lbMoveMin);
     moves->addWidget(edMoveMin);
 
+    auto* safety = new QGridLayout;
+    safety->addWidget(lbOnDelete, 0, 0);
+    safety->addWidget(cbOnDelete, 0, 1);
+    safety->addWidget(lbDelLimit, 0, 3);
+    safety->addWidget(edDelLimit, 0, 4);
+    safety->addWidget(lbVersions, 1, 0);
+    safety->addWidget(edVersions, 1, 1, 1, 4);
+    safety->setColumnStretch(2, 1);
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnDef);
     buttons->addStretch();
@@ -190,6 +215,7 @@ TadvForm::TadvForm(QWidget* parent)
     layout->addWidget(chk1Hour);
     layout->addLayout(shift);
     layout->addLayout(moves);
+    layout->addLayout(safety);
     layout->addSpacing(4);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -215,6 +241,13 @@ void TadvForm::ApplyTexts() {
     lbShift->setText(QMsg(125));
     chkMoves->setText(QMsg(221));
     lbMoveMin->setText(QMsg(226));
+    lbOnDelete->setText(QMsg(212));
+    for (int i = 0; i < 3; ++i)
+        cbOnDelete->setItemText(i, QMsg(213 + i));
+    lbVersions->setText(QMsg(216));
+    lbDelLimit->setText(QMsg(217));
+    lbDelLimit->setToolTip(QMsg(218));
+    edDelLimit->setToolTip(QMsg(218));
 }
 
 bool TadvForm::Execute(TaskRecord& record) {
@@ -241,6 +274,9 @@ AdvValues TadvForm::values() const {
     v.shiftSeconds = edShift->value();
     v.detectMoves = chkMoves->isChecked();
     v.moveMinKb = edMoveMin->value();
+    v.onDelete = static_cast<DeleteMode>(std::clamp(cbOnDelete->currentIndex(), 0, 2));
+    v.versionsFolder = toUtf8(edVersions->text());
+    v.deleteLimit = edDelLimit->value();
     return v;
 }
 
@@ -261,6 +297,16 @@ void TadvForm::setValues(const AdvValues& v) {
     chkMoves->setChecked(v.detectMoves);
     edMoveMin->setValue(v.moveMinKb);
     edMoveMin->setEnabled(v.detectMoves);
+    cbOnDelete->setCurrentIndex(static_cast<int>(v.onDelete));
+    edVersions->setText(QUtf8(v.versionsFolder));
+    edDelLimit->setValue(v.deleteLimit);
+    cbOnDeleteChange();
+}
+
+void TadvForm::cbOnDeleteChange() {
+    const bool versions = cbOnDelete->currentIndex() == static_cast<int>(DeleteMode::Versions);
+    lbVersions->setEnabled(versions);
+    edVersions->setEnabled(versions);
 }
 
 void TadvForm::showEvent(QShowEvent* event) {
@@ -313,7 +359,7 @@ QPlainTextEdit* TadvForm::listOf(AdvList which) const {
 
 void TadvForm::btnOkClick() {
     // Text still being typed in a spin field counts as if the field was left.
-    for (TSpinEdit* s : {edSpeed, edErr, edShift, edMoveMin})
+    for (TSpinEdit* s : {edSpeed, edErr, edShift, edMoveMin, edDelLimit})
         s->interpretText();
     const AdvValues v = values();
     if (QPlainTextEdit* bad = listOf(FindOverlongList(v))) {
@@ -336,6 +382,13 @@ void TadvForm::btnOkClick() {
         return;
     }
     if (record_) {
+        const std::string versions = VersionsFolderRefusal(v, *record_);
+        if (!versions.empty()) {
+            ErrorBox(this, QUtf8(versions), QMsg(31));
+            edVersions->setFocus();
+            edVersions->selectAll();
+            return;
+        }
         StoreAdvValues(v, *record_);
         if (OnChanged)
             OnChanged();

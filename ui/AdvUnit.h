@@ -9,6 +9,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -58,6 +59,14 @@ public:
     QCheckBox* chkMoves = nullptr;
     QLabel* lbMoveMin = nullptr;
     TSpinEdit* edMoveMin = nullptr;
+    // Where deleted and replaced files go (items in DeleteMode order), the
+    // versioning folder (enabled only for that choice) and the delete limit.
+    QLabel* lbOnDelete = nullptr;
+    QComboBox* cbOnDelete = nullptr;
+    QLabel* lbVersions = nullptr;
+    QLineEdit* edVersions = nullptr;
+    QLabel* lbDelLimit = nullptr;
+    TSpinEdit* edDelLimit = nullptr;
     QPushButton* btnDef = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
@@ -65,6 +74,7 @@ public:
     void FormShow();
     void btnDefClick();
     void btnOkClick();
+    void cbOnDeleteChange();
 
 protected:
     void showEvent(QShowEvent* event) override;

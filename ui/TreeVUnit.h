@@ -12,6 +12,7 @@
 //
 // Other windows use ShowPreviewWindow() (or TTreeVForm::Preview()).
 
+#include "sync/DeleteGuard.h"
 #include "sync/PreviewOps.h"
 #include "tasks/TaskRecord.h"
 
@@ -45,6 +46,12 @@ class TTreeVForm;
 // pressed Sync. Entries switched off are left at 4..6 and changed ones at
 // their new operation, with the plan's counters in step.
 bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent = nullptr);
+
+// "1,204": a count with its thousands grouped, as all three tables write it.
+std::string GroupThousands(std::int64_t n);
+// The delete-guard panel of one side: "Mirror: 1,204 of 3,010 files deleted
+// (40%)" (texts 210, 211).
+std::string GuardPanelText(const SideLoss& side, bool mirror);
 
 // A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
 // the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.
@@ -144,8 +151,10 @@ public:
 
     // The plan to show (not owned), the two roots of the run and its
     // empty-folder action. Call before showing.
+    // `deleteLimit` (per cent, 0 = none) colours the guard panels;
+    // `mirrorScanned` false (-C) counts nothing of the mirror as replaced.
     void SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirrorRoot,
-                 SyncAction emptyFolderAction);
+                 SyncAction emptyFolderAction, int deleteLimit = 0, bool mirrorScanned = true);
     // Tag := 0, shows the window modally for this run's plan and returns
     // Tag >= 1 (Sync pressed). The plan is released when the window closes.
     bool Preview(SyncPlan& plan, const RunContext& run);
@@ -167,7 +176,11 @@ public:
     QToolButton* btnShowAll = nullptr;
     QToolButton* btnHideEqu = nullptr;
     QStatusBar* StatusBar1 = nullptr;
-    QLabel* Panels[5] = {}; // the fifth, moves, only for a plan that has any
+    // 0..3 counts, 4 moves (only for a plan that has any), 5 and 6 the share
+    // of the host's and the mirror's files the run deletes or replaces, red
+    // above the task's delete limit.
+    static constexpr int kPanelCount = 7;
+    QLabel* Panels[kPanelCount] = {};
     QMenu* PopupMenu1 = nullptr;
     QAction* pmAll = nullptr;
     QAction* pmClear = nullptr;
@@ -215,6 +228,8 @@ private:
     std::string hostRoot_;
     std::string mirrorRoot_;
     SyncAction emptyAction_ = SyncAction::Ignore;
+    int deleteLimit_ = 0;
+    bool mirrorScanned_ = true;
     bool building_ = false;
     bool built_ = false;
     bool closed_ = false;

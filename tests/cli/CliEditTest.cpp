@@ -363,5 +363,60 @@ TEST(CliEdit, HelpVersionAndLanguage) {
     SetLanguage(Language::English);
 }
 
+TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
+    CliFixture f;
+    ASSERT_EQ(f.Cli({"new", "Safe", "--host", "/h", "--mirror", "/m"}).code, 0);
+    auto fields = ShowFields(f.Cli({"show", "safe"}));
+    EXPECT_EQ(fields["on_delete"], "permanent");
+    EXPECT_EQ(fields["versions_folder"], "");
+    EXPECT_EQ(fields["delete_limit"], "0");
+
+    struct Case {
+        std::vector<std::string> options;
+        const char* onDelete; // null: refused with exit 2, nothing stored
+        const char* folder;
+        const char* limit;
+    };
+    const std::string longest(29, 'v'), tooLong(30, 'v');
+    const Case cases[] = {
+        {{"--on-delete", "trash"}, "trash", "", "0"},
+        {{"--on-delete", "PERMANENT", "--delete-limit", "100"}, "permanent", "", "100"},
+        {{"--delete-limit", "0"}, "permanent", "", "0"},
+        {{"--on-delete", "versions", "--versions-folder", longest},
+         "versions",
+         longest.c_str(),
+         "0"},
+        {{"--delete-limit", "101"}, nullptr, nullptr, nullptr},
+        {{"--delete-limit", "-1"}, nullptr, nullptr, nullptr},
+        {{"--delete-limit", "40%"}, nullptr, nullptr, nullptr},
+        {{"--on-delete", "recycle"}, nullptr, nullptr, nullptr},
+        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut to 29
+        {{"--versions-folder", "../up"}, nullptr, nullptr, nullptr},  // leaves the side
+        {{"--versions-folder", "/h/old"}, nullptr, nullptr, nullptr}, // inside a root
+        {{"--versions-folder", ""}, nullptr, nullptr, nullptr},       // none for versions
+        {{"--host", "/m/sub"}, nullptr, nullptr, nullptr},            // root moved around it
+        {{"--versions-folder", "a\nb"}, nullptr, nullptr, nullptr},
+        {{"--versions-folder", "\xff"}, nullptr, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"set", "safe"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const std::string before = f.FileBytes(f.config);
+        const CliResult r = f.Cli(args);
+        const std::string shown = c.options[0] + " " + c.options[1].substr(0, 10);
+        if (!c.onDelete) {
+            EXPECT_EQ(r.code, 2) << shown;
+            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29" : "--")) << shown;
+            EXPECT_EQ(f.FileBytes(f.config), before) << shown;
+            continue;
+        }
+        ASSERT_EQ(r.code, 0) << shown << r.err;
+        fields = ShowFields(f.Cli({"show", "safe"}));
+        EXPECT_EQ(fields["on_delete"], c.onDelete) << shown;
+        EXPECT_EQ(fields["versions_folder"], c.folder) << shown;
+        EXPECT_EQ(fields["delete_limit"], c.limit) << shown;
+    }
+}
+
 } // namespace
 } // namespace duplora::test

@@ -1,11 +1,15 @@
 // plan and run through the console program, in-process, on real folders.
 
 #include "cli/CliFixture.h"
+#include "cli/RunReport.h"
 #include "cli/RunTasks.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <regex>
 
 namespace duplora::test {
 namespace {
@@ -409,6 +413,132 @@ TEST(CliRun, UnreadableLogIsReported) {
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(HasText(r.out, "Task finish!"));
     EXPECT_TRUE(HasText(r.err, f.log));
+}
+
+TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
+    CliFixture f;
+    f.tmp.build(f.host, {{"a.txt", "aaaa"}, {"d/b.txt", "bb"}});
+    f.tmp.build(f.mirror, {{"old.txt", "o"}, {"keep.txt", "k"}, {"x.txt", "x"}});
+    ASSERT_EQ(f.Cli({"new", "Copy", "--host", f.host, "--mirror", f.mirror, "--subfolders", "on",
+                     "--only-in-host", "to-mirror", "--only-in-mirror", "delete", "--delete-limit",
+                     "100"})
+                  .code,
+              0);
+    ASSERT_EQ(f.Cli({"new", "Idle", "--host", f.host, "--mirror", f.mirror}).code, 0);
+    ASSERT_EQ(f.Cli({"new", "Unsafe", "--host", f.host, "--mirror", f.tmp.sub("nowhere"),
+                     "--only-in-host", "delete"})
+                  .code,
+              0);
+    // The clash: a host file whose place in the mirror is a folder.
+    f.tmp.build(f.tmp.sub("h2"), {{"clash", "data"}});
+    f.tmp.build(f.tmp.sub("m2"), {{"clash/inside", "x"}});
+    ASSERT_EQ(f.Cli({"new", "Clash", "--host", f.tmp.sub("h2"), "--mirror", f.tmp.sub("m2"),
+                     "--only-in-host", "to-mirror"})
+                  .code,
+              0);
+
+    // Over its limit: every mirror file would go, and the task allows half.
+    f.tmp.build(f.tmp.sub("h3"), {{"new", "n"}});
+    f.tmp.build(f.tmp.sub("m3"), {{"x", "1"}, {"y", "2"}, {"z", "3"}});
+    ASSERT_EQ(
+        f.Cli({"new", "Guarded", "--host", f.tmp.sub("h3"), "--mirror", f.tmp.sub("m3"),
+               "--only-in-host", "to-mirror", "--only-in-mirror", "delete", "--delete-limit", "50"})
+            .code,
+        0);
+
+    auto reports = [&](const std::vector<std::string>& args, int code) {
+        const CliResult r = f.Cli(args);
+        EXPECT_EQ(r.code, code) << r.err;
+        std::vector<nlohmann::json> out;
+        for (const std::string& line : CliFixture::Lines(r.out))
+            out.push_back(nlohmann::json::parse(line)); // throws on anything but JSON lines
+        return out;
+    };
+    std::vector<nlohmann::json> runs = reports({"run", "--json", "copy", "idle", "unsafe"}, 1);
+    for (const auto& j : reports({"run", "--json", "copy", "clash", "guarded"}, 1))
+        runs.push_back(j);
+    ASSERT_EQ(runs.size(), 6u);
+
+    struct Expect {
+        const char* task;
+        const char* outcome;
+        const char* reason; // null: no reason member
+        int toMirror, deleteMirror, failures, plannedToMirror;
+        int limit, mirrorFiles, mirrorLost; // files -1: no delete guard (no scan)
+        bool over;
+    };
+    const Expect expected[] = {
+        {"Copy", "finished", nullptr, 2, 3, 0, 2, 100, 3, 3, false}, // at the limit: runs
+        {"Idle", "refused", "no_operation", 0, 0, 0, 0, 0, -1, -1, false},
+        {"Unsafe", "refused", "safety_test", 0, 0, 0, 0, 0, -1, -1, false},
+        {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 0, 100, 2, 0, false},
+        {"Clash", "finished", nullptr, 0, 0, 1, 1, 0, 0, 0, false}, // clash/inside not scanned
+        {"Guarded", "refused", "delete_limit", 0, 0, 0, 1, 50, 3, 3, true},
+    };
+    const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const nlohmann::json& j = runs[i];
+        const Expect& e = expected[i];
+        SCOPED_TRACE(j.dump());
+        EXPECT_EQ(j["task"], e.task);
+        EXPECT_EQ(j["outcome"], e.outcome);
+        EXPECT_EQ(j.contains("reason"), e.reason != nullptr);
+        if (e.reason) {
+            EXPECT_EQ(j["reason"], e.reason);
+            EXPECT_FALSE(j["message"].get<std::string>().empty());
+        }
+        EXPECT_TRUE(j["host_root"].is_string() && j["mirror_root"].is_string());
+        EXPECT_TRUE(std::regex_match(j["start"].get<std::string>(), iso));
+        EXPECT_TRUE(std::regex_match(j["end"].get<std::string>(), iso));
+        EXPECT_LE(j["start"].get<std::string>(), j["end"].get<std::string>());
+        EXPECT_EQ(j["counts"]["to_mirror"], e.toMirror);
+        EXPECT_EQ(j["counts"]["delete_mirror"], e.deleteMirror);
+        EXPECT_EQ(j["counts"]["failures"], e.failures);
+        EXPECT_EQ(j["failures"].size(), static_cast<std::size_t>(e.failures));
+        for (const auto& failure : j["failures"])
+            EXPECT_TRUE(failure["op"].is_string() && failure["path"].is_string() &&
+                        failure["error"].is_string());
+        for (const char* key : {"to_host", "delete_host", "moves", "empty_folders"}) {
+            EXPECT_TRUE(j["counts"].contains(key)) << key;
+            EXPECT_TRUE(j["planned"].contains(key)) << key;
+        }
+        EXPECT_EQ(j["planned"]["to_mirror"], e.plannedToMirror);
+        if (!e.failures) {
+            EXPECT_EQ(j["bytes"]["done"], e.toMirror ? 6 : 0);
+        }
+        if (e.mirrorFiles < 0) {
+            EXPECT_TRUE(j["delete_guard"].is_null());
+        } else {
+            EXPECT_EQ(j["delete_guard"]["limit"], e.limit);
+            EXPECT_EQ(j["delete_guard"]["mirror"]["files"], e.mirrorFiles);
+            EXPECT_EQ(j["delete_guard"]["mirror"]["lost"], e.mirrorLost);
+            EXPECT_EQ(j["delete_guard"]["mirror"]["percent"], e.mirrorLost ? 100 : 0);
+            EXPECT_EQ(j["delete_guard"]["mirror"]["over"], e.over);
+        }
+    }
+    // The clash's failure: the copy, the full path and the system's words.
+    ASSERT_EQ(runs[4]["failures"].size(), 1u);
+    EXPECT_EQ(runs[4]["failures"][0]["op"], "copy");
+    EXPECT_EQ(runs[4]["failures"][0]["to"], "mirror");
+    EXPECT_EQ(runs[4]["failures"][0]["path"], f.tmp.sub("m2") + "/clash");
+    EXPECT_FALSE(runs[4]["failures"][0]["error"].get<std::string>().empty());
+    EXPECT_FALSE(fs::exists(f.tmp.sub("m3") + "/new")) << "refused before any file operation";
+    // The log still gets the result lines.
+    const std::string log = f.FileBytes(f.log);
+    EXPECT_TRUE(HasText(log, "Start task: Copy\r\nTask finish!"));
+    EXPECT_TRUE(HasText(log, "Run refused: the folder"));
+
+    // Offsets are written +hh:mm.
+    const char* tz = std::getenv("TZ");
+    const std::string saved = tz ? tz : "";
+    setenv("TZ", "XYZ-1", 1);
+    tzset();
+    EXPECT_EQ(cli::IsoLocalTime(0), "1970-01-01T01:00:00+01:00");
+    if (tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 } // namespace

@@ -68,6 +68,7 @@ public:
     bool ok() const { return ok_; }
     const std::string& why() const { return why_; }
     std::string sub(const std::string& name) const { return at_ + "/" + name; }
+    const std::string& path() const { return at_; }
 
 private:
     std::string at_;
@@ -185,16 +186,24 @@ TEST(SafetyNet, TrashAndVersionsOnASecondVolume) {
         std::cout << "tmpfs not mounted (" << volume.why() << "), second volume not tested\n";
         GTEST_SKIP() << "mount failed: " << volume.why();
     }
-    // The mirror on the tmpfs: its files go to the volume's own trash.
-    f.mirror = volume.sub("mirror");
+    // The mirror is the tmpfs: its files go to the volume's own trash, which
+    // is then inside the mirror and must be left out of the next run.
+    f.mirror = volume.path();
     f.run.Task.set_mirror_path(f.mirror);
     f.run.Task.set_on_delete(DeleteMode::Trash);
     BuildReplaceAndDelete(f);
     EXPECT_EQ(f.Run(), RunOutcome::Finished);
     EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
-    EXPECT_EQ(ReadTree(f.mirror), Replaced());
-    const std::string own = volume.sub(".Trash-" + std::to_string(::getuid()));
+    const std::string trashName = ".Trash-" + std::to_string(::getuid());
+    const std::string own = volume.sub(trashName);
     EXPECT_EQ(ReadTrash(own), Kept(f.mirror));
+    BuildReplaceAndDelete(f);
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(f.run.Plan.DeletedInMirror, 4);
+    EXPECT_EQ(ReadTrash(own).size(), 8u);
+    Tree mirror = ReadTree(f.mirror);
+    std::erase_if(mirror, [&](const auto& e) { return e.first.rfind(trashName, 0) == 0; });
+    EXPECT_EQ(mirror, Replaced());
     EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
     EXPECT_FALSE(fs::exists(f.tmp.sub("data/Trash/files/a b.txt")));
 

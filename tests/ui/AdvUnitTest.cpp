@@ -1,10 +1,12 @@
 #include "ui/AdvUnit.h"
 
+#include "sync/Versions.h"
 #include "tasks/TextTable.h"
 #include "ui/SpinEdit.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 using namespace duplora;
@@ -254,4 +257,72 @@ TEST(AdvForm, InvalidMaskIsRefusedOnOkWithItsMessageAndNothingStored) {
     f.dlg.chkIgnore->setChecked(false);
     f.dlg.btnOk->click();
     EXPECT_EQ(f.changed, 1);
+}
+
+TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
+    AdvFixture f;
+    f.record.set_host_path("/srv/host");
+    f.record.set_mirror_path("/srv/mirror");
+    f.record.set_on_delete(DeleteMode::Trash);
+    f.record.set_delete_limit(40);
+    f.record.set_versions_folder("kept");
+    f.showOn(f.record);
+    f.dlg.activateWindow();
+    EXPECT_EQ(f.dlg.cbOnDelete->currentIndex(), 1);
+    EXPECT_EQ(f.dlg.cbOnDelete->itemText(2), q(215));
+    EXPECT_EQ(f.dlg.edDelLimit->value(), 40);
+    EXPECT_EQ(f.dlg.edVersions->text(), QStringLiteral("kept"));
+    EXPECT_FALSE(f.dlg.edVersions->isEnabled()) << "only for the versioning folder";
+    f.dlg.cbOnDelete->setCurrentIndex(2);
+    EXPECT_TRUE(f.dlg.edVersions->isEnabled());
+
+    // Ok, and the text of the error box it showed ("" for none).
+    auto ok = [&] {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        f.dlg.btnOk->click();
+        return shown;
+    };
+    const TaskRecord before = f.record;
+    struct Refused {
+        QString folder;
+        std::string message;
+    };
+    TaskRecord outside = f.record;
+    outside.set_on_delete(DeleteMode::Versions);
+    outside.set_versions_folder("../old");
+    const Refused refused[] = {
+        // 30 bytes in 10 characters: refused, never cut to fit.
+        {QString::fromUtf8("版本版本版本版本版本"), MsgFill(219, "29", "30")},
+        {QStringLiteral("../old"), VersionsFolderProblem(outside)},
+    };
+    for (const Refused& r : refused) {
+        f.dlg.edVersions->setText(r.folder);
+        EXPECT_FALSE(r.message.empty());
+        EXPECT_EQ(ok(), QString::fromStdString(r.message));
+        EXPECT_EQ(f.dlg.focusWidget(), f.dlg.edVersions);
+        EXPECT_TRUE(f.record == before);
+        EXPECT_EQ(f.changed, 0);
+    }
+
+    f.dlg.edVersions->setText(QStringLiteral("Old versions"));
+    f.dlg.edDelLimit->setValue(100);
+    // DUPLORA_SCREENSHOT_ADV saves the dialog for the README
+    // (scripts/screenshot-preview.sh).
+    if (const char* path = std::getenv("DUPLORA_SCREENSHOT_ADV")) {
+        f.dlg.edDelLimit->setValue(40);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(f.dlg.grab().save(QString::fromLocal8Bit(path)));
+        f.dlg.edDelLimit->setValue(100);
+    }
+    EXPECT_EQ(ok(), QString());
+    EXPECT_EQ(f.changed, 1);
+    EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
+    EXPECT_EQ(f.record.versions_folder(), "Old versions");
+    EXPECT_EQ(f.record.delete_limit(), 100);
 }

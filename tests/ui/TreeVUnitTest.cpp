@@ -527,3 +527,54 @@ TEST(TreeVForm, MovesShowBothPathsAndFallBackWhenUnticked) {
     EXPECT_EQ(ReadTree(f.mirror).at("photos 2024/city.jpg"), other);
     EXPECT_EQ(ReadTree(f.mirror).count("photos/city.jpg"), 0u);
 }
+
+// The share of each side the run deletes or replaces: recounted on every
+// switch, red above the task's limit, and never a reason to stop a window
+// run. DUPLORA_SCREENSHOT_GUARD saves the picture for the README.
+TEST(TreeVForm, DeleteGuardPanelsFollowTheSwitchesAndTurnRedAboveTheLimit) {
+    EXPECT_EQ(GroupThousands(0), "0");
+    EXPECT_EQ(GroupThousands(999), "999");
+    EXPECT_EQ(GroupThousands(1204), "1,204");
+    EXPECT_EQ(GroupThousands(1234567), "1,234,567");
+
+    PreviewRun f;
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete); // extra.txt goes
+    f.run.Task.set_delete_limit(30);
+    TTreeVForm form;
+    form.resize(1100, 560);
+    const QColor red(255, 0, 0);
+    auto colour = [](QLabel* panel) { return panel->palette().color(QPalette::WindowText); };
+    const RunOutcome outcome = f.RunWith(form, [&](TTreeVForm& w) {
+        QLabel* hostPanel = w.findChild<QLabel*>(QStringLiteral("Panel5"));
+        QLabel* mirrorPanel = w.findChild<QLabel*>(QStringLiteral("Panel6"));
+        ASSERT_TRUE(hostPanel && mirrorPanel);
+        struct Step {
+            const char* folder; // then the file whose tick box is clicked (null: none)
+            const char* file;
+            const char* mirrorText;
+            bool mirrorRed;
+        };
+        const Step steps[] = {
+            // docs/old.txt replaced and extra.txt deleted: 2 of 3 is above 30 %.
+            {"/", nullptr, "Mirror: 2 of 3 files deleted (67%)", true},
+            {"/docs", "old.txt", "Mirror: 1 of 3 files deleted (33%)", true},
+            {"/", "extra.txt", "Mirror: 0 of 3 files deleted (0%)", false},
+            {"/", "extra.txt", "Mirror: 1 of 3 files deleted (33%)", true},
+        };
+        for (const Step& s : steps) {
+            SelectFolder(w, s.folder);
+            if (s.file)
+                ClickTick(w, RowOf(w, s.file));
+            EXPECT_EQ(mirrorPanel->text().toStdString(), s.mirrorText);
+            EXPECT_EQ(colour(mirrorPanel) == red, s.mirrorRed) << s.mirrorText;
+            EXPECT_EQ(hostPanel->text().toStdString(), "Host: 0 of 5 files deleted (0%)");
+            EXPECT_NE(colour(hostPanel), red);
+        }
+        QCoreApplication::processEvents();
+        if (const char* path = std::getenv("DUPLORA_SCREENSHOT_GUARD")) {
+            EXPECT_TRUE(w.grab().save(QString::fromLocal8Bit(path)));
+        }
+    });
+    EXPECT_EQ(outcome, RunOutcome::Finished) << "the user saw the numbers and pressed Sync";
+    EXPECT_FALSE(fs::exists(f.mirror + "/extra.txt"));
+}

@@ -1,0 +1,172 @@
+#include "cli/RunReport.h"
+
+#include "cli/PlanOutput.h"
+#include "cli/TaskFields.h"
+#include "sync/DeleteGuard.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+namespace duplora::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// `key` with the path as text and, when the path is not valid UTF-8 (its
+// text then shows U+FFFD for the bad bytes), `key_bytes` with the exact bytes.
+void PutPath(Json& j, const std::string& key, const std::string& path) {
+    j[key] = path;
+    if (Utf8Length(path) < 0)
+        j[key + "_bytes"] = Base64(path);
+}
+
+Json Side(const SideLoss& side, int limit) {
+    return Json{{"files", side.Files},
+                {"lost", side.Lost},
+                {"percent", side.Percent()},
+                {"over", side.Over(limit)}};
+}
+
+// A scan took place, so the plan holds both sides' files.
+bool Scanned(const RunContext& run) {
+    switch (run.Outcome) {
+    case RunOutcome::NothingToDo:
+    case RunOutcome::Declined:
+    case RunOutcome::Finished:
+    case RunOutcome::ErrorLimit:
+        return true;
+    case RunOutcome::Cancelled:
+        return !run.InvalidMaskFound;
+    case RunOutcome::Skipped:
+        return run.Refusal == RefusalReason::DeleteLimit;
+    case RunOutcome::NotRun:
+    case RunOutcome::Unreachable:
+        break;
+    }
+    return false;
+}
+
+Json Failure(const RunFailure& f) {
+    Json j;
+    switch (f.Op) {
+    case opToMirror:
+    case opToHost:
+        j["op"] = "copy";
+        j["to"] = f.Op == opToMirror ? "mirror" : "host";
+        break;
+    case opDelete:
+        j["op"] = "delete";
+        break;
+    case opMoveFrom:
+        j["op"] = "move";
+        break;
+    default:
+        j["op"] = "other";
+        break;
+    }
+    PutPath(j, "path", f.Path);
+    j["error"] = f.Error;
+    return j;
+}
+
+} // namespace
+
+std::string IsoLocalTime(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[40];
+    // %z writes +0100; ISO 8601's extended form wants +01:00.
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string out(text, n);
+    if (out.size() >= 5)
+        out.insert(out.size() - 2, 1, ':');
+    return out;
+}
+
+ReportOutcome ClassifyRun(const RunContext& run, CheckResult check) {
+    switch (run.Outcome) {
+    case RunOutcome::NotRun:
+        return {"refused", check == CheckResult::NoOperation ? "no_operation" : "invalid_folders"};
+    case RunOutcome::Unreachable:
+        return {"refused", "share_connect"};
+    case RunOutcome::Skipped:
+        switch (run.Refusal) {
+        case RefusalReason::SameFolder:
+            return {"refused", "same_folder"};
+        case RefusalReason::VersionsFolder:
+            return {"refused", "versions_folder"};
+        case RefusalReason::DeleteLimit:
+            return {"refused", "delete_limit"};
+        case RefusalReason::SafetyTest:
+        case RefusalReason::None:
+            break;
+        }
+        return {"refused", "safety_test"};
+    case RunOutcome::NothingToDo:
+        return {"nothing_to_do", nullptr};
+    case RunOutcome::Declined:
+        return {"declined", nullptr};
+    case RunOutcome::Finished:
+        return {"finished", nullptr};
+    case RunOutcome::Cancelled:
+        // An invalid mask ends the run the way a cancel does, before any
+        // file operation; for a script it is a refusal with a reason.
+        if (run.InvalidMaskFound)
+            return {"refused", "invalid_mask"};
+        return {"cancelled", nullptr};
+    case RunOutcome::ErrorLimit:
+        return {"error_limit", nullptr};
+    }
+    return {"refused", "invalid_folders"};
+}
+
+std::string RunReportJson(const RunContext& run, CheckResult check, const RunTimes& times,
+                          const std::string& message) {
+    const SyncPlan& plan = run.Plan;
+    const ReportOutcome how = ClassifyRun(run, check);
+    Json j;
+    j["task"] = run.TaskName;
+    // A run refused before its roots were prepared reports them as stored.
+    PutPath(j, "host_root", run.HostRoot.empty() ? run.Task.host_path() : run.HostRoot);
+    PutPath(j, "mirror_root", run.MirrorRoot.empty() ? run.Task.mirror_path() : run.MirrorRoot);
+    j["start"] = IsoLocalTime(times.start);
+    j["end"] = IsoLocalTime(times.end);
+    j["outcome"] = how.outcome;
+    if (how.reason) {
+        j["reason"] = how.reason;
+        j["message"] = message.empty() ? run.RefusedLine : message;
+    }
+    const bool scanned = Scanned(run);
+    j["counts"] = Json{
+        {"to_mirror", plan.CopiedToMirror},  {"to_host", plan.CopiedToHost},
+        {"delete_host", plan.DeletedInHost}, {"delete_mirror", plan.DeletedInMirror},
+        {"moves", plan.MovedCount},          {"empty_folders", scanned ? plan.EmptyFolderCount : 0},
+        {"failures", plan.FailedCount}};
+    j["planned"] = scanned ? Json{{"to_mirror", plan.ToMirrorCount},
+                                  {"to_host", plan.ToHostCount},
+                                  {"delete_host", plan.HostDeleteCount},
+                                  {"delete_mirror", plan.MirrorDeleteCount},
+                                  {"moves", plan.MoveCount},
+                                  {"empty_folders", plan.EmptyFolderCount}}
+                           : Json{{"to_mirror", 0},     {"to_host", 0}, {"delete_host", 0},
+                                  {"delete_mirror", 0}, {"moves", 0},   {"empty_folders", 0}};
+    j["bytes"] = Json{{"total", scanned ? plan.TotalBytes : 0}, {"done", plan.DoneBytes}};
+    if (scanned) {
+        const DeleteGuard guard =
+            MeasureDeleteGuard(plan, run.Task.delete_limit(), !run.SkipMirrorScan);
+        j["delete_guard"] = Json{{"limit", guard.Limit},
+                                 {"host", Side(guard.Host, guard.Limit)},
+                                 {"mirror", Side(guard.Mirror, guard.Limit)}};
+    } else {
+        j["delete_guard"] = nullptr;
+    }
+    Json failures = Json::array();
+    for (const RunFailure& f : run.Failures)
+        failures.push_back(Failure(f));
+    j["failures"] = std::move(failures);
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+} // namespace duplora::cli

@@ -1,0 +1,50 @@
+#pragma once
+// `duplora-cli run --json`: one JSON object per run, on one line, written
+// when the run ends. The result lines say the same in words (and still go to
+// the log); this form is for scripts and monitoring.
+//
+//   {"task", "host_root", "mirror_root", "start", "end",
+//    "outcome",            finished | nothing_to_do | cancelled | error_limit
+//                          | declined | refused
+//    "reason", "message",  only for refused: why, as a word and as the line
+//                          the log got
+//    "counts": {"to_mirror", "to_host", "delete_host", "delete_mirror",
+//               "moves", "empty_folders", "failures"},   what the run did
+//    "planned": {... the same keys but failures ...},    what the plan held
+//    "bytes": {"total", "done"},
+//    "delete_guard": {"limit", "host": {"files", "lost", "percent", "over"},
+//                     "mirror": {...}}  or null when no scan took place,
+//    "failures": [{"op", "path", "error"}]}
+//
+// Paths that are not valid UTF-8 carry a "<key>_bytes" member with the
+// exact bytes in base64, as the plan output does.
+
+#include "sync/SyncRun.h"
+
+#include <ctime>
+#include <string>
+
+namespace duplora::cli {
+
+// Local time as ISO 8601 with the UTC offset: "2026-12-09T05:12:33+01:00".
+std::string IsoLocalTime(std::time_t t);
+
+// How a run ended, as the report's "outcome" and (for refused runs)
+// "reason" words. `check` is what CheckBeforeRun answered for the run.
+struct ReportOutcome {
+    const char* outcome;
+    const char* reason; // null unless outcome is "refused"
+};
+ReportOutcome ClassifyRun(const RunContext& run, CheckResult check);
+
+struct RunTimes {
+    std::time_t start = 0;
+    std::time_t end = 0;
+};
+
+// The object for one finished RunSteps() call, without a line break.
+// `message` is the refusal in words (empty: the run's own RefusedLine).
+std::string RunReportJson(const RunContext& run, CheckResult check, const RunTimes& times,
+                          const std::string& message = {});
+
+} // namespace duplora::cli
