@@ -164,24 +164,6 @@ void SleepMs(int ms) {
 
 enum class Step { Moved, Short, Failed };
 
-// Writes all of `len` bytes; false on an error (a write that makes no
-// progress counts as one, ENOSPC being the usual cause).
-bool WriteAll(const FileIoCalls& io, int fd, const char* data, std::size_t len) {
-    while (len > 0) {
-        const ssize_t n = io.write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 thread_local std::vector<char> ioBuffer;
 
 // Moves `want` bytes through user space. Short when the source ends first.

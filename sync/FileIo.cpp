@@ -1,5 +1,7 @@
 #include "sync/FileIo.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -55,6 +57,22 @@ ScopedFileIo::ScopedFileIo(FileIoCalls calls) : previous_(current), calls_(std::
 
 ScopedFileIo::~ScopedFileIo() {
     current = previous_;
+}
+
+bool WriteAll(const FileIoCalls& io, int fd, const char* data, std::size_t len) {
+    while (len > 0) {
+        const ssize_t n = io.write(fd, data, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        len -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 } // namespace duplora

@@ -28,6 +28,10 @@ struct FileIoCalls {
 };
 
 // The calls the copy uses now (the kernel's unless a test replaced them).
+// Writes all of `len` bytes through `io`; false on an error (a write that
+// makes no progress counts as one, with errno ENOSPC, its usual cause).
+bool WriteAll(const FileIoCalls& io, int fd, const char* data, std::size_t len);
+
 const FileIoCalls& CurrentFileIo();
 // The kernel's calls, for a test's replacement to pass through to.
 const FileIoCalls& KernelFileIo();

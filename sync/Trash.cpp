@@ -1,5 +1,6 @@
 #include "sync/Trash.h"
 
+#include "sync/FileIo.h"
 #include "tasks/TextTable.h"
 
 #include <cerrno>
@@ -31,24 +32,6 @@ std::string Folder(const std::string& path) {
     if (slash == std::string::npos || slash == 0)
         return "/";
     return path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // A name cut to `max` bytes, not inside a UTF-8 sequence when it is UTF-8.
@@ -298,7 +281,7 @@ bool Trash::Put(int folderFd, const std::string& name, const std::string& root,
             why = std::strerror(errno);
             return false;
         }
-        const bool written = WriteAll(fd.get(), info);
+        const bool written = WriteAll(KernelFileIo(), fd.get(), info.data(), info.size());
         const int writeError = errno;
         if (!fd.close() || !written) {
             ::unlinkat(bin.info.get(), infoName.c_str(), 0);

@@ -1,5 +1,5 @@
 #pragma once
-// The desktop's trash as the freedesktop.org Trash specification lays it out,
+// The desktop's trash in the freedesktop.org Trash layout,
 // so that a file manager lists the files a run put there and restores them.
 //
 // A file on the device of the home trash ($XDG_DATA_HOME/Trash, by default
