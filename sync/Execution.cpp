@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace duplora {
 
@@ -121,6 +122,22 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
     return false;
 }
 
+// Announces a side's coming deletes to the trash (or versioning folder), in
+// the order the loop below reaches them; Settle() after the loop clears what
+// was prepared for files the loop did not delete.
+void ExpectDelete(std::vector<std::string>& paths, const TFileEntry& e, const std::string& root) {
+    if (e.Op == opDelete)
+        paths.push_back(JoinRoot(root, e.RelPath));
+}
+
+struct SettleAside {
+    RunContext& run;
+    ~SettleAside() {
+        if (run.Aside)
+            run.Aside->Settle();
+    }
+};
+
 } // namespace
 
 void StepSyncMain(RunContext& run) {
@@ -129,6 +146,13 @@ void StepSyncMain(RunContext& run) {
     // Moves first: they must come before the deletes of their side, and a
     // renamed file is then already in place when the copies start.
     ExecuteMoves(run);
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (const TFileEntry& e : plan.HostFiles)
+            ExpectDelete(paths, e, run.HostRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
     std::size_t idle = 0;
     for (TFileEntry& e : plan.HostFiles) {
         const bool work = PumpBefore(run, e.Op, idle);
@@ -172,6 +196,13 @@ void StepSyncMain(RunContext& run) {
 
 void StepSyncMirror(RunContext& run) {
     SyncPlan& plan = run.Plan;
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i)
+            ExpectDelete(paths, plan.MirrorFiles.Items(i), run.MirrorRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
     std::size_t idle = 0;
     for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i) {
         TFileEntry& e = plan.MirrorFiles.Items(i);
