@@ -246,8 +246,8 @@ void RemoveLeftoverTemporaries(RunContext& run) {
 }
 
 // Empty folders. Folders come after their contents, so a chain of empty
-// folders is removed inner first. Folder operations are neither counted nor
-// logged, and their failures are silent.
+// folders is removed inner first. Folder operations are neither in the result
+// lines nor logged, and their failures are silent; the run report counts them.
 void SyncEmptyFolders(RunContext& run) {
     const SyncAction action = run.Task.empty_folder_action();
     if (action == SyncAction::Ignore)
@@ -273,7 +273,7 @@ void SyncEmptyFolders(RunContext& run) {
             if (action == SyncAction::Delete) {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
-                RemoveEmptyFolderBelow(own, f.Path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
                 continue;
             }
             if (f.OtherUnknown ||
@@ -282,11 +282,11 @@ void SyncEmptyFolders(RunContext& run) {
             if (action == creates) {
                 ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));
                 ShowPath(run, path);
-                CreateFolderBelow(other, f.Path);
+                plan.EmptyFoldersDone += CreateFolderBelow(other, f.Path);
             } else {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
-                RemoveEmptyFolderBelow(own, f.Path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
             }
         }
     }

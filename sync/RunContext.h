@@ -99,6 +99,7 @@ struct RunContext {
     RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
     bool ResultShown = false;
     bool InvalidMaskFound = false; // the run ended on an invalid mask
+    bool HostMissing = false;      // ... or on a host root that is not a folder
     RunOutcome Outcome = RunOutcome::NotRun;
     // Why a check before the run refused it, beyond message 32 (a relative
     // root); empty otherwise.
