@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -450,7 +451,13 @@ void Trash::Expect(std::vector<std::string> paths) {
     expected_ = std::move(paths);
     ahead_.assign(expected_.size(), Ahead{});
     cursor_ = 0;
-    worker_ = std::thread([this] { workAhead(); });
+    try {
+        worker_ = std::thread([this] { workAhead(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: every Put() writes its own info file.
+        expected_.clear();
+        ahead_.clear();
+    }
 }
 
 void Trash::Settle() {
