@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace duplora;
@@ -366,4 +367,61 @@ TEST(MoveRun, ACaseOnlyRenameOnADiskThatIgnoresCase) {
     EXPECT_EQ(f.run.Plan.MovedCount, 1) << f.Text();
     EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
     EXPECT_EQ(ReadTree(usb.Dir()), (std::map<std::string, std::string>{{"Report.bin", data}}));
+}
+
+// Several pairs are compared at once: each pair keeps its own result (a
+// difference in the last step of one file moves no other), and the observer
+// hears only from the thread that runs the task.
+TEST(MoveRun, ConcurrentComparesKeepEachPairsResultAndTheCallersThread) {
+    MoveFixture f;
+    constexpr std::size_t kBig = (1 << 20) + 100; // two steps of the compare
+    std::vector<TreeFile> host, mirror;
+    for (int i = 0; i < 10; ++i) {
+        std::string data = Content(i, kBig + i);
+        host.push_back({"new/f" + std::to_string(i), data});
+        if (i % 4 == 1)
+            data.back() ^= 1;
+        mirror.push_back({"old/f" + std::to_string(i), data});
+    }
+    f.tmp.build(f.host, host);
+    f.tmp.build(f.mirror, mirror);
+    const std::thread::id caller = std::this_thread::get_id();
+    int foreign = 0;
+    f.ui.onPump = [&] { foreign += std::this_thread::get_id() != caller; };
+    f.ui.onTotals = f.ui.onPump;
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(foreign, 0);
+    EXPECT_EQ(f.run.Plan.MovedCount, 7);
+    EXPECT_EQ(f.run.Plan.CopiedToMirror, 3);
+    EXPECT_EQ(f.run.Plan.DeletedInMirror, 3);
+    auto tree = ReadTree(f.mirror);
+    tree.erase("old/");
+    EXPECT_TRUE(tree == ReadTree(f.host)); // files of 1 MiB: no printout
+}
+
+// A cancel while pairs are being compared stops the workers and changes
+// nothing on either side.
+TEST(MoveRun, CancelWhileComparingChangesNothing) {
+    MoveFixture f;
+    std::vector<TreeFile> host, mirror;
+    for (int i = 0; i < 12; ++i) {
+        const std::string data = Content(i, (1 << 20) + i);
+        host.push_back({"new/f" + std::to_string(i), data});
+        mirror.push_back({"old/f" + std::to_string(i), data});
+    }
+    f.tmp.build(f.host, host);
+    f.tmp.build(f.mirror, mirror);
+    const auto hostBefore = ReadTree(f.host);
+    const auto mirrorBefore = ReadTree(f.mirror);
+    int comparing = 0;
+    f.ui.onPump = [&] {
+        if (!f.ui.statuses.empty() && f.ui.statuses.back() == Msg(223) && ++comparing == 3)
+            RequestCancel(f.run);
+    };
+    EXPECT_EQ(f.Run(), RunOutcome::Cancelled);
+    EXPECT_GE(comparing, 3);
+    EXPECT_EQ(f.run.Plan.MovedCount, 0);
+    EXPECT_EQ(f.copiedBytes(), 0);
+    EXPECT_TRUE(ReadTree(f.host) == hostBefore);
+    EXPECT_TRUE(ReadTree(f.mirror) == mirrorBefore);
 }
