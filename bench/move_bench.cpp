@@ -16,6 +16,7 @@
 //    nothing when there is nothing to pair.
 // Medians of each, and the ratios. WORKDIR is emptied first and left full.
 
+#include "bench/BenchMeasure.h"
 #include "sync/SyncRun.h"
 #include "tasks/TextTable.h"
 
@@ -34,16 +35,12 @@
 #include <vector>
 
 using namespace duplora;
+using namespace duplora::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::time_t kBase = 1714996800; // 2024-05-06 12:00 UTC
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // A field of /proc/self/io (all threads of the process): "read_bytes:" or
 // "write_bytes:", the bytes this process had fetched from or sent to the disk.
@@ -83,13 +80,6 @@ void WriteFile(const std::string& path, std::size_t size, std::uint64_t seed, st
     const timespec times[2] = {{mtime, 0}, {mtime, 0}};
     ::futimens(fd, times);
     ::close(fd);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 RunContext MakeRun(const std::string& host, const std::string& mirror, bool moves,
