@@ -4,6 +4,8 @@
 #
 #   bench/ab_changed.sh CLI_A CLI_B [ROUNDS] [DATA]
 #
+# CLI_B may be the word `rsync`: then B is `rsync -a --delete HOST/ MIRROR/`,
+# run.sh's peer for this case, measured the same way.
 # DATA (default bench/data) holds `small` and `changed` as run.sh makes them
 # (made here when missing). Each round restores the mirror from the pristine
 # `changed` tree and runs one build, then restores it and runs the other; the
@@ -20,7 +22,8 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 A=$(realpath "$1")
-B=$(realpath "$2")
+B=$2
+[ "$B" = rsync ] || B=$(realpath "$B")
 ROUNDS=${3:-7}
 PAUSE=${PAUSE:-35}
 DATA=${4:-$HERE/data}
@@ -38,6 +41,7 @@ oneway=(--subfolders on --speed 0 --only-in-host to-mirror --only-in-mirror dele
 for side in A B; do
     cli=$A
     [ "$side" = B ] && cli=$B
+    [ "$cli" = rsync ] && continue
     "$cli" --config "$OUT/$side.cfg" --lang en new changed --host "$SMALL" --mirror "$TARGET" \
         "${oneway[@]}" >/dev/null
 done
@@ -46,8 +50,12 @@ one() { # side
     local cli=$A
     [ "$1" = B ] && cli=$B
     rm -rf "$TARGET" && cp -a "$TEMPLATE" "$TARGET" && sync && sleep "$PAUSE"
-    /usr/bin/time -a -o "$OUT/$1.txt" -f '%e %U %S' \
-        "$cli" --config "$OUT/$1.cfg" --lang en run changed >/dev/null
+    if [ "$cli" = rsync ]; then
+        /usr/bin/time -a -o "$OUT/$1.txt" -f '%e %U %S' rsync -a --delete "$SMALL/" "$TARGET/"
+    else
+        /usr/bin/time -a -o "$OUT/$1.txt" -f '%e %U %S' \
+            "$cli" --config "$OUT/$1.cfg" --lang en run changed >/dev/null
+    fi
     diff -rq "$SMALL" "$TARGET" >/dev/null || { echo "$1: mirror differs from the host" >&2; exit 1; }
 }
 
