@@ -180,7 +180,9 @@ public:
     bool Copy(const TFileEntry& e, PlannedCopy c) {
         const bool remote = c.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
         Below below;
-        if (!Overlapped(c, remote) || !SplitBelowRoot(c.target, c.targetRoot, below)) {
+        // Either side on a server makes each small copy a few round trips.
+        if (!Overlapped(c, hostRemote_ || mirrorRemote_) ||
+            !SplitBelowRoot(c.target, c.targetRoot, below)) {
             if (!Settle())
                 return false;
             BeforeOperation(run_, e, c.op);
