@@ -71,38 +71,30 @@ void ShowCopyStep(RunContext& run, std::int64_t chunk, std::int64_t position, st
 // A copy planned for one entry.
 struct PlannedCopy {
     TSyncOp op = opNone;
-    std::string source, sourceRoot, target, targetRoot;
-    std::optional<ScanView> targetSeen;
+    CopyRequest request;
     std::int64_t size = 0;  // the source's size at the scan
-    std::string shownPath;  // the path the display names
     int* counter = nullptr; // the plan's count of this kind of copy
 };
 
 // A copy's result line, and a failure counted and recorded with the path its
 // result line names: the source when it could not be read or changed while
-// read, else the target. True when copied.
-bool CountCopy(RunContext& run, const PlannedCopy& c, const CopyOutcome& outcome) {
+// read, else the target.
+void CountCopy(RunContext& run, TSyncOp op, const std::string& source, const std::string& target,
+               int& counter, const CopyOutcome& outcome) {
     if (!outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
     if (outcome.result == CopyResult::Copied) {
-        ++*c.counter;
-        return true;
+        ++counter;
+        return;
     }
     const bool sourceSide = outcome.result == CopyResult::SourceOpenFailed ||
                             outcome.result == CopyResult::SourceChanged;
-    CountFailure(run, sourceSide ? c.source : c.target, c.op, outcome.error);
-    return false;
-}
-
-CopyRequest RequestOf(const RunContext& run, const PlannedCopy& c, bool remoteTarget) {
-    CopyRequest request{c.source,     c.target,     c.targetRoot, run.Task.speed_limit(),
-                        c.sourceRoot, c.targetSeen, remoteTarget};
-    return request;
+    CountFailure(run, sourceSide ? source : target, op, outcome.error);
 }
 
 // Copies on the run's thread, showing each step as it goes.
-void CopyFile(RunContext& run, const PlannedCopy& c, bool remoteTarget) {
-    ShowPath(run, c.shownPath);
+void CopyFile(RunContext& run, const PlannedCopy& c) {
+    ShowPath(run, c.request.source);
     ShowOperation(run, Performing(c.op));
     ShowFileGauge(run, 0);
     CopyHooks hooks;
@@ -113,7 +105,8 @@ void CopyFile(RunContext& run, const PlannedCopy& c, bool remoteTarget) {
     hooks.onChunk = [&run](std::int64_t chunk, std::int64_t position, std::int64_t size) {
         ShowCopyStep(run, chunk, position, size);
     };
-    CountCopy(run, c, CopyOneFile(RequestOf(run, c, remoteTarget), hooks));
+    CountCopy(run, c.op, c.request.source, c.request.target, *c.counter,
+              CopyOneFile(c.request, hooks));
 }
 
 bool DeleteFile(RunContext& run, const std::string& path, const std::string& root,
@@ -178,15 +171,16 @@ public:
     // Copies for entry `e` (its hook is called right before); false when
     // the run stopped before it could start.
     bool Copy(const TFileEntry& e, PlannedCopy c) {
-        const bool remote = c.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
+        CopyRequest& r = c.request;
+        r.remoteTarget = r.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
         Below below;
         // Either side on a server makes each small copy a few round trips.
         if (!Overlapped(c, hostRemote_ || mirrorRemote_) ||
-            !SplitBelowRoot(c.target, c.targetRoot, below)) {
+            !SplitBelowRoot(r.target, r.targetRoot, below)) {
             if (!Settle())
                 return false;
             BeforeOperation(run_, e, c.op);
-            CopyFile(run_, c, remote);
+            CopyFile(run_, c);
             CheckErrorLimit(run_);
             return true;
         }
@@ -196,23 +190,23 @@ public:
         if (Stopped(run_))
             return false;
         BeforeOperation(run_, e, c.op);
-        CopyRequest request = RequestOf(run_, c, remote);
         const std::string folder(below.folderPart);
         const std::string name(below.name);
         RunContext& run = run_;
-        pipe_.Submit(std::move(request), folder, name, run.Aside.get(),
-                     [&run, c = std::move(c)](const CopyOutcome& outcome,
-                                              const std::vector<CopiedChunk>& steps) {
-                         ShowPath(run, c.shownPath);
-                         ShowOperation(run, Performing(c.op));
-                         ShowFileGauge(run, 0);
-                         for (const CopiedChunk& step : steps) {
-                             ShowCopyStep(run, step.chunk, step.position, step.size);
-                             run.ui().Pump();
-                         }
-                         CountCopy(run, c, outcome);
-                         CheckErrorLimit(run);
-                     });
+        CopyPipeline::Finish finish = [&run, op = c.op, counter = c.counter, source = r.source,
+                                       target = r.target](const CopyOutcome& outcome,
+                                                          const std::vector<CopiedChunk>& steps) {
+            ShowPath(run, source);
+            ShowOperation(run, Performing(op));
+            ShowFileGauge(run, 0);
+            for (const CopiedChunk& step : steps) {
+                ShowCopyStep(run, step.chunk, step.position, step.size);
+                run.ui().Pump();
+            }
+            CountCopy(run, op, source, target, *counter, outcome);
+            CheckErrorLimit(run);
+        };
+        pipe_.Submit(std::move(r), folder, name, run.Aside.get(), std::move(finish));
         pipe_.FinishReady();
         return true;
     }
@@ -238,7 +232,7 @@ private:
     bool Overlapped(const PlannedCopy& c, bool remote) const {
         const bool enabled = run_.CopyWorkers >= 0 ? run_.CopyWorkers > 0 : remote;
         return enabled && c.size < kOverlapBelow && run_.Task.speed_limit() == 0 &&
-               (!run_.Aside || (c.targetSeen && !c.targetSeen->present));
+               (!run_.Aside || (c.request.targetSeen && !c.request.targetSeen->present));
     }
 
     RunContext& run_;
@@ -266,19 +260,26 @@ void StepSyncMain(RunContext& run) {
         run.State = RunState::ExecHost;
         if (!work)
             continue;
-        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
-        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        const std::int32_t limit = run.Task.speed_limit();
         if (e.Op == opToMirror) {
-            if (!copies.Copy(e, {opToMirror, host, run.HostRoot, mirror, run.MirrorRoot,
-                                 MirrorTwinView(run, e), e.Size, host, &plan.CopiedToMirror}))
+            if (!copies.Copy(e, {opToMirror,
+                                 {std::move(host), std::move(mirror), run.MirrorRoot, limit,
+                                  run.HostRoot, MirrorTwinView(run, e)},
+                                 e.Size,
+                                 &plan.CopiedToMirror}))
                 break;
             continue;
         }
         if (e.Op == opToHost) {
             const int twin = plan.MirrorFiles.Find(e.RelPath);
             const std::int64_t size = twin >= 0 ? plan.MirrorFiles.Items(twin).Size : 0;
-            if (!copies.Copy(e, {opToHost, mirror, run.MirrorRoot, host, run.HostRoot,
-                                 ScanView::Of(e), size, mirror, &plan.CopiedToHost}))
+            if (!copies.Copy(e, {opToHost,
+                                 {std::move(mirror), std::move(host), run.HostRoot, limit,
+                                  run.MirrorRoot, ScanView::Of(e)},
+                                 size,
+                                 &plan.CopiedToHost}))
                 break;
             continue;
         }
@@ -308,13 +309,16 @@ void StepSyncMirror(RunContext& run) {
         run.State = RunState::ExecMirror;
         if (!work || e.Op == opToMirror)
             continue; // a mirror file is never copied to the mirror
-        const std::string host = JoinRoot(run.HostRoot, e.RelPath);
-        const std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
         if (e.Op == opToHost) {
             // A mirror entry with work has no host twin (a pair is handled
             // from the host side): the host file is new.
-            if (!copies.Copy(e, {opToHost, mirror, run.MirrorRoot, host, run.HostRoot,
-                                 ScanView::Absent(), e.Size, mirror, &plan.CopiedToHost}))
+            if (!copies.Copy(e, {opToHost,
+                                 {std::move(mirror), std::move(host), run.HostRoot,
+                                  run.Task.speed_limit(), run.MirrorRoot, ScanView::Absent()},
+                                 e.Size,
+                                 &plan.CopiedToHost}))
                 break;
             continue;
         }
