@@ -1,5 +1,5 @@
 #pragma once
-// Overlapping copies of small files onto a slow target. On a share each copy
+// Overlapping copies of small files to or from a share. There each copy
 // waits for several round trips to the server (create, time, rename) while
 // both ends sit idle; a few worker threads run CopyOneFile for consecutive
 // files at once. The run's thread hands the copies out and takes every

@@ -146,13 +146,14 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
 // size (at the scan) a copy is a few round trips to the server, larger ones
 // are moved by the run's thread with their progress shown as they go.
 constexpr std::int64_t kOverlapBelow = 1 << 20;
-// Workers for such copies. Measured on a GVfs mount of a Samba share: two
-// or three overlapping copies take about 60 % of the time of one after the
-// other; more gain nothing.
+// Workers for such copies. Measured on a GVfs mount of a Samba share (2
+// cores): two or three overlapping copies take about three quarters of the
+// time of one after the other, more gain nothing; the share's daemons then
+// keep the processors busy.
 constexpr int kRemoteCopyWorkers = 3;
 
 // The copies of one execution step: serial ones on the run's thread, small
-// ones onto a remote target overlapped by a CopyPipeline. Results come in
+// ones to or from a remote folder overlapped by a CopyPipeline. Results come in
 // the plan's order either way.
 class Copies {
 public:
