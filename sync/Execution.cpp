@@ -142,7 +142,7 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
     return false;
 }
 
-// Copies of small files onto a network or FUSE target overlap; below this
+// Copies of small files to or from a network or FUSE folder overlap; below this
 // size (at the scan) a copy is a few round trips to the server, larger ones
 // are moved by the run's thread with their progress shown as they go.
 constexpr std::int64_t kOverlapBelow = 1 << 20;
