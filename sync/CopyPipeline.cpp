@@ -5,6 +5,8 @@
 #include <chrono>
 #include <utility>
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/statfs.h>
 
 namespace duplora {
@@ -14,6 +16,9 @@ namespace {
 // How long the run's thread waits for a copy before it lets the interface
 // process its events again.
 constexpr auto kPumpEvery = std::chrono::milliseconds(25);
+// A copy under way when the run stops ends as a copy until it has moved this
+// much.
+constexpr std::int64_t kStopFrom = 1 << 20;
 
 } // namespace
 
@@ -65,6 +70,11 @@ bool CopyPipeline::Fits(std::string_view folder, std::string_view name, bool fol
 }
 
 void CopyPipeline::Work() {
+    // Signals (Ctrl+C, a stop request) go to the run's thread, as without
+    // workers, and never interrupt a worker's call halfway.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return quit_ || started_ < jobs_.size(); });
@@ -74,9 +84,15 @@ void CopyPipeline::Work() {
         lock.unlock();
         // The hooks stay on this thread: no pump (the run's thread pumps),
         // the steps are kept for the run's thread to show.
+        // A stopped run lets a small copy under way end as a copy: it is a
+        // few round trips from done. One that has grown since the scan stops
+        // between its steps like any large copy.
         CopyHooks hooks;
-        hooks.cancelRequested = [this] { return stopping_.load(); };
-        hooks.onChunk = [&job](std::int64_t chunk, std::int64_t position, std::int64_t size) {
+        std::int64_t moved = 0;
+        hooks.cancelRequested = [this, &moved] { return moved >= kStopFrom && stopping_.load(); };
+        hooks.onChunk = [&job, &moved](std::int64_t chunk, std::int64_t position,
+                                       std::int64_t size) {
+            moved += chunk;
             job.steps.push_back({chunk, position, size});
         };
         hooks.setAside = job.setAside;

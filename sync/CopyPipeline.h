@@ -67,8 +67,8 @@ public:
     // Waits for all copies handed out and finishes each, in order.
     void Drain();
     // After a cancel or the error limit: copies not started are dropped
-    // (they never happened), a running one is told to stop between its
-    // steps; then as Drain().
+    // (they never happened), a running one ends (one that grew past 1 MiB
+    // since the scan is told to stop between its steps); then as Drain().
     void Stop();
 
 private:
