@@ -16,6 +16,7 @@
 //    nothing when there is nothing to pair.
 // Medians of each, and the ratios. WORKDIR is emptied first and left full.
 
+#include "bench/BenchMeasure.h"
 #include "sync/SyncRun.h"
 #include "tasks/TextTable.h"
 
@@ -34,23 +35,21 @@
 #include <vector>
 
 using namespace duplora;
+using namespace duplora::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::time_t kBase = 1714996800; // 2024-05-06 12:00 UTC
 
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-long long WriteBytes() {
+// A field of /proc/self/io (all threads of the process): "read_bytes:" or
+// "write_bytes:", the bytes this process had fetched from or sent to the disk.
+long long IoBytes(const char* field) {
     std::ifstream io("/proc/self/io");
     std::string key;
     long long value = 0;
     while (io >> key >> value)
-        if (key == "write_bytes:")
+        if (key == field)
             return value;
     return -1;
 }
@@ -81,13 +80,6 @@ void WriteFile(const std::string& path, std::size_t size, std::uint64_t seed, st
     const timespec times[2] = {{mtime, 0}, {mtime, 0}};
     ::futimens(fd, times);
     ::close(fd);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 RunContext MakeRun(const std::string& host, const std::string& mirror, bool moves,
@@ -149,13 +141,15 @@ int main(int argc, char** argv) {
             dropped = DropCaches() && dropped;
             ResultLines lines;
             RunContext run = MakeRun(host, mirror, moves, lines);
-            const long long w0 = WriteBytes();
+            const long long r0 = IoBytes("read_bytes:");
+            const long long w0 = IoBytes("write_bytes:");
             const double t0 = Now();
             RunSteps(run);
             const double t1 = Now();
             ::sync();
             const double t2 = Now();
-            const long long w1 = WriteBytes();
+            const long long r1 = IoBytes("read_bytes:");
+            const long long w1 = IoBytes("write_bytes:");
             const int done = moves ? run.Plan.MovedCount : run.Plan.CopiedToMirror;
             if (done != files || run.Plan.FailedCount != 0) {
                 std::fprintf(stderr, "%s run did %d of %d (%d failed)\n", moves ? "move" : "copy",
@@ -165,8 +159,9 @@ int main(int argc, char** argv) {
             wall[moves].push_back(t1 - t0);
             flushed[moves].push_back(t2 - t0);
             written[moves].push_back(static_cast<double>(w1 - w0));
-            std::printf("round %d %-12s %7.2f s run, %7.2f s with sync, write_bytes %lld\n", r,
-                        moves ? "moves" : "copy+delete", t1 - t0, t2 - t0, w1 - w0);
+            std::printf("round %d %-12s %7.2f s run, %7.2f s with sync, read_bytes %lld, "
+                        "write_bytes %lld\n",
+                        r, moves ? "moves" : "copy+delete", t1 - t0, t2 - t0, r1 - r0, w1 - w0);
             std::fflush(stdout);
             // Back to the renamed-folder state: the mirror's files under the
             // old folder name again (a folder rename, no data moved).

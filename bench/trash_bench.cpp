@@ -10,6 +10,7 @@
 // whole run (scan, plan, deletes) and the execution steps alone, medians of
 // the rounds and the ratios trash / permanent. WORKDIR is emptied first.
 
+#include "bench/BenchMeasure.h"
 #include "sync/SyncRun.h"
 #include "tasks/TextTable.h"
 
@@ -26,29 +27,10 @@
 #include <vector>
 
 using namespace duplora;
+using namespace duplora::bench;
 namespace fs = std::filesystem;
 
 namespace {
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// User + system time of this process so far, in seconds.
-double CpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
 
 void BuildMirror(const std::string& mirror, int files, std::size_t size) {
     const std::string data(size, 'x');

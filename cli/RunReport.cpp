@@ -38,7 +38,7 @@ bool Scanned(const RunContext& run) {
     case RunOutcome::ErrorLimit:
         return true;
     case RunOutcome::Cancelled:
-        return !run.InvalidMaskFound;
+        return !run.InvalidMaskFound && !run.HostMissing;
     case RunOutcome::Skipped:
         return run.Refusal == RefusalReason::DeleteLimit;
     case RunOutcome::NotRun:
@@ -115,6 +115,10 @@ ReportOutcome ClassifyRun(const RunContext& run, CheckResult check) {
         // file operation; for a script it is a refusal with a reason.
         if (run.InvalidMaskFound)
             return {"refused", "invalid_mask"};
+        // A host root that is not there ends the run like a cancel too, but
+        // nobody cancelled it.
+        if (run.HostMissing)
+            return {"refused", "host_missing"};
         return {"cancelled", nullptr};
     case RunOutcome::ErrorLimit:
         return {"error_limit", nullptr};
@@ -139,11 +143,11 @@ std::string RunReportJson(const RunContext& run, CheckResult check, const RunTim
         j["message"] = message.empty() ? run.RefusedLine : message;
     }
     const bool scanned = Scanned(run);
-    j["counts"] = Json{
-        {"to_mirror", plan.CopiedToMirror},  {"to_host", plan.CopiedToHost},
-        {"delete_host", plan.DeletedInHost}, {"delete_mirror", plan.DeletedInMirror},
-        {"moves", plan.MovedCount},          {"empty_folders", scanned ? plan.EmptyFolderCount : 0},
-        {"failures", plan.FailedCount}};
+    j["counts"] =
+        Json{{"to_mirror", plan.CopiedToMirror},  {"to_host", plan.CopiedToHost},
+             {"delete_host", plan.DeletedInHost}, {"delete_mirror", plan.DeletedInMirror},
+             {"moves", plan.MovedCount},          {"empty_folders", plan.EmptyFoldersDone},
+             {"failures", plan.FailedCount}};
     j["planned"] = scanned ? Json{{"to_mirror", plan.ToMirrorCount},
                                   {"to_host", plan.ToHostCount},
                                   {"delete_host", plan.HostDeleteCount},

@@ -81,6 +81,9 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
             err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
         } else if (outcome == RunOutcome::Skipped) {
             err << "duplora-cli: task '" << task.name << "' not run: " << run.RefusedLine << '\n';
+        } else if (run.HostMissing) {
+            why = MsgFill(191, run.HostRoot);
+            err << "duplora-cli: task '" << task.name << "': " << why << '\n';
         } else if (run.InvalidMaskFound && lines.Lines().size() > firstLine + 2) {
             // The mask's error follows the time stamp and the "Start task: " line.
             why = lines.Lines()[firstLine + 2];

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace duplora {
 
@@ -242,6 +243,22 @@ private:
     CopyPipeline pipe_;
 };
 
+// Announces a side's coming deletes to the trash (or versioning folder), in
+// the order the loop below reaches them; Settle() after the loop clears what
+// was prepared for files the loop did not delete.
+void ExpectDelete(std::vector<std::string>& paths, const TFileEntry& e, const std::string& root) {
+    if (e.Op == opDelete)
+        paths.push_back(JoinRoot(root, e.RelPath));
+}
+
+struct SettleAside {
+    RunContext& run;
+    ~SettleAside() {
+        if (run.Aside)
+            run.Aside->Settle();
+    }
+};
+
 } // namespace
 
 void StepSyncMain(RunContext& run) {
@@ -250,6 +267,13 @@ void StepSyncMain(RunContext& run) {
     // Moves first: they must come before the deletes of their side, and a
     // renamed file is then already in place when the copies start.
     ExecuteMoves(run);
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (const TFileEntry& e : plan.HostFiles)
+            ExpectDelete(paths, e, run.HostRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
     Copies copies(run);
     std::size_t idle = 0;
     for (TFileEntry& e : plan.HostFiles) {
@@ -300,6 +324,13 @@ void StepSyncMain(RunContext& run) {
 
 void StepSyncMirror(RunContext& run) {
     SyncPlan& plan = run.Plan;
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i)
+            ExpectDelete(paths, plan.MirrorFiles.Items(i), run.MirrorRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
     Copies copies(run);
     std::size_t idle = 0;
     for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i) {
@@ -350,8 +381,8 @@ void RemoveLeftoverTemporaries(RunContext& run) {
 }
 
 // Empty folders. Folders come after their contents, so a chain of empty
-// folders is removed inner first. Folder operations are neither counted nor
-// logged, and their failures are silent.
+// folders is removed inner first. Folder operations are neither in the result
+// lines nor logged, and their failures are silent; the run report counts them.
 void SyncEmptyFolders(RunContext& run) {
     const SyncAction action = run.Task.empty_folder_action();
     if (action == SyncAction::Ignore)
@@ -377,7 +408,7 @@ void SyncEmptyFolders(RunContext& run) {
             if (action == SyncAction::Delete) {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
-                RemoveEmptyFolderBelow(own, f.Path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
                 continue;
             }
             if (f.OtherUnknown ||
@@ -386,11 +417,11 @@ void SyncEmptyFolders(RunContext& run) {
             if (action == creates) {
                 ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));
                 ShowPath(run, path);
-                CreateFolderBelow(other, f.Path);
+                plan.EmptyFoldersDone += CreateFolderBelow(other, f.Path);
             } else {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
-                RemoveEmptyFolderBelow(own, f.Path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
             }
         }
     }

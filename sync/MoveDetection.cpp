@@ -12,11 +12,16 @@
 #include "tasks/WildMask.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -121,15 +126,6 @@ std::string_view NameOf(std::string_view rel) {
     return slash == std::string_view::npos ? rel : rel.substr(slash + 1);
 }
 
-// Asks the kernel to read a file ahead into the page cache while the pair
-// before it is compared: both disks then always have reads queued, instead
-// of one 1 MiB read at a time.
-void Prefetch(const std::string& root, std::string_view rel) {
-    Fd fd = OpenFileBelow(root, rel);
-    if (fd.valid())
-        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_WILLNEED);
-}
-
 } // namespace
 
 std::vector<std::pair<std::size_t, std::size_t>>
@@ -171,6 +167,14 @@ ContentResult CompareContents(const std::string& root1, std::string_view rel1,
         return ContentResult::Different;
     ::posix_fadvise(a.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Both files' first steps are asked for at once, so the disk fetches the
+    // two together instead of the second only after the first arrived (for
+    // files of a few MiB that wait is most of the time); the kernel's own
+    // read-ahead keeps both streams going after that.
+    constexpr off_t kHead = 4 << 20;
+    const off_t head = static_cast<off_t>(std::min<std::int64_t>(expectedSize, kHead));
+    ::posix_fadvise(a.get(), 0, head, POSIX_FADV_WILLNEED);
+    ::posix_fadvise(b.get(), 0, head, POSIX_FADV_WILLNEED);
     // 1 MiB a side: large enough that the calls cost nothing next to the
     // reads, small enough that a cancel is seen within a few milliseconds.
     constexpr std::size_t kStep = 1 << 20;
@@ -194,6 +198,151 @@ ContentResult CompareContents(const std::string& root1, std::string_view rel1,
     // A file that grew while it was read is not the file the scan saw.
     return done == expectedSize ? ContentResult::Equal : ContentResult::Different;
 }
+
+namespace {
+
+// One pair to compare: the two entries and their paths below the roots.
+struct PairFiles {
+    std::uint32_t host = 0, mirror = 0;
+    std::string_view hostRel, mirrorRel;
+    std::int64_t size = 0;
+};
+
+// How many pairs are compared at once. A disk answers several reads in
+// flight faster than one after the other: on the virtual disk this was
+// measured on, a renamed folder of 1 MiB files compared about twice as fast
+// on four threads as on one. Each thread holds two 1 MiB buffers.
+constexpr unsigned kCompareThreads = 4;
+
+// Compares every pair of `jobs` on a few worker threads, each taking the
+// next pair in order. Only the calling thread talks to the display and the
+// observer: it shows the oldest pair still being compared, the bytes
+// compared so far, pumps the events after every step of any worker and
+// passes a cancel on to the workers, which stop within one step. Returns a
+// result per pair; the pairs never started are Cancelled.
+std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairFiles>& jobs,
+                                        bool onMirror) {
+    std::vector<ContentResult> results(jobs.size(), ContentResult::Cancelled);
+    if (jobs.empty() || run.State == RunState::Cancelled)
+        return results;
+    std::int64_t total = 0;
+    for (const PairFiles& j : jobs)
+        total += j.size;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    // Guarded by `mutex`.
+    std::size_t next = 0; // the next pair a worker takes
+    std::vector<char> ended(jobs.size(), 0);
+    std::int64_t done = 0; // bytes compared, over all pairs
+    bool news = false;     // a step or a pair ended since the last look
+    unsigned running = 0;  // workers not yet finished
+    std::atomic<bool> stop{false};
+
+    auto work = [&] {
+        for (;;) {
+            std::size_t k = 0;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (next == jobs.size() || stop.load())
+                    break;
+                k = next++;
+            }
+            const PairFiles& j = jobs[k];
+            ContentResult r = ContentResult::Unreadable;
+            try {
+                r = CompareContents(run.HostRoot, j.hostRel, run.MirrorRoot, j.mirrorRel, j.size,
+                                    [&](std::int64_t n) {
+                                        {
+                                            const std::lock_guard<std::mutex> lock(mutex);
+                                            done += n;
+                                            news = true;
+                                        }
+                                        wake.notify_one();
+                                        return !stop.load();
+                                    });
+            } catch (...) {
+                // No memory for the buffers: no move, the pair is copied and deleted.
+            }
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                results[k] = r;
+                ended[k] = 1;
+                news = true;
+            }
+            wake.notify_one();
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            --running;
+            news = true;
+        }
+        wake.notify_one();
+    };
+
+    // Joined however this function is left: the workers use its locals.
+    struct Workers {
+        std::atomic<bool>& stop;
+        std::vector<std::thread> threads;
+        ~Workers() {
+            stop.store(true);
+            for (std::thread& t : threads)
+                if (t.joinable())
+                    t.join();
+        }
+    } pool{stop, {}};
+    std::vector<std::thread>& workers = pool.threads;
+    const unsigned count =
+        static_cast<unsigned>(std::min<std::size_t>(kCompareThreads, jobs.size()));
+    for (unsigned i = 0; i < count; ++i) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++running;
+        }
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            // No more threads to be had: the ones started do all the pairs.
+            const std::lock_guard<std::mutex> lock(mutex);
+            --running;
+            break;
+        }
+    }
+
+    RunObserver& ui = run.ui();
+    std::size_t oldest = 0; // the first pair not yet ended
+    std::size_t shown = jobs.size();
+    for (bool last = workers.empty(); !last;) {
+        std::int64_t bytes = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            wake.wait(lock, [&] { return news; });
+            news = false;
+            bytes = done;
+            while (oldest < jobs.size() && ended[oldest])
+                ++oldest;
+            last = running == 0;
+        }
+        if (oldest < jobs.size() && oldest != shown) {
+            shown = oldest;
+            const PairFiles& j = jobs[oldest];
+            ShowPath(run, JoinRoot(onMirror ? run.HostRoot : run.MirrorRoot,
+                                   onMirror ? j.hostRel : j.mirrorRel));
+        }
+        ShowTotals(run, MsgFill(51, ShortSizeText(bytes), ShortSizeText(total - bytes)));
+        ShowTotalGauge(run, total > 0
+                                ? static_cast<int>(std::min<std::int64_t>(100, bytes * 100 / total))
+                                : 100);
+        ui.Pump();
+        if (run.State == RunState::Cancelled)
+            stop.store(true);
+    }
+    for (std::thread& t : workers)
+        t.join();
+    return results;
+}
+
+} // namespace
 
 void DetectMoves(RunContext& run) {
     const TaskRecord& task = run.Task;
@@ -262,47 +411,21 @@ void DetectMoves(RunContext& run) {
     if (pairs.empty())
         return;
 
-    std::int64_t total = 0;
-    for (const auto& [s, t] : pairs)
-        total += sources[s].Size;
-    std::int64_t done = 0;
-    ShowStatus(run, Msg(223));
-    RunObserver& ui = run.ui();
-    const RunState state = run.State;
-    auto entries = [&](std::size_t k) {
-        const auto [s, t] = pairs[k];
+    // Both files of a pair, in the pairs' order.
+    std::vector<PairFiles> jobs;
+    jobs.reserve(pairs.size());
+    for (const auto& [s, t] : pairs) {
         const std::uint32_t h = onMirror ? sources[s].Index : targets[t].Index;
         const std::uint32_t m = onMirror ? targets[t].Index : sources[s].Index;
-        return std::pair{h, m};
-    };
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-        const auto [s, t] = pairs[k];
-        if (run.State == RunState::Cancelled)
-            break;
-        const auto [h, m] = entries(k);
-        if (k + 1 < pairs.size()) {
-            const auto [nh, nm] = entries(k + 1);
-            Prefetch(run.HostRoot, plan.HostFiles[nh].RelPath);
-            Prefetch(run.MirrorRoot, plan.MirrorFiles.Items(static_cast<int>(nm)).RelPath);
-        }
-        const TFileEntry& host = plan.HostFiles[h];
-        const TFileEntry& mirror = plan.MirrorFiles.Items(static_cast<int>(m));
-        ShowPath(run, JoinRoot(onMirror ? run.HostRoot : run.MirrorRoot,
-                               onMirror ? host.RelPath : mirror.RelPath));
-        const ContentResult r = CompareContents(
-            run.HostRoot, host.RelPath, run.MirrorRoot, mirror.RelPath, sources[s].Size,
-            [&](std::int64_t n) {
-                done += n;
-                ShowTotals(run, MsgFill(51, ShortSizeText(done), ShortSizeText(total - done)));
-                ShowTotalGauge(run, total > 0 ? static_cast<int>(
-                                                    std::min<std::int64_t>(100, done * 100 / total))
-                                              : 100);
-                ui.Pump();
-                return run.State != RunState::Cancelled;
-            });
-        if (r == ContentResult::Equal)
-            plan.AddMove(h, m, onMirror);
+        jobs.push_back({h, m, plan.HostFiles[h].RelPath,
+                        plan.MirrorFiles.Items(static_cast<int>(m)).RelPath, sources[s].Size});
     }
+    ShowStatus(run, Msg(223));
+    const RunState state = run.State;
+    const std::vector<ContentResult> results = ComparePairs(run, jobs, onMirror);
+    for (std::size_t k = 0; k < jobs.size(); ++k)
+        if (results[k] == ContentResult::Equal)
+            plan.AddMove(jobs[k].host, jobs[k].mirror, onMirror);
     if (run.State == state) {
         ShowTotals(run, "");
         ShowTotalGauge(run, 0);

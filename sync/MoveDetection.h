@@ -65,8 +65,11 @@ ContentResult CompareContents(const std::string& root1, std::string_view rel1,
                               const std::function<bool(std::int64_t)>& onBytes = {});
 
 // Finds the moves of a run's plan after the comparison and records them in
-// the plan (SyncPlan::Moves, opMoveFrom/opMoveTo). Does nothing unless the
-// task's detect_moves is on. The plan is counted afterwards.
+// the plan (SyncPlan::Moves, opMoveFrom/opMoveTo), in the pairs' order.
+// Does nothing unless the task's detect_moves is on. The contents of a few
+// pairs are compared at once on worker threads; the display, the observer
+// and the plan are only touched from the calling thread. The plan is
+// counted afterwards.
 void DetectMoves(RunContext& run);
 
 // Renames `root + fromRel` to `root + toRel` (RenameBelowRoot), after

@@ -80,9 +80,9 @@ struct RunContext {
     // Connects network-share roots for RunSteps(); null: a connector of the
     // process's GVfs mounter, made for the run.
     ShareConnector* Shares = nullptr;
-    // Worker threads for small-file copies: -1 decides by the target (a few
-    // onto a network or FUSE file system, none onto a local disk), 0 copies
-    // on the run's thread only, more overlaps copies onto any target.
+    // Worker threads for small-file copies: -1 decides by the roots (a few
+    // when either lies on a network or FUSE file system, none between local
+    // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
     int CopyWorkers = -1;
     // Fold a-z in path comparisons. PrepareRoots() sets it when either root
     // folds case, as a probe of each root finds (see CaseProbe.h); a caller
@@ -103,6 +103,7 @@ struct RunContext {
     RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
     bool ResultShown = false;
     bool InvalidMaskFound = false; // the run ended on an invalid mask
+    bool HostMissing = false;      // ... or on a host root that is not a folder
     RunOutcome Outcome = RunOutcome::NotRun;
     // Why a check before the run refused it, beyond message 32 (a relative
     // root); empty otherwise.

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace duplora {
 
@@ -22,6 +23,15 @@ public:
     // The result line's text for a failed Put: "%1" takes `why`, the full path
     // follows.
     virtual int FailureText() const = 0;
+
+    // The full paths of the files the coming deletes will hand to Put(), in
+    // their order, so that work that does not depend on the file itself can
+    // start ahead. Put() still decides each file; a path never put costs
+    // nothing but what Settle() clears.
+    virtual void Expect(std::vector<std::string> paths) { (void)paths; }
+    // Ends what Expect() started: waits for work ahead and undoes what was
+    // prepared for files that were not put (cancelled, changed, failed).
+    virtual void Settle() {}
 };
 
 } // namespace duplora

@@ -41,6 +41,7 @@ void SyncPlan::ClearMirror() {
 
 void SyncPlan::ClearResults() {
     CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = MovedCount = FailedCount = 0;
+    EmptyFoldersDone = 0;
 }
 
 const SyncPlan::FolderSet& SyncPlan::folderSet(const std::vector<FolderItem>& items, FolderSet& set,

@@ -83,6 +83,7 @@ public:
     std::int32_t DeletedInMirror = 0;
     std::int32_t MovedCount = 0;
     std::int32_t FailedCount = 0;
+    std::int32_t EmptyFoldersDone = 0; // empty folders created or removed (not in the result lines)
 
     // Chooses the key comparison for paths (both sides, folder lookups).
     void SetFoldCase(bool fold);

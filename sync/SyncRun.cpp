@@ -209,6 +209,7 @@ void BeginRun(RunContext& run) {
     run.Refusal = RefusalReason::None;
     run.RefusedLine.clear();
     run.InvalidMaskFound = false;
+    run.HostMissing = false;
     run.Outcome = RunOutcome::NotRun;
     run.Failures.clear();
     switch (run.Task.on_delete()) {
@@ -238,8 +239,10 @@ void StepListMain(RunContext& run) {
         return;
     }
     ScanHostSide(run);
-    if (!IsFolder(run.HostRoot))
+    if (!IsFolder(run.HostRoot)) {
         run.State = RunState::Cancelled;
+        run.HostMissing = true;
+    }
 }
 
 bool StepListMirror(RunContext& run) {
@@ -338,6 +341,7 @@ bool BuildPlan(RunContext& run, std::string& error) {
     run.Lines = &scratch;
     run.Plan.SetFoldCase(run.FoldCase);
     run.InvalidMaskFound = false;
+    run.HostMissing = false;
     StepListMain(run);
     bool ok = run.State != RunState::Cancelled;
     if (ok) {

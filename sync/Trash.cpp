@@ -3,10 +3,12 @@
 #include "sync/FileIo.h"
 #include "tasks/TextTable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -237,7 +239,242 @@ std::string Trash::FolderFor(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
         return {};
+    const std::lock_guard<std::mutex> hold(lock_);
     return binFor(st.st_dev, path).folder;
+}
+
+Trash::~Trash() {
+    Settle();
+}
+
+Trash::Bin* Trash::usableBin(dev_t dev) {
+    for (Bin& bin : bins_)
+        if (bin.dev == dev)
+            return bin.folder.empty() ? nullptr : &bin;
+    return nullptr;
+}
+
+bool Trash::reserve(Bin& bin, const std::string& base, const std::string& original,
+                    const std::string& date, std::string& entry) {
+    std::string info = "[Trash Info]\nPath=";
+    info.reserve(original.size() + 64);
+    info += TrashPathEncode(original);
+    info += "\nDeletionDate=";
+    info += date;
+    info += '\n';
+    for (int tries = 0; tries < kMostTries; ++tries) {
+        // Only names found taken are remembered: a name seen the first time
+        // costs a lookup, not an entry.
+        int number = 1;
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            const auto found = bin.taken.find(base);
+            if (found != bin.taken.end())
+                number = found->second++;
+            else if (tries > 0)
+                number = bin.taken.emplace(base, 3).first->second - 1;
+        }
+        entry = number == 1 ? base : base + "." + std::to_string(number);
+        const std::string infoName = entry + std::string(kInfoSuffix);
+        // The exclusive creation reserves NAME among every program that
+        // trashes by the same rules.
+        Fd fd(::openat(bin.info.get(), infoName.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return false;
+        }
+        const bool written = WriteAll(KernelFileIo(), fd.get(), info.data(), info.size());
+        const int writeError = errno;
+        if (!fd.close() || !written) {
+            ::unlinkat(bin.info.get(), infoName.c_str(), 0);
+            errno = written ? EIO : writeError;
+            return false;
+        }
+        return true;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+void Trash::markTaken(Bin& bin, const std::string& base, const std::string& entry) {
+    const int number = entry.size() == base.size() ? 1 : std::atoi(entry.c_str() + base.size() + 1);
+    const std::lock_guard<std::mutex> hold(lock_);
+    int& next = bin.taken.try_emplace(base, 2).first->second;
+    next = std::max(next, number + 1);
+}
+
+int Trash::place(int folderFd, const std::string& name, const Bin& bin, const std::string& entry) {
+    if (::renameat2(folderFd, name.c_str(), bin.files.get(), entry.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS)
+        return error;
+    // A file system that cannot refuse to replace: look first.
+    struct stat there {};
+    if (::fstatat(bin.files.get(), entry.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(folderFd, name.c_str(), bin.files.get(), entry.c_str()) == 0 ? 0 : errno;
+}
+
+void Trash::removeInfo(const Bin* bin, const std::string& entry) {
+    if (bin != nullptr)
+        ::unlinkat(bin->info.get(), (entry + std::string(kInfoSuffix)).c_str(), 0);
+}
+
+namespace {
+
+// How far the info files may run ahead of the renames: enough to ride over
+// a slow file, few enough that a crash leaves at most that many info files
+// without their file (which file managers skip).
+constexpr std::size_t kMostAhead = 64;
+// Fewer announced files than this are not worth a thread.
+constexpr std::size_t kFewestAhead = 16;
+// An info file written this long before its rename gets the time of the
+// rename instead (a long copy ran in between).
+constexpr std::time_t kStaleAfter = 60;
+
+} // namespace
+
+void Trash::passAhead(std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) {
+        Ahead& a = ahead_[i];
+        if (a.state == Ahead::Ready)
+            removeInfo(a.bin, a.entry);
+        // One being written is removed by the worker when it is done.
+        if (a.state != Ahead::Working)
+            a.state = Ahead::Done;
+        else
+            a.state = Ahead::Passed;
+    }
+}
+
+bool Trash::takeAhead(const std::string& original, Ahead& got) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (cursor_ >= expected_.size())
+        return false;
+    // Files come in the announced order; one that was passed over (changed
+    // since the scan, failed) sends the search through the index.
+    std::size_t at = cursor_;
+    if (expected_[at] != original) {
+        if (position_.empty())
+            for (std::size_t i = 0; i < expected_.size(); ++i)
+                position_.emplace(expected_[i], i);
+        const auto found = position_.find(original);
+        if (found == position_.end() || found->second < cursor_)
+            return false;
+        at = found->second;
+    }
+    passAhead(cursor_, at);
+    cursor_ = at + 1;
+    if (workerWaits_ && waitingAt_ < cursor_ + kMostAhead / 2)
+        changed_.notify_all();
+    Ahead& a = ahead_[at];
+    if (a.state == Ahead::Waiting) {
+        a.state = Ahead::Done; // not reached yet: written here instead
+        return false;
+    }
+    changed_.wait(hold, [&a] { return a.state != Ahead::Working; });
+    if (a.state != Ahead::Ready)
+        return false;
+    a.state = Ahead::Done;
+    got = std::move(a);
+    return true;
+}
+
+void Trash::workAhead() {
+    std::string folder; // with its last '/'
+    dev_t dev = 0;
+    bool known = false;
+    std::time_t dated = -1;
+    std::string date;
+    for (std::size_t k = 0; k < expected_.size(); ++k) {
+        const std::string& original = expected_[k];
+        const std::size_t slash = original.rfind('/');
+        if (std::string_view(original).substr(0, slash + 1) != folder) {
+            // The file's device by its path, only to pick the trash: Put()
+            // checks the choice against the folder it really opened.
+            struct stat st {};
+            folder = original.substr(0, slash + 1);
+            known = ::stat(folder.c_str(), &st) == 0;
+            dev = st.st_dev;
+        }
+        Bin* bin = nullptr;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            if (!stop_ && k >= cursor_ + kMostAhead) {
+                // Far enough ahead: sleep until half the window is free, so
+                // the renames wake this thread once per many files.
+                workerWaits_ = true;
+                waitingAt_ = k;
+                changed_.wait(hold, [&] { return stop_ || k < cursor_ + kMostAhead / 2; });
+                workerWaits_ = false;
+            }
+            if (stop_)
+                return;
+            if (k < cursor_ || ahead_[k].state != Ahead::Waiting)
+                continue;
+            // A volume's trash is opened by the first Put() on it, never here.
+            bin = known ? usableBin(dev) : nullptr;
+            if (bin == nullptr) {
+                ahead_[k].state = Ahead::Done;
+                continue;
+            }
+            ahead_[k].state = Ahead::Working;
+        }
+        const std::string base = CutName(original.substr(slash + 1), kLongestBase);
+        const std::time_t when = clock_ ? clock_() : std::time(nullptr);
+        if (when != dated) {
+            dated = when;
+            date = TrashDateText(when);
+        }
+        std::string entry;
+        const bool ok = reserve(*bin, base, original, date, entry);
+        const std::lock_guard<std::mutex> hold(lock_);
+        Ahead& a = ahead_[k];
+        if (ok && a.state == Ahead::Passed)
+            removeInfo(bin, entry);
+        a.state = ok && a.state == Ahead::Working ? Ahead::Ready : Ahead::Done;
+        a.bin = bin;
+        a.entry = std::move(entry);
+        a.when = when;
+        if (k == cursor_ - 1) // Put() waits for this one
+            changed_.notify_all();
+    }
+}
+
+void Trash::Expect(std::vector<std::string> paths) {
+    Settle();
+    if (paths.size() < kFewestAhead)
+        return;
+    expected_ = std::move(paths);
+    ahead_.assign(expected_.size(), Ahead{});
+    cursor_ = 0;
+    try {
+        worker_ = std::thread([this] { workAhead(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: every Put() writes its own info file.
+        expected_.clear();
+        ahead_.clear();
+    }
+}
+
+void Trash::Settle() {
+    if (!worker_.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        stop_ = true;
+        changed_.notify_all();
+    }
+    worker_.join();
+    passAhead(cursor_, ahead_.size());
+    stop_ = false;
+    cursor_ = 0;
+    position_.clear();
+    ahead_.clear();
+    expected_.clear();
 }
 
 bool Trash::Put(int folderFd, const std::string& name, const std::string& root,
@@ -257,62 +494,52 @@ bool Trash::Put(int folderFd, const std::string& name, const std::string& root,
         lastFolder_ = folder;
         lastDev_ = st.st_dev;
     }
-    Bin& bin = binFor(lastDev_, original);
-    if (bin.folder.empty()) {
-        why = bin.why;
+    Bin* bin = nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        bin = &binFor(lastDev_, original);
+    }
+    if (bin->folder.empty()) {
+        why = bin->why;
         return false;
     }
-    const std::string info = "[Trash Info]\nPath=" + TrashPathEncode(original) + "\nDeletionDate=" +
-                             TrashDateText(clock_ ? clock_() : std::time(nullptr)) + "\n";
+    const std::time_t now = clock_ ? clock_() : std::time(nullptr);
+    Ahead ready;
+    if (takeAhead(original, ready)) {
+        // Written for another volume's trash (the path led elsewhere than
+        // the folder opened) or long ago: written again below.
+        if (ready.bin != bin || now - ready.when > kStaleAfter) {
+            removeInfo(ready.bin, ready.entry);
+        } else {
+            const int error = place(folderFd, name, *bin, ready.entry);
+            if (error == 0)
+                return true;
+            removeInfo(bin, ready.entry);
+            if (error != EEXIST) {
+                why = std::strerror(error);
+                return false;
+            }
+            markTaken(*bin, CutName(name, kLongestBase), ready.entry);
+        }
+    }
     const std::string base = CutName(name, kLongestBase);
-    int& next = nextNumber_[bin.folder + '/' + base];
-    if (next < 1)
-        next = 1;
-    for (int tries = 0; tries < kMostTries; ++tries, ++next) {
-        const std::string entry = next == 1 ? base : base + "." + std::to_string(next);
-        const std::string infoName = entry + std::string(kInfoSuffix);
-        // The exclusive creation reserves NAME among every program that
-        // trashes by the same rules.
-        Fd fd(::openat(bin.info.get(), infoName.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd.valid()) {
-            if (errno == EEXIST)
-                continue;
+    const std::string date = TrashDateText(now);
+    for (int tries = 0; tries < kMostTries; ++tries) {
+        std::string entry;
+        if (!reserve(*bin, base, original, date, entry)) {
             why = std::strerror(errno);
             return false;
         }
-        const bool written = WriteAll(KernelFileIo(), fd.get(), info.data(), info.size());
-        const int writeError = errno;
-        if (!fd.close() || !written) {
-            ::unlinkat(bin.info.get(), infoName.c_str(), 0);
-            why = std::strerror(written ? EIO : writeError);
+        const int error = place(folderFd, name, *bin, entry);
+        if (error == 0)
+            return true;
+        removeInfo(bin, entry);
+        if (error != EEXIST) {
+            why = std::strerror(error);
             return false;
         }
-        if (::renameat2(folderFd, name.c_str(), bin.files.get(), entry.c_str(), RENAME_NOREPLACE) ==
-            0) {
-            ++next;
-            return true;
-        }
-        int error = errno;
-        if (error == EINVAL || error == ENOSYS) {
-            // A file system that cannot refuse to replace: look first.
-            struct stat there {};
-            if (::fstatat(bin.files.get(), entry.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
-                error = EEXIST;
-            else if (::renameat(folderFd, name.c_str(), bin.files.get(), entry.c_str()) == 0)
-                error = 0;
-            else
-                error = errno;
-            if (error == 0) {
-                ++next;
-                return true;
-            }
-        }
-        ::unlinkat(bin.info.get(), infoName.c_str(), 0);
-        if (error == EEXIST)
-            continue; // files/NAME left without its info: take the next name
-        why = std::strerror(error);
-        return false;
+        // files/NAME was there without its info: take the next name.
+        markTaken(*bin, base, entry);
     }
     why = std::strerror(EEXIST);
     return false;

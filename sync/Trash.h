@@ -10,14 +10,26 @@
 // info/NAME.trashinfo first (created exclusively, which reserves NAME), then
 // is renamed to files/NAME. A file is never copied across volumes: where no
 // trash on its own volume can be had, it stays.
+//
+// Creating the info file costs as much as the rename, and in another folder:
+// for the deletes announced by Expect() a second thread writes the info files
+// a few files ahead of the renames, so the two run side by side. Each file's
+// info is still complete before its rename; what was written ahead for a file
+// that is not put (changed since the scan, a cancel) is removed again by
+// Settle() or by the next Put() that passes it.
 
 #include "sync/BelowRoot.h"
 #include "sync/SetAside.h"
 
+#include <condition_variable>
+#include <cstddef>
 #include <ctime>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -44,12 +56,18 @@ class Trash final : public SetAside {
 public:
     // `clock` gives the deletion time (empty: std::time). `environment` reads
     // XDG_DATA_HOME and HOME (empty: getenv), for tests.
+    // `clock` is also called from the thread that writes info files ahead.
     explicit Trash(std::function<std::time_t()> clock = {},
                    std::function<const char*(const char*)> environment = {});
+    ~Trash() override;
+    Trash(const Trash&) = delete;
+    Trash& operator=(const Trash&) = delete;
 
     bool Put(int folderFd, const std::string& name, const std::string& root, std::string_view rel,
              std::string& why) override;
     int FailureText() const override { return 207; }
+    void Expect(std::vector<std::string> paths) override;
+    void Settle() override;
 
     // The trash folder (holding files/ and info/) chosen for files on the
     // device of `path`; "" when none can be had. For tests and messages.
@@ -62,21 +80,58 @@ private:
         std::string why;    // why unusable
         Fd files;
         Fd info;
+        // NAME -> the next number to try, for names found taken, so that
+        // 10,000 files of one name cost one try each, not 50 million.
+        std::unordered_map<std::string, int> taken;
     };
+    // An info file written ahead for one announced path.
+    struct Ahead {
+        enum State : unsigned char { Waiting, Working, Ready, Passed, Done };
+        State state = Waiting;
+        Bin* bin = nullptr;
+        std::string entry; // NAME in files/; its info is info/NAME.trashinfo
+        std::time_t when = 0;
+    };
+
     Bin& binFor(dev_t dev, const std::string& path);
+    Bin* usableBin(dev_t dev); // under lock_
+    // Creates info/ENTRY.trashinfo exclusively for the first free ENTRY of
+    // `base`; errno is set when false.
+    bool reserve(Bin& bin, const std::string& base, const std::string& original,
+                 const std::string& date, std::string& entry);
+    // Remembers that ENTRY (BASE or BASE.N) is taken.
+    void markTaken(Bin& bin, const std::string& base, const std::string& entry);
+    // The rename into files/ENTRY; 0 or the error (EEXIST: ENTRY is taken).
+    static int place(int folderFd, const std::string& name, const Bin& bin,
+                     const std::string& entry);
+    // Takes what was written ahead for `original`: true with `got` set when
+    // its info is ready.
+    bool takeAhead(const std::string& original, Ahead& got);
+    void passAhead(std::size_t from, std::size_t to); // under lock_
+    static void removeInfo(const Bin* bin, const std::string& entry);
+    void workAhead();
     void openHome(Bin& bin);
     void openTop(Bin& bin, const std::string& path);
     bool openParts(Bin& bin, Fd trash);
 
     std::function<std::time_t()> clock_;
     std::function<const char*(const char*)> env_;
-    std::vector<Bin> bins_;
-    // The next number to try after a taken NAME, per name and trash folder,
-    // so that 10,000 files of one name cost one try each, not 50 million.
-    std::unordered_map<std::string, int> nextNumber_;
+    std::deque<Bin> bins_; // stays in place while the worker holds a Bin*
     // The folder of the last file put here and its device.
     std::string lastFolder_;
     dev_t lastDev_ = 0;
+
+    // Guards bins_ (and their `taken`) and everything below.
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::string> expected_;
+    std::unordered_map<std::string_view, std::size_t> position_; // made when needed
+    std::vector<Ahead> ahead_;
+    std::size_t cursor_ = 0; // the first announced path not yet put or passed
+    bool stop_ = false;
+    bool workerWaits_ = false;
+    std::size_t waitingAt_ = 0; // the path the worker waits to write
+    std::thread worker_;
 };
 
 } // namespace duplora

@@ -429,13 +429,21 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
                      "--only-in-host", "delete"})
                   .code,
               0);
-    // The clash: a host file whose place in the mirror is a folder.
-    f.tmp.build(f.tmp.sub("h2"), {{"clash", "data"}});
-    f.tmp.build(f.tmp.sub("m2"), {{"clash/inside", "x"}});
-    ASSERT_EQ(f.Cli({"new", "Clash", "--host", f.tmp.sub("h2"), "--mirror", f.tmp.sub("m2"),
+    // A missing host without a delete: the run ends the way a cancel does.
+    ASSERT_EQ(f.Cli({"new", "Gone", "--host", f.tmp.sub("gone"), "--mirror", f.mirror,
                      "--only-in-host", "to-mirror"})
                   .code,
               0);
+    // The clash: a host file whose place in the mirror is a folder.
+    // Its one failure stops the run before the empty folder it plans.
+    f.tmp.build(f.tmp.sub("h2"), {{"clash", "data"}});
+    f.tmp.build(f.tmp.sub("m2"), {{"clash/inside", "x"}});
+    fs::create_directories(f.tmp.sub("h2") + "/e");
+    ASSERT_EQ(
+        f.Cli({"new", "Clash", "--host", f.tmp.sub("h2"), "--mirror", f.tmp.sub("m2"),
+               "--only-in-host", "to-mirror", "--empty-folders", "to-mirror", "--max-errors", "1"})
+            .code,
+        0);
 
     // Over its limit: every mirror file would go, and the task allows half.
     f.tmp.build(f.tmp.sub("h3"), {{"new", "n"}});
@@ -454,10 +462,11 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
             out.push_back(nlohmann::json::parse(line)); // throws on anything but JSON lines
         return out;
     };
-    std::vector<nlohmann::json> runs = reports({"run", "--json", "copy", "idle", "unsafe"}, 1);
+    std::vector<nlohmann::json> runs =
+        reports({"run", "--json", "copy", "idle", "unsafe", "gone"}, 1);
     for (const auto& j : reports({"run", "--json", "copy", "clash", "guarded"}, 1))
         runs.push_back(j);
-    ASSERT_EQ(runs.size(), 6u);
+    ASSERT_EQ(runs.size(), 7u);
 
     struct Expect {
         const char* task;
@@ -471,8 +480,9 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         {"Copy", "finished", nullptr, 2, 3, 0, 2, 100, 3, 3, false}, // at the limit: runs
         {"Idle", "refused", "no_operation", 0, 0, 0, 0, 0, -1, -1, false},
         {"Unsafe", "refused", "safety_test", 0, 0, 0, 0, 0, -1, -1, false},
+        {"Gone", "refused", "host_missing", 0, 0, 0, 0, 0, -1, -1, false},
         {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 0, 100, 2, 0, false},
-        {"Clash", "finished", nullptr, 0, 0, 1, 1, 0, 0, 0, false}, // clash/inside not scanned
+        {"Clash", "error_limit", nullptr, 0, 0, 1, 1, 0, 0, 0, false}, // clash/inside not scanned
         {"Guarded", "refused", "delete_limit", 0, 0, 0, 1, 50, 3, 3, true},
     };
     const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)");
@@ -517,11 +527,13 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         }
     }
     // The clash's failure: the copy, the full path and the system's words.
-    ASSERT_EQ(runs[4]["failures"].size(), 1u);
-    EXPECT_EQ(runs[4]["failures"][0]["op"], "copy");
-    EXPECT_EQ(runs[4]["failures"][0]["to"], "mirror");
-    EXPECT_EQ(runs[4]["failures"][0]["path"], f.tmp.sub("m2") + "/clash");
-    EXPECT_FALSE(runs[4]["failures"][0]["error"].get<std::string>().empty());
+    ASSERT_EQ(runs[5]["failures"].size(), 1u);
+    EXPECT_GT(runs[5]["planned"]["empty_folders"], 0);
+    EXPECT_EQ(runs[5]["counts"]["empty_folders"], 0) << "what the run did, not what it planned";
+    EXPECT_EQ(runs[5]["failures"][0]["op"], "copy");
+    EXPECT_EQ(runs[5]["failures"][0]["to"], "mirror");
+    EXPECT_EQ(runs[5]["failures"][0]["path"], f.tmp.sub("m2") + "/clash");
+    EXPECT_FALSE(runs[5]["failures"][0]["error"].get<std::string>().empty());
     EXPECT_FALSE(fs::exists(f.tmp.sub("m3") + "/new")) << "refused before any file operation";
     // The log still gets the result lines.
     const std::string log = f.FileBytes(f.log);

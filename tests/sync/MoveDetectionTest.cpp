@@ -2,6 +2,7 @@
 // never do (pair the wrong files, lose a file when cancelled, copy bytes).
 
 #include "sync/MoveDetection.h"
+#include "sync/FileIo.h"
 #include "sync/FileTime.h"
 #include "tasks/TextTable.h"
 
@@ -10,9 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace duplora;
@@ -366,4 +371,92 @@ TEST(MoveRun, ACaseOnlyRenameOnADiskThatIgnoresCase) {
     EXPECT_EQ(f.run.Plan.MovedCount, 1) << f.Text();
     EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
     EXPECT_EQ(ReadTree(usb.Dir()), (std::map<std::string, std::string>{{"Report.bin", data}}));
+}
+
+// Several pairs are compared at once: each pair keeps its own result (a
+// difference in the last step of one file moves no other), and the observer
+// hears only from the thread that runs the task.
+TEST(MoveRun, ConcurrentComparesKeepEachPairsResultAndTheCallersThread) {
+    MoveFixture f;
+    constexpr std::size_t kBig = (1 << 20) + 100; // two steps of the compare
+    std::vector<TreeFile> host, mirror;
+    for (int i = 0; i < 10; ++i) {
+        std::string data = Content(i, kBig + i);
+        host.push_back({"new/f" + std::to_string(i), data});
+        if (i % 4 == 1)
+            data.back() ^= 1;
+        mirror.push_back({"old/f" + std::to_string(i), data});
+    }
+    f.tmp.build(f.host, host);
+    f.tmp.build(f.mirror, mirror);
+    const std::thread::id caller = std::this_thread::get_id();
+    int foreign = 0;
+    f.ui.onPump = [&] { foreign += std::this_thread::get_id() != caller; };
+    f.ui.onTotals = f.ui.onPump;
+    EXPECT_EQ(f.Run(), RunOutcome::Finished);
+    EXPECT_EQ(foreign, 0);
+    EXPECT_EQ(f.run.Plan.MovedCount, 7);
+    EXPECT_EQ(f.run.Plan.CopiedToMirror, 3);
+    EXPECT_EQ(f.run.Plan.DeletedInMirror, 3);
+    auto tree = ReadTree(f.mirror);
+    tree.erase("old/");
+    EXPECT_TRUE(tree == ReadTree(f.host)); // files of 1 MiB: no printout
+}
+
+// A cancel while pairs are being compared reaches the workers: each ends
+// the step it is in and starts no other pair, and nothing changes on disk.
+// Reads are held back until the cancel, so every worker is mid-pair then
+// (only the first worker to read gets through one step, which makes the
+// pump that cancels).
+TEST(MoveRun, CancelWhileComparingStopsTheWorkersAndChangesNothing) {
+    MoveFixture f;
+    std::vector<TreeFile> host, mirror;
+    for (int i = 0; i < 12; ++i) {
+        const std::string data = Content(i, (1 << 20) + i);
+        host.push_back({"new/f" + std::to_string(i), data});
+        mirror.push_back({"old/f" + std::to_string(i), data});
+    }
+    f.tmp.build(f.host, host);
+    f.tmp.build(f.mirror, mirror);
+    const auto hostBefore = ReadTree(f.host);
+    const auto mirrorBefore = ReadTree(f.mirror);
+    std::mutex mutex;
+    std::thread::id first;
+    int firstReads = 0;
+    std::atomic<bool> cancelled{false};
+    std::atomic<int> readsAfterCancel{0};
+    FileIoCalls calls;
+    calls.read = [&](int fd, void* buf, size_t count) {
+        bool pass = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (first == std::thread::id())
+                first = std::this_thread::get_id();
+            pass = first == std::this_thread::get_id() && firstReads++ < 2;
+        }
+        if (!pass) {
+            for (int ms = 0; !cancelled && ms < 10000; ++ms)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // The cancel is passed on to the workers once the pump returns.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (cancelled)
+            ++readsAfterCancel;
+        return ::read(fd, buf, count);
+    };
+    const ScopedFileIo io(calls);
+    f.ui.onPump = [&] {
+        if (!cancelled && !f.ui.statuses.empty() && f.ui.statuses.back() == Msg(223)) {
+            RequestCancel(f.run);
+            cancelled = true;
+        }
+    };
+    EXPECT_EQ(f.Run(), RunOutcome::Cancelled);
+    EXPECT_TRUE(cancelled);
+    // Four workers end their step: at most two reads (the data, the end of
+    // the file) of each of their two files. Comparing on takes about 90.
+    EXPECT_LE(readsAfterCancel, 16);
+    EXPECT_EQ(f.copiedBytes(), 0);
+    EXPECT_TRUE(ReadTree(f.host) == hostBefore);
+    EXPECT_TRUE(ReadTree(f.mirror) == mirrorBefore);
 }

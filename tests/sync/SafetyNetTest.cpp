@@ -357,3 +357,47 @@ TEST(SafetyNet, UnusableVersionsFolderIsRefusedAtRunStart) {
     EXPECT_EQ(ReadTree(f.mirror), (Tree{{"b", "b"}}));
     EXPECT_EQ(ReadTree(f.host), (Tree{{"a", "a"}}));
 }
+
+// Info files are written a few files ahead of the renames: files the run
+// then leaves (changed since the scan, a cancel) must not keep one.
+TEST(SafetyNet, TrashWrittenAheadKeepsNoInfoWithoutItsFile) {
+    SetLanguage(Language::English);
+    RunFixture f;
+    Env env;
+    env.set("XDG_DATA_HOME", f.tmp.sub("data"));
+    f.OneWay();
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+    f.run.Task.set_on_delete(DeleteMode::Trash);
+    std::vector<TreeFile> files;
+    Tree all;
+    for (int i = 10; i < 90; ++i) {
+        const std::string rel = "d/f" + std::to_string(i);
+        files.push_back({rel, "v" + std::to_string(i)});
+        all[f.mirror + "/" + rel] = "v" + std::to_string(i);
+    }
+    files.push_back({"keep", "same"}); // a host that is not empty passes the safety test
+    all[f.mirror + "/keep"] = "same";
+    f.tmp.build(f.host, {{"keep", "same"}});
+    f.tmp.build(f.mirror, files);
+    int seen = 0;
+    f.run.BeforeFileOperation = [&](std::string_view rel, TSyncOp) {
+        if (rel == "/d/f80" || rel == "/d/f79") { // the mirror list runs backwards
+            std::ofstream(f.mirror + std::string(rel), std::ios::binary) << "edited";
+            all[f.mirror + std::string(rel)] = "edited";
+        }
+        if (++seen == 40)
+            RequestCancel(f.run);
+    };
+    EXPECT_EQ(f.Run(), RunOutcome::Cancelled);
+    const Tree trash = ReadTrash(f.tmp.sub("data/Trash")); // each info has its file
+    EXPECT_EQ(static_cast<int>(trash.size()), f.run.Plan.DeletedInMirror);
+    EXPECT_GT(f.run.Plan.DeletedInMirror, 20);
+    EXPECT_EQ(std::distance(fs::directory_iterator(f.tmp.sub("data/Trash/files")),
+                            fs::directory_iterator()),
+              f.run.Plan.DeletedInMirror);
+    Tree found = trash;
+    for (const auto& [rel, content] : ReadTree(f.mirror))
+        if (rel != "d/")
+            found[f.mirror + "/" + rel] = content;
+    EXPECT_EQ(found, all);
+}
