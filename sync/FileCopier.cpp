@@ -547,6 +547,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     if (!CreateTemporary(folder.get(), name, wantMode | S_IWUSR, temp, out, lock, created))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
 
+    const timespec times[2] = {st.st_atim, st.st_mtim};
     End end = Transfer(in.get(), out.get(), st, request.speedLimitKBps, hooks);
     int transferError = errno;
     if (end == End::Complete && !SourceUnchanged(in.get(), st))
@@ -560,8 +561,8 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         // owner. Failures here are left alone, as the copy itself is good.
         if (NeedsModeChange(created, wantMode) && ::fchmod(out.get(), wantMode) != 0)
             NoteModeRefusal(created, errno);
-        const timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out.get(), times);
+        if (!request.remoteTarget)
+            ::futimens(out.get(), times);
         // No fsync: it would cost a disk flush per file (100,000 small files
         // take minutes instead of seconds). The rename happens only after all
         // data were written, so a failure while running never shows; after a
@@ -574,6 +575,15 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         }
     }
     out.reset();
+    if (end == End::Complete && request.remoteTarget) {
+        // The server keeps the time set on a file only once no handle that
+        // wrote it is open: the lock's descriptor is such a handle, so it
+        // goes first. The file stays unlocked for the two calls up to the
+        // rename; a cleaner in another run that takes it meanwhile makes the
+        // rename fail (the copy counts as failed, the target is untouched).
+        lock.reset();
+        ::utimensat(folder.get(), temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
     if (end == End::Complete) {
         std::string why;
         switch (ReplaceTarget(folder.get(), temp, name, request.targetSeen, rawHooks.setAside,

@@ -56,6 +56,11 @@ struct CopyRequest {
     // What the scan saw at the target; a target that is no longer that is
     // not replaced. Empty: not checked.
     std::optional<ScanView> targetSeen{};
+    // The target lies on a network or FUSE file system (a share through
+    // GVfs): its server stamps a file written through an open handle with the
+    // time that handle is closed, so the source's time goes on only after the
+    // copy was closed.
+    bool remoteTarget = false;
 };
 
 struct CopyOutcome {

@@ -80,6 +80,10 @@ struct RunContext {
     // Connects network-share roots for RunSteps(); null: a connector of the
     // process's GVfs mounter, made for the run.
     ShareConnector* Shares = nullptr;
+    // Worker threads for small-file copies: -1 decides by the roots (a few
+    // when either lies on a network or FUSE file system, none between local
+    // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
+    int CopyWorkers = -1;
     // Fold a-z in path comparisons. PrepareRoots() sets it when either root
     // folds case, as a probe of each root finds (see CaseProbe.h); a caller
     // may override it afterwards.

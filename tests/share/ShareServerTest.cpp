@@ -83,7 +83,8 @@ protected:
 
 // Host on the share, mirror local, run as the window runs it (not quiet):
 // a copy onto the share, a replacement there and a delete there; a second
-// run finds nothing to do although the share keeps whole seconds only.
+// run finds nothing to do although the share keeps whole seconds only, and
+// the server holds the sources' times.
 TEST_F(ShareServerTest, HostOnTheShareWindowRun) {
     RunFixture f;
     Seed("data",
@@ -104,6 +105,12 @@ TEST_F(ShareServerTest, HostOnTheShareWindowRun) {
                                               {"keep.txt", "same"},
                                               {"new/", ""},
                                               {"new/n.txt", "from mirror"}}));
+    // The server keeps the sources' times, not the times the copies were closed.
+    for (const auto& [rel, time] : {std::pair{"/d/old.txt", kT0 + 7201}, {"/new/n.txt", kT0 + 1}}) {
+        struct stat st {};
+        EXPECT_EQ(::stat((Server("data") + rel).c_str(), &st), 0) << rel;
+        EXPECT_EQ(st.st_mtime, time) << rel;
+    }
     EXPECT_FALSE(Mounted());
     EXPECT_TRUE(f.run.HostFoldsCase); // Samba compares names without regard to case
     EXPECT_EQ(f.ui.results, 1);
