@@ -1,15 +1,20 @@
 #include "cli/Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace duplora::cli {
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// Set by the signal handler, read also by the scheduler's timer thread: a
+// lock-free atomic serves both (a volatile sig_atomic_t is safe for the
+// handler only, not between threads).
+std::atomic<int> gInterrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void OnInterrupt(int) {
-    gInterrupted = 1;
+    gInterrupted.store(1, std::memory_order_relaxed);
 }
 
 } // namespace
@@ -24,11 +29,11 @@ void InstallInterruptHandler() {
 }
 
 bool InterruptRequested() {
-    return gInterrupted != 0;
+    return gInterrupted.load(std::memory_order_relaxed) != 0;
 }
 
 void SetInterruptRequested(bool on) {
-    gInterrupted = on ? 1 : 0;
+    gInterrupted.store(on ? 1 : 0, std::memory_order_relaxed);
 }
 
 } // namespace duplora::cli
