@@ -1,5 +1,6 @@
 #include "sync/CopyPipeline.h"
 
+#include "sync/FolderOps.h"
 #include "sync/SortList.h"
 
 #include <chrono>
@@ -7,7 +8,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <sys/statfs.h>
 
 namespace duplora {
 
@@ -23,15 +23,7 @@ constexpr std::int64_t kStopFrom = 1 << 20;
 } // namespace
 
 bool OnRemoteFileSystem(const std::string& path) {
-    std::string p = path;
-    struct statfs fs {};
-    while (::statfs(p.c_str(), &fs) != 0) {
-        const std::size_t slash = p.find_last_of('/');
-        if (slash == std::string::npos || p == "/")
-            return false;
-        p.resize(slash == 0 ? 1 : slash);
-    }
-    switch (static_cast<unsigned long>(fs.f_type)) {
+    switch (FileSystemTypeOf(path)) {
     case 0x65735546UL: // fuse (GVfs, sshfs, ...)
     case 0xFF534D42UL: // cifs
     case 0xFE534D42UL: // smb2

@@ -123,7 +123,7 @@ bool CreateFolderBelow(const std::string& root, std::string_view rel) {
     return true;
 }
 
-bool FileSystemFoldsCase(const std::string& path) {
+unsigned long FileSystemTypeOf(const std::string& path) {
     std::string p = path.empty() ? std::string(".") : path;
     struct statfs fs;
     while (statfs(p.c_str(), &fs) != 0) {
@@ -132,17 +132,21 @@ bool FileSystemFoldsCase(const std::string& path) {
             p = ".";
         } else if (slash == 0) {
             if (p == "/")
-                return false;
+                return 0;
             p = "/";
         } else {
             p.resize(slash);
         }
         if (p == "." && statfs(p.c_str(), &fs) != 0)
-            return false;
+            return 0;
         if (p == ".")
             break;
     }
-    switch (static_cast<unsigned long>(fs.f_type)) {
+    return static_cast<unsigned long>(fs.f_type);
+}
+
+bool FileSystemFoldsCase(const std::string& path) {
+    switch (FileSystemTypeOf(path)) {
     case 0x4d44UL:     // vfat / msdos
     case 0x2011BAB0UL: // exfat
     case 0x5346544eUL: // ntfs (classic driver)

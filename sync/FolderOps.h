@@ -19,6 +19,11 @@ bool RemoveEmptyFolderBelow(const std::string& root, std::string_view rel);
 // is created too). False when a component is a link or not a folder.
 bool CreateFolderBelow(const std::string& root, std::string_view rel);
 
+// The statfs type of the file system `path` is on, or, when it does not
+// exist yet, its nearest existing parent's (a relative path ends at the
+// working folder); 0 when none can be asked.
+unsigned long FileSystemTypeOf(const std::string& path);
+
 // Whether the root (or, when it does not exist yet, its nearest existing
 // parent) lies on a file system that ignores letter case: vfat, exfat, ntfs,
 // cifs/smb.
