@@ -152,7 +152,9 @@ TEST_F(TrayXvfbTest, StartsHiddenInARealTrayAndAClickBringsTheWindowBack) {
 
     // The main window is back and the icon gone. Under load the icon can be
     // mapped a moment before trayer hands it the pointer, so a click that got
-    // lost is given again, up to four times.
+    // lost is given again, up to four times. The pointer leaves the icon right
+    // after each click, so that a lost click does not leave it resting there
+    // until the icon's tool tip opens (a window of its own).
     const auto back = [&] {
         const QStringList shown = VisibleWindows();
         return shown.size() == 1 && shown[0] != icon[0];
@@ -161,7 +163,8 @@ TEST_F(TrayXvfbTest, StartsHiddenInARealTrayAndAClickBringsTheWindowBack) {
     for (int attempt = 0; attempt < 4 && !shownAgain; ++attempt) {
         Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon[0],
                  QStringLiteral("4"), QStringLiteral("4"), QStringLiteral("click"),
-                 QStringLiteral("1")});
+                 QStringLiteral("1"), QStringLiteral("mousemove"), QStringLiteral("400"),
+                 QStringLiteral("500")});
         shownAgain = WaitUntil(back, 4000);
     }
     EXPECT_TRUE(shownAgain) << "after the click: " << VisibleWindows().join(' ').toStdString();
