@@ -1,5 +1,6 @@
 #include "sync/FileCopier.h"
 
+#include "platform/ShareFile.h"
 #include "sync/FileIo.h"
 #include "tasks/TextTable.h"
 
@@ -498,6 +499,134 @@ void DiscardTemporary(int folder, const std::string& temp, const HookSet& hooks)
     ::unlinkat(folder, temp.c_str(), 0);
 }
 
+// Whether copies into `folder` can go to the share's daemon directly; asked
+// once per folder and thread, as consecutive copies mostly share a folder.
+bool DirectToShare(std::string_view folder) {
+    thread_local std::string last;
+    thread_local bool lastAnswer = false;
+    if (folder != last) {
+        last = folder;
+        lastAnswer = ReachesShareDirectly(last);
+    }
+    return lastAnswer;
+}
+
+// ReplaceTarget for a temporary file written through the share's daemon:
+// the same checks, the renames through the daemon too.
+Replace ReplaceOnShare(int folder, const std::string& tempPath, const std::string& target,
+                       const std::string& name, const std::optional<ScanView>& seen,
+                       SetAside* aside, const std::string& root, std::string_view rel,
+                       std::string& why, bool& replacing) {
+    replacing = false;
+    const auto moved = [&](ShareMove m) {
+        switch (m) {
+        case ShareMove::Done:
+            return Replace::Done;
+        case ShareMove::Exists:
+            return Replace::Changed;
+        case ShareMove::Failed:
+            break;
+        }
+        return Replace::Failed;
+    };
+    if (seen && !seen->present)
+        return moved(MoveShareFile(tempPath, target, false, why));
+    const Recheck now = seen ? RecheckAgainstScan(folder, name.c_str(), *seen) : Recheck::Same;
+    if (now == Recheck::Changed)
+        return Replace::Changed;
+    if (aside) {
+        struct stat st {};
+        const bool there = seen ? now == Recheck::Same && seen->present
+                                : ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                      !S_ISDIR(st.st_mode);
+        if (there && !aside->Put(folder, name, root, rel, why))
+            return Replace::SetAsideFailed;
+        return moved(MoveShareFile(tempPath, target, false, why));
+    }
+    replacing = true;
+    return moved(MoveShareFile(tempPath, target, true, why));
+}
+
+// A small copy onto an SMB share through the share's daemon (see
+// ShareFile.h): the source read whole, the temporary file created, written,
+// closed and given its time there, then renamed into the target's place.
+CopyOutcome CopyOntoShare(const CopyRequest& request, const CopyHooks& rawHooks,
+                          const HookSet& hooks, int in, const struct stat& st, int folder,
+                          const Below& below, const std::string& name) {
+    if (hooks.cancelled())
+        return Fail(CopyResult::Cancelled, 49, below.rel, "cancelled");
+    const FileIoCalls& io = CurrentFileIo();
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (ioBuffer.size() < size)
+        ioBuffer.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = io.read(in, ioBuffer.data() + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(CopyResult::CopyError, 50, below.rel, SystemError());
+        if (n == 0) {
+            CopyOutcome shortCopy;
+            shortCopy.result = CopyResult::CopyError;
+            shortCopy.error = "the source ended before its size";
+            return shortCopy;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (!SourceUnchanged(in, st))
+        return Fail(CopyResult::SourceChanged, 238, request.source, kChangedWhileCopied);
+
+    const std::string dir(below.folderPath);
+    std::string tempPath;
+    std::string error;
+    ShareWrite written = ShareWrite::Exists;
+    for (int attempt = 0; attempt < 100 && written == ShareWrite::Exists; ++attempt) {
+        tempPath = dir + '/' + TempName(name);
+        written =
+            WriteShareFile(tempPath, std::string_view(ioBuffer.data(), size), st.st_mtim, error);
+    }
+    if (written == ShareWrite::WriteFailed)
+        return Fail(CopyResult::CopyError, 50, below.rel, error);
+    if (written != ShareWrite::Done)
+        return Fail(CopyResult::TargetCreateFailed, 47, request.target, error);
+    if (size > 0)
+        hooks.onChunk(st.st_size, st.st_size, st.st_size);
+
+    std::string why;
+    bool replacing = false;
+    switch (ReplaceOnShare(folder, tempPath, request.target, name, request.targetSeen,
+                           rawHooks.setAside, request.targetRoot, below.rel, why, replacing)) {
+    case Replace::Done:
+        return {};
+    case Replace::Changed:
+        RemoveShareFile(tempPath);
+        return Fail(CopyResult::TargetChanged, 239, request.target, kChangedSinceScan);
+    case Replace::SetAsideFailed: {
+        RemoveShareFile(tempPath);
+        CopyOutcome kept;
+        kept.result = CopyResult::SetAsideFailed;
+        kept.messageLine = MsgFill(rawHooks.setAside->FailureText(), why) + request.target;
+        kept.error = why;
+        return kept;
+    }
+    case Replace::Failed:
+        break;
+    }
+    // The share's rename over a file removes that file first: when the rename
+    // then failed, the old target may be gone and the temporary file holds
+    // the only copy. It takes the free name if it can, and stays otherwise.
+    if (replacing && !ShareFileExists(request.target)) {
+        std::string again;
+        if (MoveShareFile(tempPath, request.target, false, again) == ShareMove::Done)
+            return {};
+        why += "; the new copy is kept as " + tempPath;
+    } else {
+        RemoveShareFile(tempPath);
+    }
+    return Fail(CopyResult::TargetCreateFailed, 47, request.target, why);
+}
+
 } // namespace
 
 //  open source ──► open (create) target folder ──► create .name.duplora-tmp-XXXXXXXX
@@ -533,6 +662,10 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         ::fstatat(folder.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(old.st_mode))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError(EISDIR));
+
+    if (request.remoteTarget && request.speedLimitKBps == 0 && st.st_size < kAdviseFrom &&
+        DirectToShare(below.folderPath))
+        return CopyOntoShare(request, rawHooks, hooks, in.get(), st, folder.get(), below, name);
 
     std::string temp;
     Fd out;

@@ -4,6 +4,7 @@
 #include "SambaServer.h"
 #include "TestPaths.h"
 #include "cli/CliFixture.h"
+#include "platform/ShareFile.h"
 #include "platform/ShareMount.h"
 #include "sync/ShareRun.h"
 #include "sync/TreeFixture.h"
@@ -221,6 +222,32 @@ TEST_F(ShareServerTest, AShareMountedBeforehandStaysMounted) {
         EXPECT_EQ(ReadTree(Server("data") + "/" + sub), (Tree{{"x.txt", "x"}}));
         EXPECT_TRUE(Mounted());
     }
+}
+
+// Small copies onto the share go to its daemon directly, bypassing the FUSE
+// bridge: neither the creation of a temporary file nor a rename that must not
+// replace may ever take a name that is there on the server.
+TEST_F(ShareServerTest, DirectWritesNeverTakeAnExistingName) {
+    Seed("data", {{"there.txt", "server's own", kT0}});
+    std::string mount;
+    ASSERT_EQ(GvfsMounter().Mount(Uri(), CredentialsFor(SambaServer::kUser, SambaServer::kPassword),
+                                  mount),
+              0);
+    EXPECT_TRUE(ReachesShareDirectly(mount));
+    EXPECT_FALSE(ReachesShareDirectly(::testing::TempDir()));
+    std::string error;
+    const timespec t{kT0 + 61, 0};
+    EXPECT_EQ(WriteShareFile(mount + "/there.txt", "new", t, error), ShareWrite::Exists);
+    ASSERT_EQ(WriteShareFile(mount + "/.tmp", "new", t, error), ShareWrite::Done) << error;
+    EXPECT_EQ(MoveShareFile(mount + "/.tmp", mount + "/there.txt", false, error),
+              ShareMove::Exists);
+    EXPECT_EQ(ReadTree(Server("data")), (Tree{{".tmp", "new"}, {"there.txt", "server's own"}}));
+    ASSERT_EQ(MoveShareFile(mount + "/.tmp", mount + "/there.txt", true, error), ShareMove::Done)
+        << error;
+    EXPECT_EQ(ReadTree(Server("data")), (Tree{{"there.txt", "new"}}));
+    struct stat st {};
+    ASSERT_EQ(::stat((Server("data") + "/there.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, kT0 + 61);
 }
 
 } // namespace
