@@ -429,36 +429,96 @@ Fd OpenSource(const CopyRequest& request) {
 
 enum class Replace { Done, Changed, Failed, SetAsideFailed };
 
-// Puts the temporary file at a name that must be free: atomic where the file
-// system can refuse to replace, else after a look.
-Replace RenameIntoFree(int folder, const std::string& temp, const std::string& name) {
-    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
-        return Replace::Done;
-    if (errno == EEXIST)
-        return Replace::Changed;
-    if (errno != EINVAL && errno != ENOSYS)
+// How a finished temporary file takes its target's name: with the kernel's
+// renames on a local or mounted folder, through the share's daemon for a
+// copy written there.
+class TargetRename {
+public:
+    virtual ~TargetRename() = default;
+    // Into a name that must be free, atomically; nothing where the file
+    // system cannot refuse to replace.
+    virtual std::optional<Replace> IntoFreeAtomic() = 0;
+    // Into a name that must be free: atomic where possible, else after a look.
+    virtual Replace IntoFree() = 0;
+    // Over whatever file stands there.
+    virtual Replace Over() = 0;
+};
+
+class KernelRename final : public TargetRename {
+public:
+    KernelRename(int folder, const std::string& temp, const std::string& name)
+        : folder_(folder), temp_(temp), name_(name) {}
+    std::optional<Replace> IntoFreeAtomic() override {
+        if (::renameat2(folder_, temp_.c_str(), folder_, name_.c_str(), RENAME_NOREPLACE) == 0)
+            return Replace::Done;
+        if (errno == EEXIST)
+            return Replace::Changed;
+        if (errno != EINVAL && errno != ENOSYS)
+            return Replace::Failed;
+        return std::nullopt;
+    }
+    Replace IntoFree() override {
+        if (const std::optional<Replace> atomic = IntoFreeAtomic())
+            return *atomic;
+        struct stat st {};
+        if (::fstatat(folder_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            return Replace::Changed;
+        return Over();
+    }
+    Replace Over() override {
+        return ::renameat(folder_, temp_.c_str(), folder_, name_.c_str()) == 0 ? Replace::Done
+                                                                               : Replace::Failed;
+    }
+
+private:
+    int folder_;
+    const std::string& temp_;
+    const std::string& name_;
+};
+
+// The share's daemon refuses a taken name itself; a rename over a file
+// removes that file first and is not atomic.
+class ShareRename final : public TargetRename {
+public:
+    ShareRename(const std::string& tempPath, const std::string& target, std::string& why)
+        : tempPath_(tempPath), target_(target), why_(why) {}
+    std::optional<Replace> IntoFreeAtomic() override { return IntoFree(); }
+    Replace IntoFree() override { return Moved(MoveShareFile(tempPath_, target_, false, why_)); }
+    Replace Over() override {
+        replaced = true;
+        return Moved(MoveShareFile(tempPath_, target_, true, why_));
+    }
+    bool replaced = false; // Over() was tried
+
+private:
+    static Replace Moved(ShareMove m) {
+        switch (m) {
+        case ShareMove::Done:
+            return Replace::Done;
+        case ShareMove::Exists:
+            return Replace::Changed;
+        case ShareMove::Failed:
+            break;
+        }
         return Replace::Failed;
-    struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-        return Replace::Changed;
-    return ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Replace::Done
-                                                                       : Replace::Failed;
-}
+    }
+    const std::string& tempPath_;
+    const std::string& target_;
+    std::string& why_;
+};
 
 // Puts the finished temporary file in the target's place: the one step of a
 // copy that destroys the old target, so it happens only while the target is
 // still what the scan saw (or, for a new target, while there is none). With
 // a set-aside the old target is moved there first, and the copy then takes a
 // free name, so no version is ever lost.
-Replace ReplaceTarget(int folder, const std::string& temp, const std::string& name,
-                      const std::optional<ScanView>& seen, SetAside* aside, const std::string& root,
-                      std::string_view rel, std::string& why) {
+Replace ReplaceTarget(int folder, const std::string& name, const std::optional<ScanView>& seen,
+                      SetAside* aside, const std::string& root, std::string_view rel,
+                      std::string& why, TargetRename& rename) {
     if (seen && !seen->present) {
         // Atomic where the file system can refuse to replace.
-        if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0)
-            return Replace::Done;
-        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
-            return Replace::Failed;
+        if (const std::optional<Replace> atomic = rename.IntoFreeAtomic())
+            return *atomic;
     }
     const Recheck now = seen ? RecheckAgainstScan(folder, name.c_str(), *seen) : Recheck::Same;
     if (now == Recheck::Changed)
@@ -474,10 +534,44 @@ Replace ReplaceTarget(int folder, const std::string& temp, const std::string& na
             return Replace::SetAsideFailed;
         // Whatever stood there is kept or was gone: the copy takes the free
         // name and never replaces a file that came since.
-        return RenameIntoFree(folder, temp, name);
+        return rename.IntoFree();
     }
-    return ::renameat(folder, temp.c_str(), folder, name.c_str()) == 0 ? Replace::Done
-                                                                       : Replace::Failed;
+    return rename.Over();
+}
+
+// A source that ended early without an error: counted as a copy error, but
+// there is no error to report.
+CopyOutcome ShortCopy() {
+    CopyOutcome out;
+    out.result = CopyResult::CopyError;
+    out.error = "the source ended before its size";
+    return out;
+}
+
+// The outcome of a copy whose temporary file took the target's place, or was
+// kept out of it (and removed with `discard`); nothing for a failed rename,
+// which the caller reports.
+std::optional<CopyOutcome> PlacedOrKept(Replace placed, const CopyRequest& request,
+                                        const CopyHooks& hooks, const std::string& why,
+                                        const std::function<void()>& discard) {
+    switch (placed) {
+    case Replace::Done:
+        return CopyOutcome{};
+    case Replace::Changed:
+        discard();
+        return Fail(CopyResult::TargetChanged, 239, request.target, kChangedSinceScan);
+    case Replace::SetAsideFailed: {
+        discard();
+        CopyOutcome kept;
+        kept.result = CopyResult::SetAsideFailed;
+        kept.messageLine = MsgFill(hooks.setAside->FailureText(), why) + request.target;
+        kept.error = why;
+        return kept;
+    }
+    case Replace::Failed:
+        break;
+    }
+    return std::nullopt;
 }
 
 // Removes the temporary file of a copy that did not complete, cutting a big
@@ -511,42 +605,6 @@ bool DirectToShare(std::string_view folder) {
     return lastAnswer;
 }
 
-// ReplaceTarget for a temporary file written through the share's daemon:
-// the same checks, the renames through the daemon too.
-Replace ReplaceOnShare(int folder, const std::string& tempPath, const std::string& target,
-                       const std::string& name, const std::optional<ScanView>& seen,
-                       SetAside* aside, const std::string& root, std::string_view rel,
-                       std::string& why, bool& replacing) {
-    replacing = false;
-    const auto moved = [&](ShareMove m) {
-        switch (m) {
-        case ShareMove::Done:
-            return Replace::Done;
-        case ShareMove::Exists:
-            return Replace::Changed;
-        case ShareMove::Failed:
-            break;
-        }
-        return Replace::Failed;
-    };
-    if (seen && !seen->present)
-        return moved(MoveShareFile(tempPath, target, false, why));
-    const Recheck now = seen ? RecheckAgainstScan(folder, name.c_str(), *seen) : Recheck::Same;
-    if (now == Recheck::Changed)
-        return Replace::Changed;
-    if (aside) {
-        struct stat st {};
-        const bool there = seen ? now == Recheck::Same && seen->present
-                                : ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                      !S_ISDIR(st.st_mode);
-        if (there && !aside->Put(folder, name, root, rel, why))
-            return Replace::SetAsideFailed;
-        return moved(MoveShareFile(tempPath, target, false, why));
-    }
-    replacing = true;
-    return moved(MoveShareFile(tempPath, target, true, why));
-}
-
 // A small copy onto an SMB share through the share's daemon (see
 // ShareFile.h): the source read whole, the temporary file created, written,
 // closed and given its time there, then renamed into the target's place.
@@ -566,12 +624,8 @@ CopyOutcome CopyOntoShare(const CopyRequest& request, const CopyHooks& rawHooks,
             continue;
         if (n < 0)
             return Fail(CopyResult::CopyError, 50, below.rel, SystemError());
-        if (n == 0) {
-            CopyOutcome shortCopy;
-            shortCopy.result = CopyResult::CopyError;
-            shortCopy.error = "the source ended before its size";
-            return shortCopy;
-        }
+        if (n == 0)
+            return ShortCopy();
         got += static_cast<std::size_t>(n);
     }
     if (!SourceUnchanged(in, st))
@@ -594,29 +648,16 @@ CopyOutcome CopyOntoShare(const CopyRequest& request, const CopyHooks& rawHooks,
         hooks.onChunk(st.st_size, st.st_size, st.st_size);
 
     std::string why;
-    bool replacing = false;
-    switch (ReplaceOnShare(folder, tempPath, request.target, name, request.targetSeen,
-                           rawHooks.setAside, request.targetRoot, below.rel, why, replacing)) {
-    case Replace::Done:
-        return {};
-    case Replace::Changed:
-        RemoveShareFile(tempPath);
-        return Fail(CopyResult::TargetChanged, 239, request.target, kChangedSinceScan);
-    case Replace::SetAsideFailed: {
-        RemoveShareFile(tempPath);
-        CopyOutcome kept;
-        kept.result = CopyResult::SetAsideFailed;
-        kept.messageLine = MsgFill(rawHooks.setAside->FailureText(), why) + request.target;
-        kept.error = why;
-        return kept;
-    }
-    case Replace::Failed:
-        break;
-    }
+    ShareRename rename(tempPath, request.target, why);
+    const Replace placed = ReplaceTarget(folder, name, request.targetSeen, rawHooks.setAside,
+                                         request.targetRoot, below.rel, why, rename);
+    if (std::optional<CopyOutcome> out =
+            PlacedOrKept(placed, request, rawHooks, why, [&] { RemoveShareFile(tempPath); }))
+        return *out;
     // The share's rename over a file removes that file first: when the rename
     // then failed, the old target may be gone and the temporary file holds
     // the only copy. It takes the free name if it can, and stays otherwise.
-    if (replacing && !ShareFileExists(request.target)) {
+    if (rename.replaced && !ShareFileExists(request.target)) {
         std::string again;
         if (MoveShareFile(tempPath, request.target, false, again) == ShareMove::Done)
             return {};
@@ -719,25 +760,14 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     }
     if (end == End::Complete) {
         std::string why;
-        switch (ReplaceTarget(folder.get(), temp, name, request.targetSeen, rawHooks.setAside,
-                              request.targetRoot, below.rel, why)) {
-        case Replace::Done:
-            return {};
-        case Replace::Changed:
-            ::unlinkat(folder.get(), temp.c_str(), 0);
-            return Fail(CopyResult::TargetChanged, 239, request.target, kChangedSinceScan);
-        case Replace::SetAsideFailed: {
-            ::unlinkat(folder.get(), temp.c_str(), 0);
-            CopyOutcome kept;
-            kept.result = CopyResult::SetAsideFailed;
-            kept.messageLine = MsgFill(rawHooks.setAside->FailureText(), why) + request.target;
-            kept.error = why;
-            return kept;
-        }
-        case Replace::Failed:
-            break;
-        }
+        KernelRename rename(folder.get(), temp, name);
+        const Replace placed =
+            ReplaceTarget(folder.get(), name, request.targetSeen, rawHooks.setAside,
+                          request.targetRoot, below.rel, why, rename);
         const std::string error = SystemError();
+        if (std::optional<CopyOutcome> out = PlacedOrKept(
+                placed, request, rawHooks, why, [&] { ::unlinkat(folder.get(), temp.c_str(), 0); }))
+            return *out;
         ::unlinkat(folder.get(), temp.c_str(), 0);
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, error);
     }
@@ -752,12 +782,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     default:
         break;
     }
-    // A source that ended early without an error: counted as a copy error, but
-    // there is no error to report.
-    CopyOutcome shortCopy;
-    shortCopy.result = CopyResult::CopyError;
-    shortCopy.error = "the source ended before its size";
-    return shortCopy;
+    return ShortCopy();
 }
 
 DeleteOutcome DeleteOneFile(const std::string& path, const std::string& root, const ScanView* seen,
