@@ -59,7 +59,9 @@ struct CopyRequest {
     // The target lies on a network or FUSE file system (a share through
     // GVfs): its server stamps a file written through an open handle with the
     // time that handle is closed, so the source's time goes on only after the
-    // copy was closed.
+    // copy was closed. A file under 1 MiB copied without a speed limit onto
+    // an SMB share through GVfs is written through the share's daemon itself
+    // (platform/ShareFile.h).
     bool remoteTarget = false;
 };
 
