@@ -171,6 +171,17 @@ bool MatchesScan(const struct stat& st, const ScanView& seen) {
     return PackLocalTime(st.st_mtim.tv_sec) == seen.age;
 }
 
+int RenameIntoFree(int fromDir, const char* from, int toDir, const char* to) {
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    struct stat there {};
+    if (::fstatat(toDir, to, &there, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
+}
+
 Recheck RecheckAgainstScan(int folderFd, const char* name, const ScanView& seen) {
     struct stat st {};
     const Standing now = Look(folderFd, name, st);

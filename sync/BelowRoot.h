@@ -90,6 +90,12 @@ Recheck RecheckAgainstScan(int folderFd, const char* name, const ScanView& seen)
 // The same for a file already looked at with fstatat (links followed).
 bool MatchesScan(const struct stat& st, const ScanView& seen);
 
+// Renames `from` in the folder `fromDir` to `to` in `toDir` only while `to`
+// is free: atomically where the file system can refuse to replace
+// (RENAME_NOREPLACE), else after a look (the window is that of one call).
+// 0, or the error: EEXIST when `to` is taken.
+int RenameIntoFree(int fromDir, const char* from, int toDir, const char* to);
+
 enum class MoveResult {
     Moved,
     Changed,  // the file is not what the scan saw (or is a link now)

@@ -435,9 +435,6 @@ enum class Replace { Done, Changed, Failed, SetAsideFailed };
 class TargetRename {
 public:
     virtual ~TargetRename() = default;
-    // Into a name that must be free, atomically; nothing where the file
-    // system cannot refuse to replace.
-    virtual std::optional<Replace> IntoFreeAtomic() = 0;
     // Into a name that must be free: atomic where possible, else after a look.
     virtual Replace IntoFree() = 0;
     // Over whatever file stands there.
@@ -448,22 +445,14 @@ class KernelRename final : public TargetRename {
 public:
     KernelRename(int folder, const std::string& temp, const std::string& name)
         : folder_(folder), temp_(temp), name_(name) {}
-    std::optional<Replace> IntoFreeAtomic() override {
-        if (::renameat2(folder_, temp_.c_str(), folder_, name_.c_str(), RENAME_NOREPLACE) == 0)
-            return Replace::Done;
-        if (errno == EEXIST)
-            return Replace::Changed;
-        if (errno != EINVAL && errno != ENOSYS)
-            return Replace::Failed;
-        return std::nullopt;
-    }
     Replace IntoFree() override {
-        if (const std::optional<Replace> atomic = IntoFreeAtomic())
-            return *atomic;
-        struct stat st {};
-        if (::fstatat(folder_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        const int error = RenameIntoFree(folder_, temp_.c_str(), folder_, name_.c_str());
+        if (error == 0)
+            return Replace::Done;
+        if (error == EEXIST)
             return Replace::Changed;
-        return Over();
+        errno = error;
+        return Replace::Failed;
     }
     Replace Over() override {
         return ::renameat(folder_, temp_.c_str(), folder_, name_.c_str()) == 0 ? Replace::Done
@@ -482,7 +471,6 @@ class ShareRename final : public TargetRename {
 public:
     ShareRename(const std::string& tempPath, const std::string& target, std::string& why)
         : tempPath_(tempPath), target_(target), why_(why) {}
-    std::optional<Replace> IntoFreeAtomic() override { return IntoFree(); }
     Replace IntoFree() override { return Moved(MoveShareFile(tempPath_, target_, false, why_)); }
     Replace Over() override {
         replaced = true;
@@ -515,11 +503,8 @@ private:
 Replace ReplaceTarget(int folder, const std::string& name, const std::optional<ScanView>& seen,
                       SetAside* aside, const std::string& root, std::string_view rel,
                       std::string& why, TargetRename& rename) {
-    if (seen && !seen->present) {
-        // Atomic where the file system can refuse to replace.
-        if (const std::optional<Replace> atomic = rename.IntoFreeAtomic())
-            return *atomic;
-    }
+    if (seen && !seen->present)
+        return rename.IntoFree();
     const Recheck now = seen ? RecheckAgainstScan(folder, name.c_str(), *seen) : Recheck::Same;
     if (now == Recheck::Changed)
         return Replace::Changed;
@@ -764,10 +749,10 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         const Replace placed =
             ReplaceTarget(folder.get(), name, request.targetSeen, rawHooks.setAside,
                           request.targetRoot, below.rel, why, rename);
-        const std::string error = SystemError();
         if (std::optional<CopyOutcome> out = PlacedOrKept(
                 placed, request, rawHooks, why, [&] { ::unlinkat(folder.get(), temp.c_str(), 0); }))
             return *out;
+        const std::string error = SystemError(); // of the failed rename
         ::unlinkat(folder.get(), temp.c_str(), 0);
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, error);
     }

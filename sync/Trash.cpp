@@ -306,16 +306,7 @@ void Trash::markTaken(Bin& bin, const std::string& base, const std::string& entr
 }
 
 int Trash::place(int folderFd, const std::string& name, const Bin& bin, const std::string& entry) {
-    if (::renameat2(folderFd, name.c_str(), bin.files.get(), entry.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS)
-        return error;
-    // A file system that cannot refuse to replace: look first.
-    struct stat there {};
-    if (::fstatat(bin.files.get(), entry.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
-        return EEXIST;
-    return ::renameat(folderFd, name.c_str(), bin.files.get(), entry.c_str()) == 0 ? 0 : errno;
+    return RenameIntoFree(folderFd, name.c_str(), bin.files.get(), entry.c_str());
 }
 
 void Trash::removeInfo(const Bin* bin, const std::string& entry) {

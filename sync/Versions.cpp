@@ -311,20 +311,13 @@ bool VersionsFolder::Put(int folderFd, const std::string& name, const std::strin
     const auto nameFor = [&](int n) { return VersionName(name, when, n); };
     for (int n = 1; n <= kMostNumbers; ++n) {
         const std::string stamped = nameFor(n);
-        if (::renameat2(folderFd, name.c_str(), target.get(), stamped.c_str(), RENAME_NOREPLACE) ==
-            0)
+        const int error = RenameIntoFree(folderFd, name.c_str(), target.get(), stamped.c_str());
+        if (error == 0)
             return true;
-        if (errno == EEXIST)
+        if (error == EEXIST)
             continue;
-        if (errno == EINVAL || errno == ENOSYS) {
-            // Cannot refuse to replace here: look first.
-            struct stat there {};
-            if (::fstatat(target.get(), stamped.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0)
-                continue;
-            if (::renameat(folderFd, name.c_str(), target.get(), stamped.c_str()) == 0)
-                return true;
-        }
-        if (errno != EXDEV)
+        errno = error;
+        if (error != EXDEV)
             break;
         // Another volume: copy, then remove the original once the copy is
         // safely there, and only if the name still holds the file copied.
