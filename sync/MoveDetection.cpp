@@ -337,9 +337,7 @@ std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairF
         if (run.State == RunState::Cancelled)
             stop.store(true);
     }
-    for (std::thread& t : workers)
-        t.join();
-    return results;
+    return results; // `pool` joins the workers, all of them done by now
 }
 
 } // namespace
