@@ -1,5 +1,5 @@
 // Entry of the desktop program; the start-up sequence lives in app/gui.
-#include "app/core/CommandLine.h"
+#include "app/gui/CommandLine.h"
 #include "app/gui/StartUp.h"
 
 #include <QApplication>

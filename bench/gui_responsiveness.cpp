@@ -28,8 +28,8 @@
 // window's own cost per file, free of the disk's noise.
 
 #include "platform/widgets/PmGauge.h"
-#include "sync/RunDisplay.h"
-#include "sync/SyncRun.h"
+#include "sync/run/RunDisplay.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/Helpers.h"
 #include "tasks/TaskList.h"

@@ -17,7 +17,7 @@
 // Medians of each, and the ratios. WORKDIR is emptied first and left full.
 
 #include "bench/BenchMeasure.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 
 #include <fcntl.h>

@@ -6,9 +6,9 @@
 //
 //   build/bench/preview_bench            (prints one line per figure)
 
-#include "sync/DeleteGuard.h"
-#include "sync/PreviewOps.h"
-#include "sync/SyncPlan.h"
+#include "sync/plan/DeleteGuard.h"
+#include "sync/plan/PreviewOps.h"
+#include "sync/plan/SyncPlan.h"
 #include "tasks/TextTable.h"
 #include "ui/TreeVUnit.h"
 

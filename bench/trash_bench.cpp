@@ -11,7 +11,7 @@
 // the rounds and the ratios trash / permanent. WORKDIR is emptied first.
 
 #include "bench/BenchMeasure.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 
 #include <fcntl.h>

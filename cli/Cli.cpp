@@ -1,6 +1,6 @@
 #include "cli/Cli.h"
 
-#include "app/core/ProgramPaths.h"
+#include "tasks/ProgramPaths.h"
 #include "cli/EditConfig.h"
 #include "cli/Interrupt.h"
 #include "cli/PlanOutput.h"
@@ -8,8 +8,8 @@
 #include "cli/RunTasks.h"
 #include "cli/ScheduleCommands.h"
 #include "cli/TaskFields.h"
-#include "sync/ShareRun.h"
-#include "sync/SyncRun.h"
+#include "sync/share/ShareRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
 #include "tasks/TextTable.h"

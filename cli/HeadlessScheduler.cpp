@@ -1,6 +1,6 @@
 #include "cli/HeadlessScheduler.h"
 
-#include "app/core/RunMarker.h"
+#include "sync/run/RunMarker.h"
 #include "cli/Interrupt.h"
 #include "cli/RunTasks.h"
 #include "schedule/HiResTim.h"

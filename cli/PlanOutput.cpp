@@ -1,6 +1,6 @@
 #include "cli/PlanOutput.h"
 
-#include "sync/Analysis.h"
+#include "sync/compare/Analysis.h"
 
 #include <nlohmann/json.hpp>
 

@@ -16,7 +16,7 @@
 // "counts": {...}}, written as it goes so a 100,000-entry plan needs no
 // second copy in memory.
 
-#include "sync/SyncPlan.h"
+#include "sync/plan/SyncPlan.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "cli/ProgressBar.h"
 
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

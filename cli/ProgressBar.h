@@ -8,8 +8,8 @@
 // reports every 16 KiB chunk, thousands of times a second, and a terminal
 // redraw per chunk would cost more than the copy.
 
-#include "sync/RunContext.h"
-#include "sync/RunObserver.h"
+#include "sync/run/RunContext.h"
+#include "sync/run/RunObserver.h"
 
 #include <chrono>
 #include <cstdint>

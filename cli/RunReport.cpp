@@ -2,7 +2,7 @@
 
 #include "cli/PlanOutput.h"
 #include "cli/TaskFields.h"
-#include "sync/DeleteGuard.h"
+#include "sync/plan/DeleteGuard.h"
 
 #include <nlohmann/json.hpp>
 

@@ -19,7 +19,7 @@
 // Paths that are not valid UTF-8 carry a "<key>_bytes" member with the
 // exact bytes in base64, as the plan output does.
 
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include <ctime>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "cli/RunReport.h"
 
-#include "sync/ResultLines.h"
-#include "sync/ShareRun.h"
-#include "sync/SyncRun.h"
+#include "sync/run/ResultLines.h"
+#include "sync/share/ShareRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 

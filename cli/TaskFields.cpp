@@ -1,6 +1,6 @@
 #include "cli/TaskFields.h"
 
-#include "sync/Versions.h"
+#include "sync/setaside/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"

@@ -1,6 +1,6 @@
 #include "ui/AdvOptions.h"
 
-#include "sync/Versions.h"
+#include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
 

@@ -4,15 +4,15 @@
 // current task, and starts runs: Go Sync runs the ticked tasks one after the
 // other through the progress window.
 //
-// The editing rules live in app/core/TaskEditRules.h; this class moves texts
+// The editing rules live in tasks/TaskEditRules.h; this class moves texts
 // between them and the controls. Everything it needs from the rest of the
 // program (the other windows, the file chooser, the share connection, what
 // happens on the first showing and after closing) is handed in by the
 // start-up sequence.
 
-#include "app/core/RunFlags.h"
-#include "sync/ResultLines.h"
-#include "sync/RunContext.h"
+#include "sync/run/RunFlags.h"
+#include "sync/run/ResultLines.h"
+#include "sync/run/RunContext.h"
 #include "tasks/ConfigEdit.h"
 #include "tasks/TaskList.h"
 

@@ -1,7 +1,7 @@
 #include "ui/SyncForm.h"
 
 #include "platform/widgets/PmGauge.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 #include "ui/CopyAnimation.h"
 #include "ui/MessageBoxes.h"

@@ -13,8 +13,8 @@
 // engine calls Pump() inside its loops, so the window repaints and Cancel
 // answers while files are copied.
 
-#include "sync/RunContext.h"
-#include "sync/RunObserver.h"
+#include "sync/run/RunContext.h"
+#include "sync/run/RunObserver.h"
 #include "ui/RunProgress.h"
 
 #include <QDialog>

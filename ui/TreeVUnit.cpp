@@ -1,7 +1,7 @@
 #include "ui/TreeVUnit.h"
 
-#include "sync/RunContext.h"
-#include "sync/SyncPlan.h"
+#include "sync/run/RunContext.h"
+#include "sync/plan/SyncPlan.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "ui/ScreenFit.h"

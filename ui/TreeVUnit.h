@@ -12,8 +12,8 @@
 //
 // Other windows use ShowPreviewWindow() (or TTreeVForm::Preview()).
 
-#include "sync/DeleteGuard.h"
-#include "sync/PreviewOps.h"
+#include "sync/plan/DeleteGuard.h"
+#include "sync/plan/PreviewOps.h"
 #include "tasks/TaskRecord.h"
 
 #include <QAbstractItemModel>

@@ -8,9 +8,9 @@
 //   post 1282 (run) / 1288 (minimise)
 //   timer thread, every 2 s: post 1280 to fmTask ─ check ─ post 1287 to the
 //   main window ─ the tasks of the due schedule run
-//   closing: save question, log block (app/core/Closing.h) ─ program ends
+//   closing: save question, log block (ui/Closing.h) ─ program ends
 
-#include "app/core/ProgramPaths.h"
+#include "tasks/ProgramPaths.h"
 #include "schedule/HiResTim.h"
 #include "schedule/Scheduler.h"
 #include "tasks/FileLock.h"

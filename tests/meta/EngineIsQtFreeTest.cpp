@@ -14,10 +14,10 @@ TEST(EngineIsQtFree, NoEngineFileIncludesQt) {
     const fs::path root = DUPLORA_SOURCE_DIR;
     const std::regex qtInclude(R"(^\s*#\s*include\s*[<"]Q)");
     int checked = 0;
-    for (const char* dir : {"tasks", "sync", "schedule", "platform", "app/core", "cli"}) {
+    for (const char* dir : {"tasks", "sync", "schedule", "platform", "cli"}) {
         if (!fs::exists(root / dir))
             continue;
-        for (const auto& e : fs::directory_iterator(root / dir)) {
+        for (const auto& e : fs::recursive_directory_iterator(root / dir)) {
             if (!e.is_regular_file())
                 continue;
             std::ifstream in(e.path());

@@ -6,7 +6,7 @@
 #include "cli/CliFixture.h"
 #include "platform/ShareFile.h"
 #include "platform/ShareMount.h"
-#include "sync/ShareRun.h"
+#include "sync/share/ShareRun.h"
 #include "sync/TreeFixture.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "sync/Analysis.h"
+#include "sync/compare/Analysis.h"
 
 #include "TreeFixture.h"
 

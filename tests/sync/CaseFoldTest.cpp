@@ -2,8 +2,8 @@
 // where one side folds and the other does not. The folding side is a real
 // exFAT disk image mounted through FUSE, as a user's USB stick would be.
 #include "cli/PlanOutput.h"
-#include "sync/CaseProbe.h"
-#include "sync/SyncRun.h"
+#include "sync/fs/CaseProbe.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 
 #include "TreeFixture.h"

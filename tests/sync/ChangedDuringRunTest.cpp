@@ -2,8 +2,8 @@
 // operation that was planned on them, made through the executor's hook: a
 // run never destroys what the scan did not see and never reads or writes
 // through a link swapped in below a root.
-#include "sync/FileIo.h"
-#include "sync/SyncRun.h"
+#include "sync/fs/FileIo.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

@@ -2,8 +2,8 @@
 // a share; forced onto local folders here) give the run that one copy after
 // the other gives: the same lines, failures, counts and display, in the
 // plan's order. A cancel leaves no temporary file and no half-copied file.
-#include "sync/FileCopier.h"
-#include "sync/SyncRun.h"
+#include "sync/execute/FileCopier.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

@@ -1,4 +1,4 @@
-#include "sync/DeleteGuard.h"
+#include "sync/plan/DeleteGuard.h"
 
 #include <gtest/gtest.h>
 

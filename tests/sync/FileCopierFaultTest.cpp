@@ -1,8 +1,8 @@
 // Copies that go wrong: a full disk, failing reads and writes, a kernel that
 // cannot copy between files, a source that changes size, and a system
 // without openat2. Each must keep the old target and leave no temporary file.
-#include "sync/FileCopier.h"
-#include "sync/FileIo.h"
+#include "sync/execute/FileCopier.h"
+#include "sync/fs/FileIo.h"
 
 #include "CopierTestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "sync/FileCopier.h"
+#include "sync/execute/FileCopier.h"
 
 #include "CopierTestFiles.h"
 

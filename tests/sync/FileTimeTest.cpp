@@ -1,6 +1,6 @@
-#include "sync/FileTime.h"
-#include "sync/Analysis.h"
-#include "sync/ResultLines.h"
+#include "sync/fs/FileTime.h"
+#include "sync/compare/Analysis.h"
+#include "sync/run/ResultLines.h"
 #include "tasks/Helpers.h"
 
 #include <gtest/gtest.h>

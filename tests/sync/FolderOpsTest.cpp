@@ -1,4 +1,4 @@
-#include "sync/FolderOps.h"
+#include "sync/fs/FolderOps.h"
 
 #include "TreeFixture.h"
 

@@ -1,9 +1,9 @@
 // Moved and renamed files: pairing, the run's renames and what they must
 // never do (pair the wrong files, lose a file when cancelled, copy bytes).
 
-#include "sync/MoveDetection.h"
-#include "sync/FileIo.h"
-#include "sync/FileTime.h"
+#include "sync/compare/MoveDetection.h"
+#include "sync/fs/FileIo.h"
+#include "sync/fs/FileTime.h"
 #include "tasks/TextTable.h"
 
 #include "TreeFixture.h"

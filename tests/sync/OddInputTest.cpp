@@ -1,6 +1,6 @@
 // Names and roots the engine must survive: newlines, backslashes, bytes that
 // are not UTF-8, names of 255 bytes, masks matched against all of them.
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

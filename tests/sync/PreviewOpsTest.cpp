@@ -1,4 +1,4 @@
-#include "sync/PreviewOps.h"
+#include "sync/plan/PreviewOps.h"
 #include "tasks/TextTable.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Host and mirror judged by device and inode: the same folder under another
 // spelling, and one root inside the other, are recognised before a run.
-#include "sync/RootRelation.h"
-#include "sync/SyncRun.h"
+#include "sync/compare/RootRelation.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

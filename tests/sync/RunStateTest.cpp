@@ -1,6 +1,6 @@
 // Run states and what they decide: the state every step sets, and whether a
 // cancel shows the result window.
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

@@ -1,6 +1,6 @@
 // Whole runs on real trees: build host and mirror, run every step, compare
 // the trees and the result lines.
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

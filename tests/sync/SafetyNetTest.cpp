@@ -1,9 +1,9 @@
 // Runs that keep what they delete or replace: the trash (home volume and a
 // second volume), the versioning folder, failures that leave the file in
 // place, the delete limit of quiet runs and a refused versioning folder.
-#include "sync/SyncRun.h"
-#include "sync/Trash.h"
-#include "sync/Versions.h"
+#include "sync/run/SyncRun.h"
+#include "sync/setaside/Trash.h"
+#include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 
 #include "TreeFixture.h"

@@ -1,5 +1,5 @@
-#include "sync/SearchDirW.h"
-#include "sync/SyncRun.h"
+#include "sync/scan/SearchDirW.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

@@ -1,4 +1,4 @@
-#include "sync/ShareRun.h"
+#include "sync/share/ShareRun.h"
 
 #include "platform/ShareMount.h"
 #include "sync/TreeFixture.h"

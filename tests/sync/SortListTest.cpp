@@ -1,5 +1,5 @@
-#include "sync/SortList.h"
-#include "sync/SyncPlan.h"
+#include "sync/plan/SortList.h"
+#include "sync/plan/SyncPlan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The speed limit counts copy time only: a pause inside the interface's pump
 // (the Cancel question left open) must not be paid back as a burst.
-#include "sync/FileCopier.h"
+#include "sync/execute/FileCopier.h"
 
 #include "CopierTestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "sync/SyncPlan.h"
+#include "sync/plan/SyncPlan.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // {path, content, mtime} built below it, read back for comparison. Building
 // refuses any root outside the test's own temporary folder.
 
-#include "sync/RunContext.h"
-#include "sync/RunObserver.h"
-#include "sync/SyncRun.h"
+#include "sync/run/RunContext.h"
+#include "sync/run/RunObserver.h"
+#include "sync/run/SyncRun.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Folders that exist but cannot be read: the scan reports them, and the run
 // never takes the other side's files below them for files "only there".
-#include "sync/FileIo.h"
-#include "sync/SearchDirW.h"
-#include "sync/SyncRun.h"
+#include "sync/fs/FileIo.h"
+#include "sync/scan/SearchDirW.h"
+#include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
 

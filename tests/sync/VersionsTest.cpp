@@ -1,4 +1,4 @@
-#include "sync/Versions.h"
+#include "sync/setaside/Versions.h"
 
 #include "TreeFixture.h"
 #include "tasks/TextTable.h"

@@ -1,6 +1,6 @@
 #include "ui/AdvUnit.h"
 
-#include "sync/Versions.h"
+#include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 #include "ui/SpinEdit.h"
 

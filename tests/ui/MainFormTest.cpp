@@ -1,6 +1,6 @@
 #include "ui/MainForm.h"
 
-#include "app/core/RunMarker.h"
+#include "sync/run/RunMarker.h"
 
 #include "WindowTestSupport.h"
 #include "platform/widgets/rDragController.h"

@@ -2,7 +2,7 @@
 // the documentation. Runs only when DUPLORA_SCREENSHOT_DIR names a folder
 // (scripts/screenshots.sh sets it and runs this under a virtual display).
 #include "WindowTestSupport.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 #include "ui/MainForm.h"
 #include "ui/RunProgress.h"

@@ -1,7 +1,7 @@
 #include "ui/SyncForm.h"
 
 #include "WindowTestSupport.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include <QLabel>
 

@@ -2,7 +2,7 @@
 
 #include "WindowTestSupport.h"
 #include "platform/widgets/PmGauge.h"
-#include "sync/SyncRun.h"
+#include "sync/run/SyncRun.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,0 +1,103 @@
+#pragma once
+// Overlapping copies of small files to or from a share. There each copy
+// waits for several round trips to the server (create, time, rename) while
+// both ends sit idle; a few worker threads run CopyOneFile for consecutive
+// files at once. The run's thread hands the copies out and takes every
+// result back in the order it handed them out: all a run shows, counts and
+// writes to its lines happens there, as in a copy without workers.
+//
+// Only copies that cannot meet each other go together: files of one target
+// folder whose names differ (also without regard to case), none replacing a
+// file through a set-aside. Anything else waits until the copies handed out
+// are finished.
+
+#include "sync/execute/FileCopier.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace duplora {
+
+// What one step of a copy reported: bytes moved, position, size.
+struct CopiedChunk {
+    std::int64_t chunk = 0;
+    std::int64_t position = 0;
+    std::int64_t size = 0;
+};
+
+// True when `path` (or the nearest folder above it that exists) lies on a
+// network file system or behind FUSE, where every call may wait for a server.
+bool OnRemoteFileSystem(const std::string& path);
+
+class CopyPipeline {
+public:
+    // Runs on the run's thread with the copy's outcome and its steps.
+    using Finish =
+        std::function<void(const CopyOutcome& outcome, const std::vector<CopiedChunk>& steps)>;
+
+    // `workers` threads (started with the first copy), at most twice as many
+    // copies handed out at once. `pump` keeps the interface alive while the
+    // run's thread waits.
+    CopyPipeline(int workers, std::function<void()> pump);
+    ~CopyPipeline(); // drops what was not started, waits for the rest; finishes nothing
+    CopyPipeline(const CopyPipeline&) = delete;
+    CopyPipeline& operator=(const CopyPipeline&) = delete;
+
+    // Whether a copy into `folder` (below the target root) named `name` may
+    // go beside the copies handed out; otherwise Drain() first.
+    bool Fits(std::string_view folder, std::string_view name, bool foldCase) const;
+    // Finishes the copies that are done, in order, and waits (pumping) until
+    // there is room for one more.
+    void WaitForRoom();
+    // Hands out a copy. `setAside` is never used by a copy that goes here:
+    // its target was absent at the scan, or there is none.
+    void Submit(CopyRequest request, std::string_view folder, std::string_view name,
+                SetAside* setAside, Finish finish);
+    // Finishes the copies that are done, in order, without waiting.
+    void FinishReady();
+    // Waits for all copies handed out and finishes each, in order.
+    void Drain();
+    // After a cancel or the error limit: copies not started are dropped
+    // (they never happened), a running one ends (one that grew past 1 MiB
+    // since the scan is told to stop between its steps); then as Drain().
+    void Stop();
+
+private:
+    struct Job {
+        CopyRequest request;
+        std::string folder;
+        std::string name;
+        SetAside* setAside = nullptr;
+        Finish finish;
+        // Written by the worker until `done`; read by the run's thread after.
+        CopyOutcome outcome;
+        std::vector<CopiedChunk> steps;
+        bool done = false; // under mutex_
+    };
+
+    void Work();
+    void FinishFront(std::unique_lock<std::mutex>& lock);
+
+    const int workers_;
+    std::function<void()> pump_;
+    std::vector<std::thread> threads_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;     // a job to take, or quitting
+    std::condition_variable finished_; // a job done
+    // Jobs in the order handed out; the first `started_` were taken by a worker.
+    std::deque<std::unique_ptr<Job>> jobs_;
+    std::size_t started_ = 0;
+    bool quit_ = false;
+    std::atomic<bool> stopping_{false};
+};
+
+} // namespace duplora

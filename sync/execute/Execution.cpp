@@ -1,0 +1,430 @@
+// Carrying out an accepted plan: the host list in order, the mirror list
+// from last to first, then the empty folders.
+
+#include "sync/execute/CopyPipeline.h"
+#include "sync/execute/FileCopier.h"
+#include "sync/fs/FolderOps.h"
+#include "sync/compare/MoveDetection.h"
+#include "sync/run/RunDisplay.h"
+#include "sync/run/SyncRun.h"
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace duplora {
+
+namespace {
+
+bool Stopped(const RunContext& run) {
+    return run.State == RunState::Cancelled || run.State == RunState::ErrorLimit;
+}
+
+int Percent(std::int64_t part, std::int64_t whole) {
+    if (whole <= 0)
+        return 100; // a file that was empty at scan time and has grown since
+    if (part <= 0)
+        return 0;
+    if (part >= whole)
+        return 100;
+    return static_cast<int>(part * 100 / whole);
+}
+
+// Text of message 65 + the action's display name (entries 20..23).
+std::string Performing(TSyncOp op) {
+    return Msg(65) + Msg(20 + static_cast<int>(op));
+}
+
+// What the scan saw where a host entry's copy to the mirror lands: the
+// mirror twin, or nothing. A run told to take the mirror as empty (-C)
+// scanned nothing there to hold the target to.
+std::optional<ScanView> MirrorTwinView(const RunContext& run, const TFileEntry& host) {
+    if (run.SkipMirrorScan)
+        return std::nullopt;
+    const int i = run.Plan.MirrorFiles.Find(host.RelPath);
+    return i >= 0 ? ScanView::Of(run.Plan.MirrorFiles.Items(i)) : ScanView::Absent();
+}
+
+void BeforeOperation(RunContext& run, const TFileEntry& e, TSyncOp op) {
+    if (run.BeforeFileOperation)
+        run.BeforeFileOperation(e.RelPath, op);
+}
+
+// One failure of the run: counted, and kept with its path and reason.
+void CountFailure(RunContext& run, const std::string& path, TSyncOp op, std::string error) {
+    ++run.Plan.FailedCount;
+    run.Failures.push_back({path, op, std::move(error)});
+}
+
+// One step of a copy on the display: the bytes done, the file's and the
+// whole run's gauges and the totals.
+void ShowCopyStep(RunContext& run, std::int64_t chunk, std::int64_t position, std::int64_t size) {
+    SyncPlan& plan = run.Plan;
+    plan.DoneBytes += chunk;
+    ShowFileGauge(run, Percent(position, size));
+    ShowTotalGauge(run, Percent(plan.DoneBytes, plan.TotalBytes));
+    ShowTotals(run, MsgFill(51, ShortSizeText(plan.DoneBytes),
+                            ShortSizeText(plan.TotalBytes - plan.DoneBytes)));
+}
+
+// A copy planned for one entry.
+struct PlannedCopy {
+    TSyncOp op = opNone;
+    CopyRequest request;
+    std::int64_t size = 0;  // the source's size at the scan
+    int* counter = nullptr; // the plan's count of this kind of copy
+};
+
+// A copy's result line, and a failure counted and recorded with the path its
+// result line names: the source when it could not be read or changed while
+// read, else the target.
+void CountCopy(RunContext& run, TSyncOp op, const std::string& source, const std::string& target,
+               int& counter, const CopyOutcome& outcome) {
+    if (!outcome.messageLine.empty())
+        run.Lines->Append(outcome.messageLine);
+    if (outcome.result == CopyResult::Copied) {
+        ++counter;
+        return;
+    }
+    const bool sourceSide = outcome.result == CopyResult::SourceOpenFailed ||
+                            outcome.result == CopyResult::SourceChanged;
+    CountFailure(run, sourceSide ? source : target, op, outcome.error);
+}
+
+// Copies on the run's thread, showing each step as it goes.
+void CopyFile(RunContext& run, const PlannedCopy& c) {
+    ShowPath(run, c.request.source);
+    ShowOperation(run, Performing(c.op));
+    ShowFileGauge(run, 0);
+    CopyHooks hooks;
+    RunObserver& ui = run.ui();
+    hooks.pump = [&ui] { ui.Pump(); };
+    hooks.cancelRequested = [&run] { return run.State == RunState::Cancelled; };
+    hooks.setAside = run.Aside.get();
+    hooks.onChunk = [&run](std::int64_t chunk, std::int64_t position, std::int64_t size) {
+        ShowCopyStep(run, chunk, position, size);
+    };
+    CountCopy(run, c.op, c.request.source, c.request.target, *c.counter,
+              CopyOneFile(c.request, hooks));
+}
+
+bool DeleteFile(RunContext& run, const std::string& path, const std::string& root,
+                const TFileEntry& seen) {
+    const ScanView view = ScanView::Of(seen);
+    const DeleteOutcome outcome = DeleteOneFile(path, root, &view, run.Aside.get());
+    if (!outcome.ok && !outcome.messageLine.empty())
+        run.Lines->Append(outcome.messageLine);
+    if (!outcome.ok)
+        CountFailure(run, path, opDelete, outcome.error);
+    return outcome.ok;
+}
+
+// A copy broken by the user's cancel also counts as a failure; the run still
+// ends as cancelled ("User break the task!"), not as stopped by errors.
+void CheckErrorLimit(RunContext& run) {
+    const std::uint16_t limit = run.Task.max_errors();
+    if (limit != 0 && run.Plan.FailedCount >= limit && run.State != RunState::Cancelled)
+        run.State = RunState::ErrorLimit;
+}
+
+// Pending events are processed before every entry that has work; between
+// entries without work only every 256th, so 100,000 unchanged files do not
+// cost 100,000 trips through the event loop.
+bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
+    if (op == opToMirror || op == opToHost || op == opDelete) {
+        run.ui().Pump();
+        idle = 0;
+        return true;
+    }
+    if (++idle % 256 == 0)
+        run.ui().Pump();
+    return false;
+}
+
+// Copies of small files to or from a network or FUSE folder overlap; below this
+// size (at the scan) a copy is a few round trips to the server, larger ones
+// are moved by the run's thread with their progress shown as they go.
+constexpr std::int64_t kOverlapBelow = 1 << 20;
+// Workers for such copies. Measured on a GVfs mount of a Samba share (2
+// cores): two or three overlapping copies take about three quarters of the
+// time of one after the other, more gain nothing; the share's daemons then
+// keep the processors busy.
+constexpr int kRemoteCopyWorkers = 3;
+
+// The copies of one execution step: serial ones on the run's thread, small
+// ones to or from a remote folder overlapped by a CopyPipeline. Results come in
+// the plan's order either way.
+class Copies {
+public:
+    explicit Copies(RunContext& run)
+        : run_(run), hostRemote_(OnRemoteFileSystem(run.HostRoot)),
+          mirrorRemote_(OnRemoteFileSystem(run.MirrorRoot)),
+          pipe_(Workers(run, hostRemote_ || mirrorRemote_), [&run] { run.ui().Pump(); }) {}
+
+    // Before anything else the run does to a file: the copies handed out end.
+    // False when the run stopped meanwhile.
+    bool Settle() {
+        pipe_.Drain();
+        return !Stopped(run_);
+    }
+
+    // Copies for entry `e` (its hook is called right before); false when
+    // the run stopped before it could start.
+    bool Copy(const TFileEntry& e, PlannedCopy c) {
+        CopyRequest& r = c.request;
+        r.remoteTarget = r.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
+        Below below;
+        // Either side on a server makes each small copy a few round trips.
+        if (!Overlapped(c, hostRemote_ || mirrorRemote_) ||
+            !SplitBelowRoot(r.target, r.targetRoot, below)) {
+            if (!Settle())
+                return false;
+            BeforeOperation(run_, e, c.op);
+            CopyFile(run_, c);
+            CheckErrorLimit(run_);
+            return true;
+        }
+        if (!pipe_.Fits(below.folderPart, below.name, run_.FoldCase))
+            pipe_.Drain();
+        pipe_.WaitForRoom();
+        if (Stopped(run_))
+            return false;
+        BeforeOperation(run_, e, c.op);
+        const std::string folder(below.folderPart);
+        const std::string name(below.name);
+        RunContext& run = run_;
+        CopyPipeline::Finish finish = [&run, op = c.op, counter = c.counter, source = r.source,
+                                       target = r.target](const CopyOutcome& outcome,
+                                                          const std::vector<CopiedChunk>& steps) {
+            ShowPath(run, source);
+            ShowOperation(run, Performing(op));
+            ShowFileGauge(run, 0);
+            for (const CopiedChunk& step : steps) {
+                ShowCopyStep(run, step.chunk, step.position, step.size);
+                run.ui().Pump();
+            }
+            CountCopy(run, op, source, target, *counter, outcome);
+            CheckErrorLimit(run);
+        };
+        pipe_.Submit(std::move(r), folder, name, run.Aside.get(), std::move(finish));
+        pipe_.FinishReady();
+        return true;
+    }
+
+    // At the end of the step: what was handed out is finished (a stopped run
+    // starts nothing more).
+    void End() {
+        if (Stopped(run_))
+            pipe_.Stop();
+        else
+            pipe_.Drain();
+    }
+
+private:
+    static int Workers(const RunContext& run, bool anyRemote) {
+        if (run.CopyWorkers >= 0)
+            return run.CopyWorkers;
+        return anyRemote ? kRemoteCopyWorkers : 0;
+    }
+
+    // A speed limit paces one copy at a time; a copy that may set the old
+    // target aside stays on the run's thread with the set-aside.
+    bool Overlapped(const PlannedCopy& c, bool remote) const {
+        const bool enabled = run_.CopyWorkers >= 0 ? run_.CopyWorkers > 0 : remote;
+        return enabled && c.size < kOverlapBelow && run_.Task.speed_limit() == 0 &&
+               (!run_.Aside || (c.request.targetSeen && !c.request.targetSeen->present));
+    }
+
+    RunContext& run_;
+    const bool hostRemote_;
+    const bool mirrorRemote_;
+    CopyPipeline pipe_;
+};
+
+// Announces a side's coming deletes to the trash (or versioning folder), in
+// the order the loop below reaches them; Settle() after the loop clears what
+// was prepared for files the loop did not delete.
+void ExpectDelete(std::vector<std::string>& paths, const TFileEntry& e, const std::string& root) {
+    if (e.Op == opDelete)
+        paths.push_back(JoinRoot(root, e.RelPath));
+}
+
+struct SettleAside {
+    RunContext& run;
+    ~SettleAside() {
+        if (run.Aside)
+            run.Aside->Settle();
+    }
+};
+
+} // namespace
+
+void StepSyncMain(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    run.ui().StartAnimation();
+    // Moves first: they must come before the deletes of their side, and a
+    // renamed file is then already in place when the copies start.
+    ExecuteMoves(run);
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (const TFileEntry& e : plan.HostFiles)
+            ExpectDelete(paths, e, run.HostRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
+    Copies copies(run);
+    std::size_t idle = 0;
+    for (TFileEntry& e : plan.HostFiles) {
+        const bool work = PumpBefore(run, e.Op, idle);
+        if (Stopped(run))
+            break;
+        // Every entry, with work or not, puts the run in state 3: a cancel
+        // from here on is one made during execution and shows the result.
+        run.State = RunState::ExecHost;
+        if (!work)
+            continue;
+        std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        const std::int32_t limit = run.Task.speed_limit();
+        if (e.Op == opToMirror) {
+            if (!copies.Copy(e, {opToMirror,
+                                 {std::move(host), std::move(mirror), run.MirrorRoot, limit,
+                                  run.HostRoot, MirrorTwinView(run, e)},
+                                 e.Size,
+                                 &plan.CopiedToMirror}))
+                break;
+            continue;
+        }
+        if (e.Op == opToHost) {
+            const int twin = plan.MirrorFiles.Find(e.RelPath);
+            const std::int64_t size = twin >= 0 ? plan.MirrorFiles.Items(twin).Size : 0;
+            if (!copies.Copy(e, {opToHost,
+                                 {std::move(mirror), std::move(host), run.HostRoot, limit,
+                                  run.MirrorRoot, ScanView::Of(e)},
+                                 size,
+                                 &plan.CopiedToHost}))
+                break;
+            continue;
+        }
+        if (e.Op != opDelete)
+            continue;
+        if (!copies.Settle())
+            break;
+        BeforeOperation(run, e, e.Op);
+        ShowPath(run, host);
+        ShowOperation(run, Performing(opDelete));
+        if (DeleteFile(run, host, run.HostRoot, e))
+            ++plan.DeletedInHost;
+        CheckErrorLimit(run);
+    }
+    copies.End();
+}
+
+void StepSyncMirror(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    if (run.Aside) {
+        std::vector<std::string> paths;
+        for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i)
+            ExpectDelete(paths, plan.MirrorFiles.Items(i), run.MirrorRoot);
+        run.Aside->Expect(std::move(paths));
+    }
+    const SettleAside settle{run};
+    Copies copies(run);
+    std::size_t idle = 0;
+    for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i) {
+        TFileEntry& e = plan.MirrorFiles.Items(i);
+        const bool work = PumpBefore(run, e.Op, idle);
+        if (Stopped(run))
+            break;
+        run.State = RunState::ExecMirror;
+        if (!work || e.Op == opToMirror)
+            continue; // a mirror file is never copied to the mirror
+        std::string host = JoinRoot(run.HostRoot, e.RelPath);
+        std::string mirror = JoinRoot(run.MirrorRoot, e.RelPath);
+        if (e.Op == opToHost) {
+            // A mirror entry with work has no host twin (a pair is handled
+            // from the host side): the host file is new.
+            if (!copies.Copy(e, {opToHost,
+                                 {std::move(mirror), std::move(host), run.HostRoot,
+                                  run.Task.speed_limit(), run.MirrorRoot, ScanView::Absent()},
+                                 e.Size,
+                                 &plan.CopiedToHost}))
+                break;
+            continue;
+        }
+        if (!copies.Settle())
+            break;
+        ShowPath(run, mirror);
+        ShowOperation(run, Performing(e.Op));
+        BeforeOperation(run, e, e.Op);
+        if (DeleteFile(run, mirror, run.MirrorRoot, e))
+            ++plan.DeletedInMirror;
+        CheckErrorLimit(run);
+    }
+    copies.End();
+}
+
+// Temporary files of copies whose process died (a crash, kill -9) would stay
+// for ever, hidden from every plan; any run that scanned them removes them,
+// whether or not it has other work, and says so. One that a running copy
+// (another process) still holds stays.
+void RemoveLeftoverTemporaries(RunContext& run) {
+    const SyncPlan& plan = run.Plan;
+    for (int side = 0; side < 2; ++side) {
+        const std::string& root = side == 0 ? run.HostRoot : run.MirrorRoot;
+        for (std::string_view rel : side == 0 ? plan.HostTemporaries : plan.MirrorTemporaries)
+            if (RemoveLeftoverTemporary(root, rel) == LeftoverResult::Removed)
+                run.Lines->Append(Msg(237) + JoinRoot(root, rel));
+    }
+}
+
+// Empty folders. Folders come after their contents, so a chain of empty
+// folders is removed inner first. Folder operations are neither in the result
+// lines nor logged, and their failures are silent; the run report counts them.
+void SyncEmptyFolders(RunContext& run) {
+    const SyncAction action = run.Task.empty_folder_action();
+    if (action == SyncAction::Ignore)
+        return;
+    SyncPlan& plan = run.Plan;
+    ShowStatus(run, Msg(66));
+    for (int side = 0; side < 2; ++side) {
+        const bool hostSide = side == 0;
+        const auto& items = hostSide ? plan.HostFolders : plan.MirrorFolders;
+        const std::string& own = hostSide ? run.HostRoot : run.MirrorRoot;
+        const std::string& other = hostSide ? run.MirrorRoot : run.HostRoot;
+        // The action that creates the folder on the other side when it is
+        // missing there; the opposite one removes it on this side.
+        const SyncAction creates = hostSide ? SyncAction::HostToMirror : SyncAction::MirrorToHost;
+        for (const FolderItem& f : items) {
+            if (f.Total != 0)
+                continue;
+            run.ui().Pump();
+            if (Stopped(run))
+                return;
+            run.State = RunState::ExecMirror;
+            const std::string path = JoinRoot(own, f.Path);
+            if (action == SyncAction::Delete) {
+                ShowOperation(run, Performing(opDelete));
+                ShowPath(run, path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
+                continue;
+            }
+            if (f.OtherUnknown ||
+                (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path)))
+                continue;
+            if (action == creates) {
+                ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));
+                ShowPath(run, path);
+                plan.EmptyFoldersDone += CreateFolderBelow(other, f.Path);
+            } else {
+                ShowOperation(run, Performing(opDelete));
+                ShowPath(run, path);
+                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
+            }
+        }
+    }
+}
+
+} // namespace duplora

@@ -1,0 +1,35 @@
+#pragma once
+// The delete guard: how much of each side a plan deletes or replaces, and
+// whether that is more than the task allows. A quiet run over the limit is
+// refused before any file operation; the preview shows the same numbers.
+
+#include "sync/plan/SyncPlan.h"
+
+#include <cstdint>
+
+namespace duplora {
+
+struct SideLoss {
+    std::int64_t Files = 0; // files the scan found on the side
+    std::int64_t Lost = 0;  // planned deletes plus planned replacements there
+    // Lost as a share of Files, rounded to the nearest whole per cent; 0 for
+    // a side without files.
+    int Percent() const;
+    // More than `limit` per cent (exactly: Lost * 100 > limit * Files);
+    // never with limit 0 (no limit).
+    bool Over(int limit) const;
+};
+
+struct DeleteGuard {
+    SideLoss Host;
+    SideLoss Mirror;
+    int Limit = 0; // per cent, 0 = no limit
+    bool Over() const { return Host.Over(Limit) || Mirror.Over(Limit); }
+};
+
+// Counts the plan as it stands (switched-off operations do not count; a
+// move loses nothing). `mirrorScanned` false (-C): the mirror's files are
+// unknown, so nothing there counts as replaced.
+DeleteGuard MeasureDeleteGuard(const SyncPlan& plan, int limitPercent, bool mirrorScanned = true);
+
+} // namespace duplora

@@ -1,0 +1,187 @@
+#include "sync/plan/SyncPlan.h"
+
+namespace duplora {
+
+void SyncPlan::SetFoldCase(bool fold) {
+    foldCase_ = fold;
+    MirrorFiles.FoldCase = fold;
+    hostSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    mirrorSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    hostSetBuilt_ = mirrorSetBuilt_ = false;
+}
+
+void SyncPlan::ClearHost() {
+    HostFiles.clear();
+    HostFiles.shrink_to_fit();
+    HostFolders.clear();
+    HostFolders.shrink_to_fit();
+    HostUnreadable.clear();
+    HostTemporaries.clear();
+    hostSet_.clear();
+    hostSetBuilt_ = false;
+    hostPaths_.Clear();
+    Moves.clear();
+    CaseCollisions.clear();
+    moveIndex_.clear();
+}
+
+void SyncPlan::ClearMirror() {
+    MirrorFiles.Clear();
+    MirrorFolders.clear();
+    MirrorFolders.shrink_to_fit();
+    MirrorUnreadable.clear();
+    MirrorTemporaries.clear();
+    mirrorSet_.clear();
+    mirrorSetBuilt_ = false;
+    mirrorPaths_.Clear();
+    Moves.clear();
+    CaseCollisions.clear();
+    moveIndex_.clear();
+}
+
+void SyncPlan::ClearResults() {
+    CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = MovedCount = FailedCount = 0;
+    EmptyFoldersDone = 0;
+}
+
+const SyncPlan::FolderSet& SyncPlan::folderSet(const std::vector<FolderItem>& items, FolderSet& set,
+                                               bool& built) const {
+    if (!built) {
+        set.clear();
+        set.reserve(items.size());
+        for (const FolderItem& f : items)
+            set.insert(f.Path);
+        built = true;
+    }
+    return set;
+}
+
+bool SyncPlan::HostHasFolder(std::string_view path) const {
+    return folderSet(HostFolders, hostSet_, hostSetBuilt_).count(path) != 0;
+}
+
+bool SyncPlan::MirrorHasFolder(std::string_view path) const {
+    return folderSet(MirrorFolders, mirrorSet_, mirrorSetBuilt_).count(path) != 0;
+}
+
+std::int64_t SyncPlan::SourceSize(const TFileEntry& entry, bool inHostList) const {
+    if (inHostList && (entry.Op == opToHost || entry.Op == opToHostOff)) {
+        const int i = MirrorFiles.Find(entry.RelPath);
+        return i >= 0 ? MirrorFiles.Items(i).Size : 0;
+    }
+    return entry.Size;
+}
+
+void SyncPlan::adjustCounters(const TFileEntry& entry, bool inHostList, int sign) {
+    switch (entry.Op) {
+    case opToMirror:
+        // Only host entries are copied to the mirror.
+        if (inHostList) {
+            ToMirrorCount += sign;
+            TotalBytes += sign * entry.Size;
+        }
+        break;
+    case opToHost:
+        ToHostCount += sign;
+        TotalBytes += sign * SourceSize(entry, inHostList);
+        break;
+    case opDelete:
+        (inHostList ? HostDeleteCount : MirrorDeleteCount) += sign;
+        break;
+    case opMoveFrom:
+        MoveCount += sign;
+        break;
+    default:
+        break;
+    }
+}
+
+void SyncPlan::SetOp(TFileEntry& entry, bool inHostList, TSyncOp op) {
+    adjustCounters(entry, inHostList, -1);
+    entry.Op = op;
+    adjustCounters(entry, inHostList, +1);
+}
+
+void SyncPlan::Count(SyncAction emptyFolderAction) {
+    ToMirrorCount = ToHostCount = HostDeleteCount = MirrorDeleteCount = EmptyFolderCount = 0;
+    MoveCount = 0;
+    TotalBytes = DoneBytes = 0;
+    for (const TFileEntry& e : HostFiles)
+        adjustCounters(e, true, +1);
+    for (const TFileEntry& e : MirrorFiles)
+        adjustCounters(e, false, +1);
+    if (emptyFolderAction == SyncAction::Ignore)
+        return;
+    const bool del = emptyFolderAction == SyncAction::Delete;
+    for (const FolderItem& f : HostFolders)
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !MirrorHasFolder(f.Path))))
+            ++EmptyFolderCount;
+    for (const FolderItem& f : MirrorFolders)
+        if (f.Total == 0 && (del || (!f.OtherUnknown && !HostHasFolder(f.Path))))
+            ++EmptyFolderCount;
+}
+
+std::int64_t SyncPlan::WorkCount() const {
+    return static_cast<std::int64_t>(ToMirrorCount) + ToHostCount + HostDeleteCount +
+           MirrorDeleteCount + EmptyFolderCount + MoveCount;
+}
+
+std::uint64_t SyncPlan::moveKey(const TFileEntry& entry, bool inHostList) const {
+    // Entries live in two vectors that no longer change once the plan is
+    // built, so an entry's place in its list names it.
+    const TFileEntry* base =
+        inHostList ? HostFiles.data() : (MirrorFiles.Count() ? &MirrorFiles.Items(0) : nullptr);
+    const auto index = static_cast<std::uint64_t>(&entry - base);
+    return (inHostList ? (std::uint64_t{1} << 32) : 0) | (index & 0xFFFFFFFFu);
+}
+
+void SyncPlan::AddMove(std::uint32_t hostIndex, std::uint32_t mirrorIndex, bool onMirror) {
+    const auto k = static_cast<std::uint32_t>(Moves.size());
+    Moves.push_back({hostIndex, mirrorIndex, onMirror});
+    TFileEntry& host = HostFiles[hostIndex];
+    TFileEntry& mirror = MirrorFiles.Items(static_cast<int>(mirrorIndex));
+    moveIndex_[moveKey(host, true)] = k;
+    moveIndex_[moveKey(mirror, false)] = k;
+    SetOp(host, true, onMirror ? opMoveTo : opMoveFrom);
+    SetOp(mirror, false, onMirror ? opMoveFrom : opMoveTo);
+}
+
+bool SyncPlan::MoveLive(const TMove& m) const {
+    return MoveOld(m).Op == opMoveFrom && MoveNew(m).Op == opMoveTo;
+}
+
+int SyncPlan::MoveOf(const TFileEntry& entry, bool inHostList) const {
+    if (!IsMoveOp(entry.Op) || moveIndex_.empty())
+        return -1;
+    const auto it = moveIndex_.find(moveKey(entry, inHostList));
+    if (it == moveIndex_.end() || !MoveLive(Moves[it->second]))
+        return -1;
+    return static_cast<int>(it->second);
+}
+
+TFileEntry& SyncPlan::MoveOld(const TMove& m) {
+    return m.OnMirror ? MirrorFiles.Items(static_cast<int>(m.Mirror)) : HostFiles[m.Host];
+}
+TFileEntry& SyncPlan::MoveNew(const TMove& m) {
+    return m.OnMirror ? HostFiles[m.Host] : MirrorFiles.Items(static_cast<int>(m.Mirror));
+}
+const TFileEntry& SyncPlan::MoveOld(const TMove& m) const {
+    return m.OnMirror ? MirrorFiles.Items(static_cast<int>(m.Mirror)) : HostFiles[m.Host];
+}
+const TFileEntry& SyncPlan::MoveNew(const TMove& m) const {
+    return m.OnMirror ? HostFiles[m.Host] : MirrorFiles.Items(static_cast<int>(m.Mirror));
+}
+
+void SyncPlan::DissolveMove(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= Moves.size())
+        return;
+    const TMove m = Moves[static_cast<std::size_t>(index)];
+    if (!MoveLive(m))
+        return;
+    TFileEntry& host = HostFiles[m.Host];
+    TFileEntry& mirror = MirrorFiles.Items(static_cast<int>(m.Mirror));
+    SetOp(host, true, m.OnMirror ? opToMirror : opDelete);
+    SetOp(mirror, false, m.OnMirror ? opDelete : opToHost);
+}
+
+} // namespace duplora

@@ -1,0 +1,151 @@
+#pragma once
+// The operation plan of one run: the files and folders of both sides, what
+// will be done with each file, and the counters derived from that.
+
+#include "sync/plan/FileEntry.h"
+#include "sync/scan/PathArena.h"
+#include "sync/plan/SortList.h"
+#include "tasks/TaskRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace duplora {
+
+// A folder met by the scan, after its contents. Total is the byte total of
+// the files below it; 0 marks an empty folder (nothing, or only empty files),
+// -1 a folder that could not be read wholly (never empty: it may hold files).
+struct FolderItem {
+    std::string_view Path; // relative to the root, starting with '/'
+    std::int64_t Total = 0;
+    // Below a folder of the other side that could not be read: whether the
+    // other side has it is unknown, so it is neither created there nor
+    // removed here as "only on this side" (the Delete action still applies).
+    bool OtherUnknown = false;
+};
+
+// A file found renamed or moved: one host entry and one mirror entry, one of
+// which is only in its side and planned to be copied to the other, the
+// other planned to be deleted on its side. The run renames the file to be
+// deleted to the path of the one to be copied, within its own root.
+struct TMove {
+    std::uint32_t Host = 0;   // index into HostFiles
+    std::uint32_t Mirror = 0; // index into MirrorFiles (sorted; stable after planning)
+    bool OnMirror = true;     // the mirror's file is renamed; false: the host's
+};
+
+class SyncPlan {
+public:
+    // Host files in scan order (never sorted); mirror files sorted by RelPath.
+    std::vector<TFileEntry> HostFiles;
+    TSortList MirrorFiles;
+    std::vector<FolderItem> HostFolders;
+    std::vector<FolderItem> MirrorFolders;
+    // Folders of each side that could not be read (paths below the root, ""
+    // for the root itself). What they hold is unknown, so files of the other
+    // side below them are neither deleted nor copied over as "only on one
+    // side": an unreadable host folder must not empty the mirror's twin.
+    std::vector<std::string> HostUnreadable;
+    std::vector<std::string> MirrorUnreadable;
+    // Temporary files of copies found by the scan (paths below the root):
+    // never part of the plan; the run removes those no copy holds any more.
+    std::vector<std::string_view> HostTemporaries;
+    std::vector<std::string_view> MirrorTemporaries;
+
+    // Derived by Count() (and kept in step by SetOp()).
+    std::int32_t ToMirrorCount = 0;
+    std::int32_t ToHostCount = 0;
+    std::int32_t HostDeleteCount = 0;
+    std::int32_t MirrorDeleteCount = 0;
+    std::int32_t EmptyFolderCount = 0;
+    std::int32_t MoveCount = 0;  // entries with opMoveFrom (one per move)
+    std::int64_t TotalBytes = 0; // source sizes of all planned copies (moves copy nothing)
+    std::int64_t DoneBytes = 0;  // bytes copied so far
+
+    // Every move the pairing found, in the order they run. A move whose two
+    // entries no longer carry opMoveFrom/opMoveTo was switched off (dissolved
+    // into its copy and delete) and is passed over.
+    std::vector<TMove> Moves;
+
+    // Groups of names (full paths) left alone because they differ only in
+    // letter case on a side that ignores case; each is one failure line of
+    // the run, and `duplora-cli plan` shows them too.
+    std::vector<std::vector<std::string>> CaseCollisions;
+
+    // Results of the run, zeroed when a run begins.
+    std::int32_t CopiedToMirror = 0;
+    std::int32_t CopiedToHost = 0;
+    std::int32_t DeletedInHost = 0;
+    std::int32_t DeletedInMirror = 0;
+    std::int32_t MovedCount = 0;
+    std::int32_t FailedCount = 0;
+    std::int32_t EmptyFoldersDone = 0; // empty folders created or removed (not in the result lines)
+
+    // Chooses the key comparison for paths (both sides, folder lookups).
+    void SetFoldCase(bool fold);
+    bool FoldCase() const { return foldCase_; }
+
+    void ClearHost();
+    void ClearMirror();
+    void ClearResults();
+
+    // Copies a path into the side's storage; the view lives until that side
+    // is cleared.
+    std::string_view StoreHostPath(std::string_view path) { return hostPaths_.Store(path); }
+    std::string_view StoreMirrorPath(std::string_view path) { return mirrorPaths_.Store(path); }
+
+    // Recomputes the four counters, EmptyFolderCount and TotalBytes from the
+    // Op values; DoneBytes becomes 0.
+    void Count(SyncAction emptyFolderAction);
+    // Sum of the five counters that mean work.
+    std::int64_t WorkCount() const;
+
+    // Folder lookup, under the same comparison as MirrorFiles, in O(1).
+    bool HostHasFolder(std::string_view path) const;
+    bool MirrorHasFolder(std::string_view path) const;
+
+    // Size of the source file of a planned copy of `entry`: its own size, or
+    // for a host entry copied to the host, the mirror twin's size (0 if gone).
+    std::int64_t SourceSize(const TFileEntry& entry, bool inHostList) const;
+    // Changes one entry's Op and keeps the four counters and TotalBytes in
+    // step (the preview switches operations off and on with this).
+    void SetOp(TFileEntry& entry, bool inHostList, TSyncOp op);
+
+    // Records a move of the pair and gives both entries their move ops.
+    void AddMove(std::uint32_t hostIndex, std::uint32_t mirrorIndex, bool onMirror);
+    // Index into Moves of the live move an entry belongs to, or -1. O(1).
+    int MoveOf(const TFileEntry& entry, bool inHostList) const;
+    bool MoveLive(const TMove& m) const;
+    // The entry that is renamed (old path) and the one whose path it takes.
+    TFileEntry& MoveOld(const TMove& m);
+    TFileEntry& MoveNew(const TMove& m);
+    const TFileEntry& MoveOld(const TMove& m) const;
+    const TFileEntry& MoveNew(const TMove& m) const;
+    // Switching a move off: both entries get back the copy and the delete the
+    // move replaced, as ordinary operations with their counters.
+    void DissolveMove(int index);
+
+private:
+    using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
+    const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
+                               bool& built) const;
+    void adjustCounters(const TFileEntry& entry, bool inHostList, int sign);
+
+    std::uint64_t moveKey(const TFileEntry& entry, bool inHostList) const;
+
+    bool foldCase_ = false;
+    // (side, entry index) -> index into Moves; filled only for moves.
+    std::unordered_map<std::uint64_t, std::uint32_t> moveIndex_;
+    PathArena hostPaths_;
+    PathArena mirrorPaths_;
+    mutable FolderSet hostSet_{0, KeyHash{}, KeyEqual{}};
+    mutable FolderSet mirrorSet_{0, KeyHash{}, KeyEqual{}};
+    mutable bool hostSetBuilt_ = false;
+    mutable bool mirrorSetBuilt_ = false;
+};
+
+} // namespace duplora

@@ -1,0 +1,145 @@
+#pragma once
+// Everything one run of one task works with: the task, its prepared roots and
+// masks, the plan, the run state and where the result lines go.
+
+#include "sync/run/RunFlags.h"
+#include "sync/run/ResultLines.h"
+#include "sync/run/RunObserver.h"
+#include "sync/setaside/SetAside.h"
+#include "sync/plan/SyncPlan.h"
+#include "tasks/TaskRecord.h"
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace duplora {
+
+enum class RunState : std::uint8_t {
+    Idle = 0,
+    ScanHost = 1,
+    ScanMirror = 2,
+    ExecHost = 3,   // executing HostFiles
+    ExecMirror = 4, // executing MirrorFiles and empty folders
+    Cancelled = 5,  // cancel confirmed, host root missing or invalid mask
+    ErrorLimit = 6, // stopped at max_errors failures
+};
+
+// How the run ended, for callers that need more than the result lines.
+enum class RunOutcome {
+    NotRun,      // a check before the run refused it (messages 32, 33)
+    Skipped,     // the safety test refused it; nothing written
+    NothingToDo, // message 55
+    Declined,    // message 63: the preview was declined
+    Finished,    // message 69
+    Cancelled,   // message 67
+    ErrorLimit,  // message 68
+    Unreachable, // message 108: a network share could not be connected
+};
+
+class ShareConnector;
+
+// Why a run was refused before it started (RunOutcome::Skipped).
+enum class RefusalReason {
+    None,
+    SafetyTest, // a missing folder would make the other side's files look deletable
+    SameFolder, // host and mirror are one folder
+    // The versioning folder is unusable (inside the other side, a root
+    // itself, or leaving its side): refused before the scan.
+    VersionsFolder,
+    // A quiet run would delete or replace more of a side than the task's
+    // delete limit allows: refused after the scan, before any file operation.
+    DeleteLimit,
+};
+
+// One failed file operation of a run, for a machine-readable report: the
+// result lines say the same in words.
+struct RunFailure {
+    std::string Path;    // full path of the file the operation failed on
+    TSyncOp Op = opNone; // opToMirror, opToHost, opDelete or opMoveFrom
+    std::string Error;   // the system's error text (strerror), or why it was left
+};
+
+struct RunContext {
+    // --- given by the caller ---
+    std::string TaskName;
+    TaskRecord Task;
+    bool CommandLineRun = false;        // started from the command line (-A, -C, /A)
+    bool SkipMirrorScan = false;        // -C: the mirror counts as empty
+    bool ScheduledRun = false;          // started by a due schedule
+    RunObserver* Ui = nullptr;          // null: nothing shown
+    ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
+    std::function<std::time_t()> Clock; // empty: std::time
+    // Called right before each file copy or delete with the entry's path and
+    // operation, after the scan saw the files; tests change files here.
+    std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
+    // Connects network-share roots for RunSteps(); null: a connector of the
+    // process's GVfs mounter, made for the run.
+    ShareConnector* Shares = nullptr;
+    // Worker threads for small-file copies: -1 decides by the roots (a few
+    // when either lies on a network or FUSE file system, none between local
+    // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
+    int CopyWorkers = -1;
+    // Fold a-z in path comparisons. PrepareRoots() sets it when either root
+    // folds case, as a probe of each root finds (see CaseProbe.h); a caller
+    // may override it afterwards.
+    bool FoldCase = false;
+    bool HostFoldsCase = false; // the probes' answers, per root
+    bool MirrorFoldsCase = false;
+
+    // --- prepared by PrepareRoots() ---
+    std::string HostRoot; // no trailing '/', macros expanded
+    std::string MirrorRoot;
+    std::vector<std::string> OnlyMasks;
+    std::vector<std::string> IgnoreMasks;
+    std::vector<std::string> DeleteMasks;
+
+    // --- the run ---
+    RunState State = RunState::Idle;
+    RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
+    bool ResultShown = false;
+    bool InvalidMaskFound = false; // the run ended on an invalid mask
+    bool HostMissing = false;      // ... or on a host root that is not a folder
+    RunOutcome Outcome = RunOutcome::NotRun;
+    // Why a check before the run refused it, beyond message 32 (a relative
+    // root); empty otherwise.
+    std::string CheckNote;
+    std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
+    // Set when the run was refused before it started: the reason and the
+    // result line that says so (also written to the result lines).
+    RefusalReason Refusal = RefusalReason::None;
+    std::string RefusedLine;
+    // Every failure counted in Plan.FailedCount, in the order they happened.
+    std::vector<RunFailure> Failures;
+    // Where this run puts the files it deletes or replaces (the trash, the
+    // versioning folder); null for a task that deletes permanently. Made by
+    // BeginRun() from the task's on_delete, kept for the whole run so that
+    // the trash of each volume is looked up once.
+    std::shared_ptr<SetAside> Aside;
+    SyncPlan Plan;
+
+    // What the observer was last given, so it is called only on a change (a
+    // label or gauge update per 16 KiB chunk would slow the copy).
+    struct Shown {
+        std::string status, operation, path, totals;
+        int fileGauge = -1;
+        int totalGauge = -1;
+    } Display;
+
+    // A quiet run shows no preview, no box for message 55 and no result.
+    bool Quiet() const { return CommandLineRun || ScheduledRun || Task.auto_mode(); }
+    RunObserver& ui();
+    std::time_t now() const;
+};
+
+// Takes the program-wide switches of the command line into a run.
+inline void ApplyRunFlags(RunContext& run, const RunFlags& flags) {
+    run.CommandLineRun = flags.command_line_run;
+    run.SkipMirrorScan = flags.skip_mirror_scan;
+}
+
+} // namespace duplora

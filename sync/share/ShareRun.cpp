@@ -1,0 +1,100 @@
+#include "sync/share/ShareRun.h"
+
+#include "platform/ShareMount.h"
+#include "sync/fs/CaseProbe.h"
+#include "sync/run/RunContext.h"
+#include "tasks/TextTable.h"
+
+namespace duplora {
+
+ShareConnector::ShareConnector(ShareMounter* mounter) : NetCon(mounter), mounter_(mounter) {
+    NetCon.SetResourceType(TResourceTypes::rtDisk);
+}
+
+void ShareConnector::fail(RunContext& run, int code) {
+    errorCode_ = code;
+    error_ = "ERROR: " + NetErrorText(code);
+    if (!run.CommandLineRun && !run.Task.auto_mode())
+        run.ui().ShowMessage(Msg(108), Msg(31));
+    run.Outcome = RunOutcome::Unreachable;
+}
+
+// `root` becomes the local folder of `share`: the connection's own mount, or
+// an existing one.
+bool ShareConnector::resolve(std::string& root, const SharePath& share, bool connected) {
+    std::string mount;
+    if (connected)
+        mount = NetCon.MountPath();
+    else
+        mount = (mounter_ ? *mounter_ : GvfsMounter()).FindMount(share.Uri());
+    if (mount.empty())
+        return false;
+    root = share.LocalPath(mount);
+    return true;
+}
+
+bool ShareConnector::ConnectForRun(RunContext& run) {
+    error_.clear();
+    errorCode_ = 0;
+    SharePath host, mirror;
+    const ShareForm hostForm = ParseSharePath(run.HostRoot, host);
+    const ShareForm mirrorForm = ParseSharePath(run.MirrorRoot, mirror);
+    if (hostForm == ShareForm::Invalid || mirrorForm == ShareForm::Invalid) {
+        fail(run, kNetBadName);
+        return false;
+    }
+    NetCon.SetLocalName("");
+    if (hostForm == ShareForm::NotShare && mirrorForm == ShareForm::NotShare)
+        return true;
+
+    // One share is connected per run, the host's first.
+    const SharePath& picked = hostForm == ShareForm::Share ? host : mirror;
+    const bool credentials = !run.Task.net_user().empty() || !run.Task.net_password().empty();
+    if (credentials) {
+        NetCon.SetUserName(run.Task.net_user());
+        NetCon.SetPassword(run.Task.net_password());
+        NetCon.SetRemoteName(picked.RemoteName());
+        try {
+            NetCon.Connect();
+        } catch (const EConnectError& e) {
+            NetCon.SetPassword("");
+            fail(run, e.code());
+            return false;
+        }
+        NetCon.SetPassword("");
+    }
+    const bool hostOk = hostForm != ShareForm::Share ||
+                        resolve(run.HostRoot, host, credentials && SameShare(host, picked));
+    const bool mirrorOk =
+        hostOk && (mirrorForm != ShareForm::Share ||
+                   resolve(run.MirrorRoot, mirror, credentials && SameShare(mirror, picked)));
+    if (!hostOk || !mirrorOk) {
+        DisconnectAfterRun();
+        fail(run, kNetPathNotFound);
+        return false;
+    }
+    // Whether the server folds case (Windows always does, Samba by default)
+    // is asked of the mounted folder itself: before, the probe could only
+    // see the share's text.
+    if (hostForm == ShareForm::Share)
+        run.HostFoldsCase = RootFoldsCase(run.HostRoot);
+    if (mirrorForm == ShareForm::Share)
+        run.MirrorFoldsCase = RootFoldsCase(run.MirrorRoot);
+    run.FoldCase = run.HostFoldsCase || run.MirrorFoldsCase;
+    return true;
+}
+
+std::string ShareConnector::DisconnectAfterRun() {
+    disconnectError_.clear();
+    if (!Connected())
+        return "";
+    try {
+        NetCon.Disconnect(true);
+    } catch (const EDisconnectError& e) {
+        disconnectError_ = e.what();
+    }
+    NetCon.SetLocalName("");
+    return disconnectError_;
+}
+
+} // namespace duplora
