@@ -30,6 +30,7 @@
 #include "platform/widgets/PmGauge.h"
 #include "sync/run/RunDisplay.h"
 #include "sync/run/SyncRun.h"
+#include "sync/share/ShareRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/Helpers.h"
 #include "tasks/TaskList.h"
@@ -212,15 +213,13 @@ int main(int argc, char** argv) {
     RunContext run;
     run.TaskName = list[found[0]].name;
     run.Task = list[found[0]].record;
-    run.CommandLineRun = true; // quiet: no preview, no result window
+    run.Start = RunStart::CommandLine; // quiet: no preview, no result window
     run.Lines = &lines;
     run.Ui = &form;
     form.Run = &run;
 
-    if (CheckBeforeRun(run) != CheckResult::Ok)
-        return 1;
-    PrepareRoots(run);
-    if (!SafetyTest(run))
+    ShareConnector shares;
+    if (PassGate(run, shares) != GateVerdict::Ready)
         return 1;
 
     // Event-loop probe: a zero-interval timer fires once per turn of the loop.

@@ -99,7 +99,7 @@ RunContext MakeRun(const std::string& host, const std::string& mirror, bool move
     // files 3,597 s apart can count as the same time; the files of this tree
     // are 11 s apart and must stay unique by size and time.
     run.Task.set_ignore_hour_difference(false);
-    run.CommandLineRun = true;
+    run.Start = RunStart::CommandLine;
     run.Lines = &lines;
     return run;
 }

@@ -12,6 +12,7 @@
 
 #include "bench/BenchMeasure.h"
 #include "sync/run/SyncRun.h"
+#include "sync/share/ShareRun.h"
 #include "tasks/TextTable.h"
 
 #include <fcntl.h>
@@ -94,13 +95,11 @@ int main(int argc, char** argv) {
             run.Task.set_include_subfolders(true);
             run.Task.set_only_in_mirror_action(SyncAction::Delete);
             run.Task.set_on_delete(trash ? DeleteMode::Trash : DeleteMode::Permanent);
-            run.CommandLineRun = true;
+            run.Start = RunStart::CommandLine;
             run.Lines = &lines;
             const double t0 = Now();
-            if (CheckBeforeRun(run) != CheckResult::Ok)
-                return 1;
-            PrepareRoots(run);
-            if (!SafetyTest(run))
+            ShareConnector shares;
+            if (PassGate(run, shares) != GateVerdict::Ready)
                 return 1;
             BeginRun(run);
             StepListMain(run);

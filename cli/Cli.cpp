@@ -1,6 +1,5 @@
 #include "cli/Cli.h"
 
-#include "tasks/ProgramPaths.h"
 #include "cli/EditConfig.h"
 #include "cli/Interrupt.h"
 #include "cli/PlanOutput.h"
@@ -8,10 +7,11 @@
 #include "cli/RunTasks.h"
 #include "cli/ScheduleCommands.h"
 #include "cli/TaskFields.h"
-#include "sync/share/ShareRun.h"
 #include "sync/run/SyncRun.h"
+#include "sync/share/ShareRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
+#include "tasks/ProgramPaths.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
@@ -183,46 +183,23 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     RunContext run;
     run.TaskName = task.name;
     run.Task = task.record;
-    run.CommandLineRun = true; // no message boxes
+    run.Start = RunStart::Console; // no message boxes, the quiet run's delete guard
     run.Lines = &scratch;
-    switch (CheckBeforeRun(run)) {
-    case CheckResult::Ok:
-        break;
-    case CheckResult::InvalidFolders:
-        return console.Fail(kExitFailed,
-                            run.CheckNote.empty() ? Msg(32) : Msg(32) + " " + run.CheckNote);
-    case CheckResult::NoOperation:
-        return console.Fail(kExitFailed, Msg(33));
-    }
-    PrepareRoots(run);
-    // A share is connected as a run would connect it, and disconnected again
-    // on every way out.
+    // The same gate as `run`: a plan is refused where the run would be, with
+    // the same line.
     ShareConnector shares;
-    if (!shares.ConnectForRun(run))
-        return console.Fail(kExitFailed, Msg(108) + " (" + shares.Error() + ")");
-    struct Disconnect {
-        ShareConnector& shares;
-        Console& console;
-        ~Disconnect() {
-            const std::string error = shares.DisconnectAfterRun();
-            if (!error.empty())
-                console.Fail(kExitFailed, error);
-        }
-    } disconnect{shares, console};
-    if (!SafetyTest(run))
-        return console.Fail(kExitFailed,
-                            "a folder is missing and the task would delete the files only the "
-                            "other folder holds; a run would be refused");
-    std::string error;
-    if (!BuildPlan(run, error))
-        return console.Fail(kExitFailed, error);
+    PlanOnly(run, &shares);
+    if (!shares.DisconnectError().empty())
+        console.Fail(kExitFailed, shares.DisconnectError());
+    if (run.Refusal != RefusalReason::None)
+        return console.Fail(kExitFailed, run.RefusedLine);
     if (json)
         WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out(),
                       run.Task.detect_moves());
     else
         WritePlanText(run.Plan, console.out(), run.Task.detect_moves());
     console.out().flush();
-    return kExitOk;
+    return shares.DisconnectError().empty() ? kExitOk : kExitFailed;
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "cli/HeadlessScheduler.h"
 
-#include "sync/run/RunMarker.h"
 #include "cli/Interrupt.h"
 #include "cli/RunTasks.h"
 #include "schedule/HiResTim.h"
 #include "schedule/Scheduler.h"
+#include "sync/run/RunMarker.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
 
@@ -172,6 +172,7 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
             list.size(), [&](std::size_t i) -> std::string_view { return list[i].name; },
             [&](std::size_t i) {
                 RunRequest request;
+                request.start = RunStart::Schedule;
                 request.tasks = {i};
                 request.logPath = logPath;
                 request.interrupted = stop;

@@ -85,25 +85,34 @@ std::string IsoLocalTime(std::time_t t) {
     return out;
 }
 
-ReportOutcome ClassifyRun(const RunContext& run, CheckResult check) {
-    switch (run.Outcome) {
-    case RunOutcome::NotRun:
-        return {"refused", check == CheckResult::NoOperation ? "no_operation" : "invalid_folders"};
-    case RunOutcome::Unreachable:
+ReportOutcome ClassifyRun(const RunContext& run) {
+    switch (run.Refusal) {
+    case RefusalReason::None:
+        break;
+    case RefusalReason::InvalidFolders:
+    case RefusalReason::RelativeRoot:
+        return {"refused", "invalid_folders"};
+    case RefusalReason::NoOperation:
+        return {"refused", "no_operation"};
+    case RefusalReason::InvalidMask:
+        // An invalid mask ends the run the way a cancel does, before any
+        // file operation; for a script it is a refusal with a reason.
+        return {"refused", "invalid_mask"};
+    case RefusalReason::HostMissing:
+        return {"refused", "host_missing"};
+    case RefusalReason::Unreachable:
         return {"refused", "share_connect"};
-    case RunOutcome::Skipped:
-        switch (run.Refusal) {
-        case RefusalReason::SameFolder:
-            return {"refused", "same_folder"};
-        case RefusalReason::VersionsFolder:
-            return {"refused", "versions_folder"};
-        case RefusalReason::DeleteLimit:
-            return {"refused", "delete_limit"};
-        case RefusalReason::SafetyTest:
-        case RefusalReason::None:
-            break;
-        }
+    case RefusalReason::SameFolder:
+        return {"refused", "same_folder"};
+    case RefusalReason::VersionsFolder:
+        return {"refused", "versions_folder"};
+    case RefusalReason::DeleteLimit:
+        return {"refused", "delete_limit"};
+    case RefusalReason::SafetyTest:
+    case RefusalReason::NestedDeclined:
         return {"refused", "safety_test"};
+    }
+    switch (run.Outcome) {
     case RunOutcome::NothingToDo:
         return {"nothing_to_do", nullptr};
     case RunOutcome::Declined:
@@ -111,25 +120,20 @@ ReportOutcome ClassifyRun(const RunContext& run, CheckResult check) {
     case RunOutcome::Finished:
         return {"finished", nullptr};
     case RunOutcome::Cancelled:
-        // An invalid mask ends the run the way a cancel does, before any
-        // file operation; for a script it is a refusal with a reason.
-        if (run.InvalidMaskFound)
-            return {"refused", "invalid_mask"};
-        // A host root that is not there ends the run like a cancel too, but
-        // nobody cancelled it.
-        if (run.HostMissing)
-            return {"refused", "host_missing"};
         return {"cancelled", nullptr};
     case RunOutcome::ErrorLimit:
         return {"error_limit", nullptr};
+    case RunOutcome::NotRun:
+    case RunOutcome::Skipped:
+    case RunOutcome::Unreachable:
+        break;
     }
     return {"refused", "invalid_folders"};
 }
 
-std::string RunReportJson(const RunContext& run, CheckResult check, const RunTimes& times,
-                          const std::string& message) {
+std::string RunReportJson(const RunContext& run, const RunTimes& times) {
     const SyncPlan& plan = run.Plan;
-    const ReportOutcome how = ClassifyRun(run, check);
+    const ReportOutcome how = ClassifyRun(run);
     Json j;
     j["task"] = run.TaskName;
     // A run refused before its roots were prepared reports them as stored.
@@ -140,7 +144,7 @@ std::string RunReportJson(const RunContext& run, CheckResult check, const RunTim
     j["outcome"] = how.outcome;
     if (how.reason) {
         j["reason"] = how.reason;
-        j["message"] = message.empty() ? run.RefusedLine : message;
+        j["message"] = run.RefusedLine;
     }
     const bool scanned = Scanned(run);
     j["counts"] =

@@ -30,12 +30,12 @@ namespace duplora::cli {
 std::string IsoLocalTime(std::time_t t);
 
 // How a run ended, as the report's "outcome" and (for refused runs)
-// "reason" words. `check` is what CheckBeforeRun answered for the run.
+// "reason" words.
 struct ReportOutcome {
     const char* outcome;
     const char* reason; // null unless outcome is "refused"
 };
-ReportOutcome ClassifyRun(const RunContext& run, CheckResult check);
+ReportOutcome ClassifyRun(const RunContext& run);
 
 struct RunTimes {
     std::time_t start = 0;
@@ -43,8 +43,6 @@ struct RunTimes {
 };
 
 // The object for one finished RunSteps() call, without a line break.
-// `message` is the refusal in words (empty: the run's own RefusedLine).
-std::string RunReportJson(const RunContext& run, CheckResult check, const RunTimes& times,
-                          const std::string& message = {});
+std::string RunReportJson(const RunContext& run, const RunTimes& times);
 
 } // namespace duplora::cli

@@ -3,8 +3,8 @@
 #include "cli/RunReport.h"
 
 #include "sync/run/ResultLines.h"
-#include "sync/share/ShareRun.h"
 #include "sync/run/SyncRun.h"
+#include "sync/share/ShareRun.h"
 #include "tasks/LogFile.h"
 #include "tasks/TextTable.h"
 
@@ -46,50 +46,26 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         RunContext run;
         run.TaskName = task.name;
         run.Task = task.record;
-        run.CommandLineRun = true;
+        run.Start = request.start;
         run.Ui = &observer;
         run.Lines = &lines;
         ShareConnector shares;
-        run.Shares = &shares;
         observer.SetRun(&run);
 
         RunTimes times;
         times.start = std::time(nullptr);
-        const std::size_t firstLine = lines.Lines().size();
-        const CheckResult check = CheckBeforeRun(run);
-        const RunOutcome outcome = RunSteps(run);
+        RunSteps(run, &shares);
         times.end = std::time(nullptr);
         observer.SetRun(nullptr);
         if (bar)
             bar->Clear();
 
-        std::string why; // a refusal in words, for the report
-        if (outcome == RunOutcome::NotRun) {
-            why = Msg(check == CheckResult::InvalidFolders ? 32 : 33);
-            if (!run.CheckNote.empty()) {
-                why += " " + run.CheckNote;
-                // Also into the log: a scheduled backup that never ran must
-                // leave a trace of why.
-                lines.Append(TimeStampText(std::time(nullptr)));
-                lines.Append(Msg(46) + task.name);
-                lines.Append(why);
-                lines.Append(SeparatorLine());
-            }
-            err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
-        } else if (outcome == RunOutcome::Unreachable) {
-            why = Msg(108) + " (" + shares.Error() + ")";
-            err << "duplora-cli: task '" << task.name << "' not run: " << why << '\n';
-        } else if (outcome == RunOutcome::Skipped) {
-            err << "duplora-cli: task '" << task.name << "' not run: " << run.RefusedLine << '\n';
-        } else if (run.HostMissing) {
-            why = MsgFill(191, run.HostRoot);
-            err << "duplora-cli: task '" << task.name << "': " << why << '\n';
-        } else if (run.InvalidMaskFound && lines.Lines().size() > firstLine + 2) {
-            // The mask's error follows the time stamp and the "Start task: " line.
-            why = lines.Lines()[firstLine + 2];
-        }
+        if (run.Refusal != RefusalReason::None)
+            err << "duplora-cli: task '" << task.name << "'"
+                << (run.Outcome == RunOutcome::Cancelled ? ": " : " not run: ") << run.RefusedLine
+                << '\n';
         if (request.json)
-            out << RunReportJson(run, check, times, why) << '\n' << std::flush;
+            out << RunReportJson(run, times) << '\n' << std::flush;
         if (!shares.DisconnectError().empty()) {
             err << "duplora-cli: task '" << task.name << "': " << shares.DisconnectError() << '\n';
             code = 1;

@@ -23,6 +23,8 @@ struct RunRequest {
     // One JSON object per run (see RunReport.h) on `out` instead of the
     // result lines; the log still gets the lines.
     bool json = false;
+    // Who started the runs: the console, or the headless scheduler.
+    RunStart start = RunStart::Console;
 };
 
 // 0 when every run ended with "Task finish!" or "No file need to be

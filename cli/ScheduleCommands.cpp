@@ -3,6 +3,7 @@
 #include "cli/HeadlessScheduler.h"
 #include "schedule/ScheduleRules.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/TaskRules.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
@@ -46,13 +47,18 @@ bool ApplyScheduleEdits(const ScheduleEdits& edits, const std::vector<ScheduleRe
                         std::size_t index, ScheduleRecord& record, std::string& error) {
     ScheduleRecord r = record;
     if (edits.name) {
-        const std::string stored(Utf8Prefix(*edits.name, schedule::kNameCapacity));
-        for (std::size_t i = 0; i < list.size(); ++i)
-            if (i != index && schedule::name(list[i]) == stored) {
-                error = "--name: " + Msg(144) + " ('" + stored + "')";
+        const std::string refusal =
+            rules::CheckScheduleName(*edits.name, [&](std::string_view name) {
+                for (std::size_t i = 0; i < list.size(); ++i)
+                    if (i != index && schedule::name(list[i]) == name)
+                        return true;
                 return false;
-            }
-        schedule::set_name(r, stored);
+            });
+        if (!refusal.empty()) {
+            error = "--name: " + refusal;
+            return false;
+        }
+        schedule::set_name(r, *edits.name);
     }
     if (edits.task)
         schedule::set_task_name(r, *edits.task);
@@ -204,11 +210,12 @@ int ScheduleCommands::Run(const std::string& configPath, const std::string& logP
             configPath,
             [&](TaskList& list) {
                 auto& schedules = list.schedules();
-                const std::string name =
-                    named ? std::string(Utf8Prefix(p.name, schedule::kNameCapacity))
-                          : schedule::NewName(schedules, Msg(142));
-                if (schedule::FindByName(schedules, name) >= 0)
-                    return fail(kExitUsage, Msg(144) + " ('" + name + "')");
+                const std::string name = named ? p.name : schedule::NewName(schedules, Msg(142));
+                const std::string refusal = rules::CheckScheduleName(name, [&](std::string_view n) {
+                    return schedule::FindByName(schedules, std::string(n)) >= 0;
+                });
+                if (!refusal.empty())
+                    return fail(kExitUsage, refusal);
                 ScheduleRecord r = schedule::MakeNew(name);
                 std::string error;
                 if (!ApplyScheduleEdits(edits, schedules, schedules.size(), r, error))

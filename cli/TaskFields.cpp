@@ -2,6 +2,7 @@
 
 #include "sync/setaside/Versions.h"
 #include "tasks/Helpers.h"
+#include "tasks/TaskRules.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
 
@@ -25,10 +26,13 @@ std::string AsciiLower(std::string_view s) {
     return out;
 }
 
-bool HasControl(std::string_view s) {
-    for (char c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            return true;
+using rules::HasControl;
+
+// "--option: " and the rulebook's refusal; false when there is one.
+bool Accept(std::string_view option, std::string refusal, std::string& error) {
+    if (refusal.empty())
+        return true;
+    error = std::string(option) + ": " + refusal;
     return false;
 }
 
@@ -75,49 +79,36 @@ bool ParseOnOff(std::string_view option, std::string_view text, bool& out, std::
     return false;
 }
 
-bool ParseBounded(std::string_view option, std::string_view text, int max, int& out,
-                  std::string& error) {
-    int v = 0;
+// A whole number for a field of the rulebook's limits table.
+bool ParseNumber(std::string_view option, std::string_view text, rules::Number field,
+                 std::int64_t& out, std::string& error) {
+    std::int64_t v = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, v);
-    if (text.empty() || ec != std::errc() || ptr != end || v < 0 || v > max) {
-        error = std::string(option) + ": expected a whole number from 0 to " + std::to_string(max) +
-                ", got '" + std::string(text) + "'";
+    if (text.empty() || ec != std::errc() || ptr != end) {
+        const rules::NumberRange r = rules::RangeOf(field);
+        error = std::string(option) + ": expected a whole number from " + std::to_string(r.min) +
+                " to " + std::to_string(r.max) + ", got '" + std::string(text) + "'";
         return false;
     }
     out = v;
-    return true;
+    return Accept(option, rules::CheckNumber(field, v), error);
 }
 
-bool ParseAction(std::string_view option, std::string_view text,
-                 std::initializer_list<SyncAction> allowed, SyncAction& out, std::string& error) {
+bool ParseAction(std::string_view option, std::string_view text, rules::Difference kind,
+                 SyncAction& out, std::string& error) {
     const std::optional<SyncAction> a = ActionFromName(AsciiLower(text));
-    if (a) {
-        for (SyncAction ok : allowed) {
-            if (ok == *a) {
-                out = *a;
-                return true;
-            }
-        }
-    }
-    std::string names;
-    for (SyncAction ok : allowed) {
-        if (!names.empty())
-            names += ", ";
-        names += kActionNames[static_cast<std::size_t>(ok)];
-    }
-    error = std::string(option) + ": '" + std::string(text) +
-            "' is not allowed here (allowed: " + names + ")";
-    return false;
-}
-
-bool CheckText(std::string_view option, std::string_view text, std::size_t maxBytes,
-               std::string& error) {
-    if (text.size() > maxBytes) {
-        error = std::string(option) + ": longer than " + std::to_string(maxBytes) + " bytes";
+    if (!a) {
+        std::string names;
+        for (SyncAction ok : rules::AllowedActions(kind))
+            names +=
+                std::string(names.empty() ? "" : ", ") + kActionNames[static_cast<std::size_t>(ok)];
+        error = std::string(option) + ": '" + std::string(text) +
+                "' is not allowed here (allowed: " + names + ")";
         return false;
     }
-    return true;
+    out = *a;
+    return Accept(option, rules::CheckAction(kind, *a), error);
 }
 
 // Masks given as "a;b;c": empty items are dropped, each mask must be valid
@@ -192,29 +183,7 @@ bool CheckFolderLines(std::vector<std::string>& lines, SyncType type, std::strin
 } // namespace
 
 long Utf8Length(std::string_view s) {
-    long count = 0;
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len = 0;
-        if (c < 0x80)
-            len = 1;
-        else if ((c & 0xE0) == 0xC0 && c >= 0xC2)
-            len = 2;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3;
-        else if ((c & 0xF8) == 0xF0 && c <= 0xF4)
-            len = 4;
-        else
-            return -1;
-        if (i + len > s.size())
-            return -1;
-        for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return -1;
-        i += len;
-        ++count;
-    }
-    return count;
+    return rules::ValidUtf8Chars(s);
 }
 
 std::string ActionName(std::uint8_t value) {
@@ -315,31 +284,8 @@ bool FieldEdits::Empty() const {
 
 bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self,
                    std::string& error) {
-    const long chars = Utf8Length(name);
-    if (name.empty()) {
-        error = "the task name is empty";
-        return false;
-    }
-    if (chars < 0) {
-        error = "the task name is not valid UTF-8";
-        return false;
-    }
-    if (static_cast<std::size_t>(chars) > kMaxNameChars) {
-        error = "the task name '" + std::string(name) + "' is longer than " +
-                std::to_string(kMaxNameChars) + " characters";
-        return false;
-    }
-    if (HasControl(name)) {
-        error = "the task name holds a control character";
-        return false;
-    }
-    for (std::size_t i : list.findNoCase(name)) {
-        if (i != self) {
-            error = "a task named '" + list[i].name + "' already exists";
-            return false;
-        }
-    }
-    return true;
+    error = rules::CheckTaskName(name, list, self);
+    return error.empty();
 }
 
 bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t index, Task& task,
@@ -375,12 +321,12 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         t.name = *e.name;
     }
     if (e.host) {
-        if (!CheckText("--host", *e.host, TaskRecord::kPathCapacity, error))
+        if (!Accept("--host", rules::CheckRoot(true, *e.host), error))
             return false;
         r.set_host_path(*e.host);
     }
     if (e.mirror) {
-        if (!CheckText("--mirror", *e.mirror, TaskRecord::kPathCapacity, error))
+        if (!Accept("--mirror", rules::CheckRoot(false, *e.mirror), error))
             return false;
         r.set_mirror_path(*e.mirror);
     }
@@ -402,47 +348,28 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
     struct ActionEdit {
         const std::optional<std::string>& value;
         const char* option;
-        std::initializer_list<SyncAction> allowed;
-        void (TaskRecord::*set)(SyncAction);
+        rules::Difference kind;
     };
-    using A = SyncAction;
+    using D = rules::Difference;
     const ActionEdit actions[] = {
-        {e.onlyInHost,
-         "--only-in-host",
-         {A::Ignore, A::HostToMirror, A::Delete},
-         &TaskRecord::set_only_in_host_action},
-        {e.onlyInMirror,
-         "--only-in-mirror",
-         {A::Ignore, A::MirrorToHost, A::Delete},
-         &TaskRecord::set_only_in_mirror_action},
-        {e.sizeDiffers,
-         "--size-differs",
-         {A::Ignore, A::HostToMirror, A::MirrorToHost},
-         &TaskRecord::set_size_differs_action},
-        {e.newerInHost,
-         "--newer-in-host",
-         {A::Ignore, A::HostToMirror, A::MirrorToHost},
-         &TaskRecord::set_newer_in_host_action},
-        {e.newerInMirror,
-         "--newer-in-mirror",
-         {A::Ignore, A::HostToMirror, A::MirrorToHost},
-         &TaskRecord::set_newer_in_mirror_action},
-        {e.emptyFolders,
-         "--empty-folders",
-         {A::Ignore, A::HostToMirror, A::MirrorToHost, A::Delete},
-         &TaskRecord::set_empty_folder_action},
+        {e.onlyInHost, "--only-in-host", D::OnlyInHost},
+        {e.onlyInMirror, "--only-in-mirror", D::OnlyInMirror},
+        {e.sizeDiffers, "--size-differs", D::SizeDiffers},
+        {e.newerInHost, "--newer-in-host", D::NewerInHost},
+        {e.newerInMirror, "--newer-in-mirror", D::NewerInMirror},
+        {e.emptyFolders, "--empty-folders", D::EmptyFolder},
     };
     for (const ActionEdit& a : actions) {
         if (!a.value)
             continue;
         SyncAction value{};
-        if (!ParseAction(a.option, *a.value, a.allowed, value, error))
+        if (!ParseAction(a.option, *a.value, a.kind, value, error))
             return false;
-        (r.*a.set)(value);
+        rules::SetAction(r, a.kind, value);
     }
 
     if (e.description) {
-        if (!CheckText("--description", *e.description, TaskRecord::kDescriptionCapacity, error))
+        if (!Accept("--description", rules::CheckDescription(*e.description), error))
             return false;
         r.set_description(*e.description);
     }
@@ -476,14 +403,14 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         (r.*m.setFlag)(!stored.empty());
     }
 
-    int number = 0;
+    std::int64_t number = 0;
     if (e.speed) {
-        if (!ParseBounded("--speed", *e.speed, kMaxSpeed, number, error))
+        if (!ParseNumber("--speed", *e.speed, rules::Number::Speed, number, error))
             return false;
-        r.set_speed_limit(number);
+        r.set_speed_limit(static_cast<int>(number));
     }
     if (e.maxErrors) {
-        if (!ParseBounded("--max-errors", *e.maxErrors, kMaxErrors, number, error))
+        if (!ParseNumber("--max-errors", *e.maxErrors, rules::Number::MaxErrors, number, error))
             return false;
         r.set_max_errors(static_cast<std::uint16_t>(number));
     }
@@ -493,9 +420,9 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_ignore_hour_difference(on);
     }
     if (e.tolerance) {
-        if (!ParseBounded("--tolerance", *e.tolerance, kMaxToleranceSec, number, error))
+        if (!ParseNumber("--tolerance", *e.tolerance, rules::Number::Tolerance, number, error))
             return false;
-        r.set_tolerance_seconds(number);
+        r.set_tolerance_seconds(static_cast<int>(number));
     }
 
     if (e.detectMoves) {
@@ -504,17 +431,10 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_detect_moves(on);
     }
     if (e.moveMinSize) {
-        std::uint32_t bytes = 0;
-        const std::string& text = *e.moveMinSize;
-        const char* end = text.data() + text.size();
-        const auto [ptr, ec] = std::from_chars(text.data(), end, bytes);
-        if (text.empty() || ec != std::errc() || ptr != end || bytes == 0) {
-            error = "--move-min-size: expected a whole number of bytes from 1 to 4294967295, "
-                    "got '" +
-                    text + "'";
+        if (!ParseNumber("--move-min-size", *e.moveMinSize, rules::Number::MoveMinSize, number,
+                         error))
             return false;
-        }
-        r.set_move_min_size(bytes);
+        r.set_move_min_size(static_cast<std::uint32_t>(number));
     }
 
     if (e.onDelete) {
@@ -529,48 +449,26 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_on_delete(static_cast<DeleteMode>(i));
     }
     if (e.versionsFolder) {
-        // The record keeps 29 bytes; a longer folder is refused, never cut,
-        // since a cut path would name some other folder.
-        const std::string& folder = *e.versionsFolder;
-        if (Utf8Length(folder) < 0 || HasControl(folder)) {
-            error = "--versions-folder: the folder must be UTF-8 text without control characters";
+        if (!Accept("--versions-folder", rules::CheckVersionsFolderText(*e.versionsFolder), error))
             return false;
-        }
-        if (folder.size() > TaskRecord::kVersionsFolderCapacity) {
-            error = "--versions-folder: '" + folder + "' is " + std::to_string(folder.size()) +
-                    " bytes long; the task keeps at most " +
-                    std::to_string(TaskRecord::kVersionsFolderCapacity) +
-                    " (use a shorter or a relative path)";
-            return false;
-        }
-        r.set_versions_folder(folder);
+        r.set_versions_folder(*e.versionsFolder);
     }
     if (e.deleteLimit) {
-        if (!ParseBounded("--delete-limit", *e.deleteLimit, kMaxDeleteLimit, number, error))
+        if (!ParseNumber("--delete-limit", *e.deleteLimit, rules::Number::DeleteLimit, number,
+                         error))
             return false;
-        r.set_delete_limit(number);
+        r.set_delete_limit(static_cast<int>(number));
     }
 
-    struct CredentialEdit {
-        const std::optional<std::string>& value;
-        const char* option;
-        void (TaskRecord::*set)(std::string_view);
-    };
-    const CredentialEdit credentials[] = {
-        {e.netUser, "--net-user", &TaskRecord::set_net_user},
-        {e.netPassword, "--net-password", &TaskRecord::set_net_password},
-    };
-    for (const CredentialEdit& c : credentials) {
-        if (!c.value)
-            continue;
-        const long chars = Utf8Length(*c.value);
-        if (chars < 0 || static_cast<std::size_t>(chars) > kMaxCredentialChars ||
-            HasControl(*c.value)) {
-            error = std::string(c.option) + ": at most " + std::to_string(kMaxCredentialChars) +
-                    " characters of UTF-8 text";
+    if (e.netUser) {
+        if (!Accept("--net-user", rules::CheckCredential(false, *e.netUser), error))
             return false;
-        }
-        (r.*c.set)(*c.value);
+        r.set_net_user(*e.netUser);
+    }
+    if (e.netPassword) {
+        if (!Accept("--net-password", rules::CheckCredential(true, *e.netPassword), error))
+            return false;
+        r.set_net_password(*e.netPassword);
     }
 
     // A versioning folder a run would refuse is refused here, where it can be

@@ -14,18 +14,6 @@
 
 namespace duplora::cli {
 
-// Task names are at most 15 characters (UTF-8 characters, not bytes), like
-// the main window's name field.
-inline constexpr std::size_t kMaxNameChars = 15;
-// The advanced options dialog takes at most 15 characters of user name and
-// password, although the record could hold 31 bytes.
-inline constexpr std::size_t kMaxCredentialChars = 15;
-// Spin-field ranges of the advanced options dialog.
-inline constexpr int kMaxSpeed = 10000;     // KB/s
-inline constexpr int kMaxErrors = 999;      // failed operations
-inline constexpr int kMaxToleranceSec = 99; // seconds
-inline constexpr int kMaxDeleteLimit = 100; // per cent of a side, 0 = no limit
-
 // "ignore", "delete", "to-mirror", "to-host"; a stored byte outside 0..3 is
 // shown as "invalid(N)".
 std::string ActionName(std::uint8_t value);

@@ -12,6 +12,7 @@
 //   44  8  next_run      f64 date-time value; 1000.0 or less = not set
 
 #include "tasks/TaskList.h"
+#include "tasks/TaskRules.h"
 
 #include <cstdint>
 #include <string>
@@ -23,7 +24,7 @@ enum class ScheduleKind : std::uint8_t { Interval = 0, EveryDay = 1, EveryWeek =
 
 namespace schedule {
 
-constexpr std::size_t kNameCapacity = 15;
+constexpr std::size_t kNameCapacity = rules::kScheduleNameMaxBytes;
 // Values at or below this mean "next run not set".
 constexpr double kNotSet = 1000.0;
 

@@ -5,6 +5,7 @@
 #include "tasks/Helpers.h"
 
 #include "platform/RegistryFile.h"
+#include "platform/Utf8.h"
 #include "tasks/WildMask.h"
 
 #include <cstdlib>
@@ -24,18 +25,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
         if (AsciiLower(a[i]) != AsciiLower(b[i]))
             return false;
     return true;
-}
-
-// The longest prefix of `text` that holds at most `limit` bytes and does not
-// end inside a UTF-8 sequence.
-std::string_view CutUtf8(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit)
-        return text;
-    std::size_t end = limit;
-    // Step back over continuation bytes to the start of the cut character.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end);
 }
 
 std::string TodayText(const MacroEnvironment& env) {
@@ -112,7 +101,7 @@ void ExpandPathMacros(std::string& path, const MacroEnvironment& env) {
         const char* value = env.lookup ? env.lookup(name.c_str()) : std::getenv(name.c_str());
         if (value == nullptr)
             return; // unknown: it and everything after it stay as written
-        const std::string_view result = CutUtf8(std::string_view(value), kMacroResultCap);
+        const std::string_view result = Utf8Prefix(std::string_view(value), kMacroResultCap);
         path.replace(open, close - open + 1, result);
         from = open + result.size();
     }
@@ -242,6 +231,14 @@ std::string ShortSizeText(std::int64_t size) {
 
 std::int32_t ReadRegistryInteger(std::string_view keyPath, std::string_view valueName) {
     return ReadRegistryDword(keyPath, valueName);
+}
+
+std::string GroupThousands(std::int64_t n) {
+    const bool negative = n < 0;
+    std::string digits = std::to_string(negative ? -n : n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(static_cast<std::size_t>(i), 1, ',');
+    return negative ? "-" + digits : digits;
 }
 
 } // namespace duplora

@@ -77,6 +77,8 @@ bool MatchesAnyMask(std::string_view name, const std::vector<std::string>& masks
 
 std::string ReplaceFirst(std::string text, std::string_view old, std::string_view replacement);
 std::string ShortSizeText(std::int64_t size);
+// "1,204": a count with its thousands grouped, as all three tables write it.
+std::string GroupThousands(std::int64_t n);
 
 // Reads a dword from the .reg files that stand in for the registry; 0 when
 // anything is missing or unreadable.

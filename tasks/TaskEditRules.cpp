@@ -1,5 +1,7 @@
 #include "tasks/TaskEditRules.h"
 
+#include "tasks/TaskRules.h"
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -41,22 +43,35 @@ TaskFields FieldsOf(const Task& task) {
     return f;
 }
 
-void StoreFields(const TaskFields& f, Task& task) {
+std::string StoreFields(const TaskFields& f, Task& task, const TaskList& list, std::size_t self) {
     TaskRecord& r = task.record;
-    task.name = f.name;
+    std::string first;
+    // Stores through `store` when `refusal` is empty; remembers the first one.
+    const auto take = [&first](const std::string& refusal, const auto& store) {
+        if (refusal.empty())
+            store();
+        else if (first.empty())
+            first = refusal;
+    };
+    take(rules::CheckTaskName(f.name, list, self), [&] { task.name = f.name; });
     r.set_sync_type(f.type);
-    r.set_description(Utf8Prefix(f.description, TaskRecord::kDescriptionCapacity));
-    r.set_only_in_host_action(f.actions[0]);
-    r.set_only_in_mirror_action(f.actions[1]);
-    r.set_size_differs_action(f.actions[2]);
-    r.set_newer_in_host_action(f.actions[3]);
-    r.set_newer_in_mirror_action(f.actions[4]);
-    r.set_empty_folder_action(f.actions[5]);
+    take(rules::CheckDescription(f.description), [&] { r.set_description(f.description); });
+    for (std::size_t i = 0; i < rules::kDifferences.size(); ++i) {
+        const rules::Difference kind = rules::kDifferences[i];
+        take(rules::CheckAction(kind, f.actions[i]),
+             [&] { rules::SetAction(r, kind, f.actions[i]); });
+    }
     r.set_include_subfolders(f.includeSubfolders);
-    r.set_host_path(Utf8Prefix(f.hostPath, TaskRecord::kPathCapacity));
-    r.set_mirror_path(Utf8Prefix(f.mirrorPath, TaskRecord::kPathCapacity));
-    r.set_folder_list(Utf8Prefix(JoinLines(f.folderList), TaskRecord::kFolderListCapacity));
+    take(rules::CheckRoot(true, f.hostPath), [&] { r.set_host_path(f.hostPath); });
+    take(rules::CheckRoot(false, f.mirrorPath), [&] { r.set_mirror_path(f.mirrorPath); });
+    const std::string folders = JoinLines(f.folderList);
+    take(folders.size() > TaskRecord::kFolderListCapacity
+             ? "the folder list is longer than " + std::to_string(TaskRecord::kFolderListCapacity) +
+                   " bytes"
+             : std::string(),
+         [&] { r.set_folder_list(folders); });
     r.set_only_include_folders(f.onlyIncludeFolders);
+    return first;
 }
 
 std::string NewTaskName(const TaskList& list, std::string_view prefix) {

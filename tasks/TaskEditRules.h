@@ -5,6 +5,7 @@
 // texts between these and its controls.
 
 #include "tasks/TaskList.h"
+#include "tasks/TaskRules.h"
 
 #include <array>
 #include <string>
@@ -29,14 +30,15 @@ struct TaskFields {
 };
 
 TaskFields FieldsOf(const Task& task);
-// Writes every basic field at once. Texts are cut to their capacities (511
-// bytes for the description and the paths, 1023 for the folder list) at a
-// whole UTF-8 character.
-void StoreFields(const TaskFields& fields, Task& task);
+// Writes every basic field that the rulebook (TaskRules.h) accepts; a
+// refused field keeps its stored value, never a cut one. Returns the first
+// refusal, "" when every field was stored. `list` and `self` (the task's
+// index) serve the name-taken check.
+std::string StoreFields(const TaskFields& fields, Task& task, const TaskList& list,
+                        std::size_t self);
 
-// Name of the longest allowed task name in characters (the name field's
-// limit).
-inline constexpr int kTaskNameMaxChars = 15;
+// The longest allowed task name in characters (the name field's limit).
+inline constexpr int kTaskNameMaxChars = static_cast<int>(rules::kTaskNameMaxChars);
 
 // The first `prefix` + n (n = 1, 2, ...) not yet used as a task name,
 // compared without regard to case. The search gives up at 10000 and then

@@ -90,20 +90,6 @@ void writePrefixed(std::uint8_t* p, std::size_t width, std::string_view s) {
 
 } // namespace
 
-std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes)
-        return text;
-    std::size_t n = maxBytes;
-    // Step back over continuation bytes to the lead byte of the last
-    // character, then keep that character only if it is complete.
-    std::size_t lead = n;
-    while (lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80)
-        --lead;
-    if (lead < n || (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-        n = lead;
-    return text.substr(0, n);
-}
-
 TaskRecord TaskRecord::MakeForLoading() {
     TaskRecord r;
     r.set_speed_limit(3000);

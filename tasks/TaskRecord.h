@@ -14,6 +14,8 @@
 //   4..7   uint32  move_min_size in bytes, 0 = the default 64 KiB
 //   8..37  text    versions_folder, NUL-terminated UTF-8 (29 bytes of text)
 
+#include "platform/Utf8.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -26,10 +28,6 @@ enum class SyncAction : std::uint8_t { Ignore = 0, Delete = 1, HostToMirror = 2,
 enum class SyncType : std::uint8_t { Folder = 0, File = 1 };
 // Where deleted and replaced files go.
 enum class DeleteMode : std::uint8_t { Permanent = 0, Trash = 1, Versions = 2 };
-
-// Longest prefix of `text` that fits in `maxBytes` without splitting a UTF-8
-// sequence.
-std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes);
 
 class TaskRecord {
 public:

@@ -126,13 +126,28 @@ AdvMaskProblem FindInvalidMask(const AdvValues& v) {
 std::string VersionsFolderRefusal(const AdvValues& v, const TaskRecord& r) {
     if (v.onDelete != DeleteMode::Versions)
         return {};
-    if (v.versionsFolder.size() > AdvLimits::kVersionsFolderBytes)
-        return MsgFill(219, std::to_string(AdvLimits::kVersionsFolderBytes),
-                       std::to_string(v.versionsFolder.size()));
+    if (std::string refusal = rules::CheckVersionsFolderText(v.versionsFolder); !refusal.empty())
+        return refusal;
     TaskRecord asStored = r;
     asStored.set_on_delete(DeleteMode::Versions);
     asStored.set_versions_folder(v.versionsFolder);
     return VersionsFolderProblem(asStored);
+}
+
+std::string FieldRefusal(const AdvValues& v) {
+    const std::pair<rules::Number, std::int64_t> numbers[] = {
+        {rules::Number::Speed, v.speed},
+        {rules::Number::MaxErrors, v.maxErrors},
+        {rules::Number::Tolerance, v.shiftSeconds},
+        {rules::Number::DeleteLimit, v.deleteLimit},
+        {rules::Number::MoveMinSize, std::int64_t{v.moveMinKb} * 1024},
+    };
+    for (const auto& [field, value] : numbers)
+        if (std::string refusal = rules::CheckNumber(field, value); !refusal.empty())
+            return refusal;
+    if (std::string refusal = rules::CheckCredential(false, v.netUser); !refusal.empty())
+        return refusal;
+    return rules::CheckCredential(true, v.netPassword);
 }
 
 void StoreAdvValues(const AdvValues& v, TaskRecord& r) {

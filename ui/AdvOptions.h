@@ -4,6 +4,7 @@
 // and which controls are enabled. Plain C++ so tests need no window.
 
 #include "tasks/TaskRecord.h"
+#include "tasks/TaskRules.h"
 
 #include <string>
 #include <string_view>
@@ -11,14 +12,17 @@
 namespace duplora {
 
 // Limits of the dialog's fields.
+// Limits of the dialog's fields, from the rulebook's table (TaskRules.h).
 struct AdvLimits {
-    static constexpr int kSpeedMax = 10000;     // KB/s, 0 = no limit
-    static constexpr int kErrorsMax = 999;      // 0 = no limit
-    static constexpr int kShiftMax = 99;        // seconds of time tolerance
-    static constexpr int kCredentialChars = 15; // what the user may type
+    static constexpr int Max(rules::Number n) { return static_cast<int>(rules::RangeOf(n).max); }
+    static constexpr int kSpeedMax = Max(rules::Number::Speed);             // KB/s, 0 = no limit
+    static constexpr int kErrorsMax = Max(rules::Number::MaxErrors);        // 0 = no limit
+    static constexpr int kShiftMax = Max(rules::Number::Tolerance);         // seconds of tolerance
+    static constexpr int kDeleteLimitMax = Max(rules::Number::DeleteLimit); // per cent
+    static constexpr int kCredentialChars = static_cast<int>(rules::kCredentialMaxChars);
     static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
-    static constexpr int kMoveMinKbMax = 1 << 20; // smallest moved file, 1 KB to 1 GB
-    static constexpr int kDeleteLimitMax = 100;   // per cent, 0 = no limit
+    // The smallest moved file in whole KB: 1 KB to the rulebook's 1 GiB.
+    static constexpr int kMoveMinKbMax = Max(rules::Number::MoveMinSize) / 1024;
     static constexpr std::size_t kVersionsFolderBytes = TaskRecord::kVersionsFolderCapacity;
 };
 
@@ -90,6 +94,10 @@ AdvList FindOverlongList(const AdvValues& values);
 // (VersionsFolderProblem: empty, a root, inside or around a side, "..", a
 // link on the way).
 std::string VersionsFolderRefusal(const AdvValues& values, const TaskRecord& record);
+// The rulebook's refusal of a number or a credential ("" = all may be
+// stored). The spin fields and the text fields' lengths keep a user from
+// typing most of these; the check makes sure nothing out of range is stored.
+std::string FieldRefusal(const AdvValues& values);
 // Writes every field (lists cut to 255 bytes at a character boundary; a
 // versioning folder too long for the record keeps the stored one).
 // Does not check: call FindOverlongList and VersionsFolderRefusal first.

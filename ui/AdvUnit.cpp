@@ -381,6 +381,10 @@ void TadvForm::btnOkClick() {
         bad->setFocus();
         return;
     }
+    if (const std::string refusal = FieldRefusal(v); !refusal.empty()) {
+        ErrorBox(this, QUtf8(refusal), QMsg(31));
+        return;
+    }
     if (record_) {
         const std::string versions = VersionsFolderRefusal(v, *record_);
         if (!versions.empty()) {

@@ -1,15 +1,15 @@
 #include "ui/MainForm.h"
 
-#include "sync/run/RunMarker.h"
-#include "tasks/TaskEditRules.h"
 #include "platform/widgets/StdDirDlg.h"
 #include "platform/widgets/TrayIcon.h"
 #include "platform/widgets/rDragController.h"
-#include "sync/fs/FolderOps.h"
 #include "sync/compare/RootRelation.h"
+#include "sync/fs/FolderOps.h"
+#include "sync/run/RunMarker.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/Helpers.h"
+#include "tasks/TaskEditRules.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
@@ -350,12 +350,13 @@ void TcltForm::ApplyTexts() {
         ActionNames[static_cast<std::size_t>(i)] = Msg(20 + i);
     const bool wasLoading = loading_;
     loading_ = true;
-    fillActionList(cbInMain, {20, 22, 21});
-    fillActionList(cbInMirror, {20, 23, 21});
-    fillActionList(cbSizeDiffer, {20, 22, 23});
-    fillActionList(cbNewInMain, {20, 22, 23});
-    fillActionList(cbNewInMirror, {20, 22, 23});
-    fillActionList(cbEmptyDir, {20, 22, 23, 21});
+    // Each list offers what the rulebook allows for its kind of difference,
+    // named by entries 20 + the action.
+    for (std::size_t i = 0; i < actionLists_.size(); ++i) {
+        actionLists_[i]->clear();
+        for (SyncAction a : rules::AllowedActions(rules::kDifferences[i]))
+            actionLists_[i]->addItem(QMsg(20 + static_cast<int>(a)));
+    }
     Label5->setText(QMsg(109));
     edType->clear();
     edType->addItem(QMsg(110));
@@ -384,12 +385,6 @@ QSize TcltForm::NaturalSize() const {
     const QSize fields = fields_->sizeHint();
     return {fields.width(),
             fields.height() + ToolBar1->sizeHint().height() + statusBar()->sizeHint().height()};
-}
-
-void TcltForm::fillActionList(QComboBox* box, std::initializer_list<int> entries) {
-    box->clear();
-    for (int n : entries)
-        box->addItem(QMsg(n));
 }
 
 // --- the task list ---
@@ -572,10 +567,15 @@ void TcltForm::StoreCurrentTask() {
         return;
     const TaskFields f = fieldsFromControls();
     Task& task = tasks_[static_cast<std::size_t>(current_)];
-    StoreFields(f, task);
-    if (QListWidgetItem* item = liTask->item(current_); item && item->text() != edName->text()) {
+    // A refused field (an empty or taken name, a path longer than the task
+    // keeps) is not stored; the status line says why while it is typed.
+    const std::string refusal = StoreFields(f, task, tasks_, static_cast<std::size_t>(current_));
+    if (!refusal.empty() || showingRefusal_)
+        setStatusText(QUtf8(refusal));
+    showingRefusal_ = !refusal.empty();
+    if (QListWidgetItem* item = liTask->item(current_); item && item->text() != QUtf8(task.name)) {
         const QSignalBlocker block(liTask);
-        item->setText(edName->text());
+        item->setText(QUtf8(task.name));
     }
     tasks_.setChanged();
 }
@@ -831,70 +831,39 @@ RunOutcome TcltForm::RunSelectedTask() {
     const Task& task = tasks_[static_cast<std::size_t>(current_)];
     run->TaskName = task.name;
     run->Task = task.record;
-    run->CommandLineRun = Flags.command_line_run;
+    run->Start = ScheduledRun             ? RunStart::Schedule
+                 : Flags.command_line_run ? RunStart::CommandLine
+                                          : RunStart::Window;
     run->SkipMirrorScan = Flags.skip_mirror_scan;
-    run->ScheduledRun = ScheduledRun;
     run->Lines = &Results;
     run->Ui = SyncForm;
 
-    RunOutcome outcome = RunOutcome::NotRun;
-    if (CheckBeforeRun(*run) == CheckResult::Ok) {
-        PrepareRoots(*run);
-        bool connected = false;
-        const bool reachable = !ConnectForRun || ConnectForRun(*run, connected);
-        if (reachable) {
-            if (!SafetyTest(*run)) {
-                refuseRun(*run, RefusalReason::SafetyTest);
-                outcome = RunOutcome::Skipped;
-            } else if (!rootsAccepted(*run)) {
-                outcome =
-                    run->Refusal == RefusalReason::None ? RunOutcome::NotRun : RunOutcome::Skipped;
-            } else {
-                const RunInProgressScope marker;
-                const bool wasVisible = isVisible();
-                hide();
-                SyncForm->Execute(*run);
-                if (minimiseAfterRun_) {
-                    minimiseAfterRun_ = false;
-                    showMinimized();
-                } else if (wasVisible) {
-                    show();
-                }
-                lastResultShown_ = run->ResultShown;
-                outcome = run->Outcome;
-                if (run->Plan.FailedCount != 0)
-                    lastRunsFailed_ = true;
-                if (!run->EndLine.empty())
-                    ShowEndLine(run->EndLine);
-            }
-        } else {
-            outcome = RunOutcome::Unreachable;
+    ShareConnector own;
+    ShareConnector& shares = Shares ? *Shares : own;
+    const GateVerdict verdict = PassGate(*run, shares);
+    if (verdict == GateVerdict::Ready) {
+        const RunInProgressScope marker;
+        const bool wasVisible = isVisible();
+        hide();
+        SyncForm->Execute(*run);
+        if (minimiseAfterRun_) {
+            minimiseAfterRun_ = false;
+            showMinimized();
+        } else if (wasVisible) {
+            show();
         }
-        if (connected && DisconnectAfterRun)
-            DisconnectAfterRun(*run);
+        lastResultShown_ = run->ResultShown;
+        if (run->Plan.FailedCount != 0)
+            lastRunsFailed_ = true;
+    } else if (verdict == GateVerdict::Unreachable) {
+        run->Outcome = RunOutcome::Unreachable;
     }
+    if (!run->EndLine.empty())
+        ShowEndLine(run->EndLine);
+    if (verdict != GateVerdict::Refused || shares.Connected())
+        LeaveGate(*run, shares);
     running_ = false;
-    return outcome;
-}
-
-void TcltForm::refuseRun(RunContext& run, RefusalReason reason) {
-    RefuseRun(run, reason);
-    ShowEndLine(run.RefusedLine);
-    if (!run.Quiet())
-        ErrorBox(this, QUtf8(run.RefusedLine), QMsg(31));
-}
-
-bool TcltForm::rootsAccepted(RunContext& run) {
-    const RootRelation relation = RelateRoots(run.HostRoot, run.MirrorRoot);
-    if (relation == RootRelation::Same) {
-        refuseRun(run, RefusalReason::SameFolder);
-        return false;
-    }
-    if (relation == RootRelation::Apart || run.Quiet())
-        return true; // the scan leaves the inner root out
-    const std::string& inner =
-        relation == RootRelation::MirrorInsideHost ? run.MirrorRoot : run.HostRoot;
-    return YesNoBox(this, QUtf8(MsgFill(182, inner)), QMsg(72));
+    return run->Outcome;
 }
 
 void TcltForm::OnGoSync() {

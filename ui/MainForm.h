@@ -10,9 +10,10 @@
 // happens on the first showing and after closing) is handed in by the
 // start-up sequence.
 
-#include "sync/run/RunFlags.h"
 #include "sync/run/ResultLines.h"
 #include "sync/run/RunContext.h"
+#include "sync/run/RunFlags.h"
+#include "sync/share/ShareRun.h"
 #include "tasks/ConfigEdit.h"
 #include "tasks/TaskList.h"
 
@@ -109,11 +110,9 @@ public:
     // Runs the due schedules (event 1287), also while a run is going on: it
     // must empty the pending task name either way.
     std::function<void()> DoSchedule;
-    // Connects a network share for a run when a root needs one; false when
-    // the connection failed (the run is not made). `connected` tells whether
-    // DisconnectAfterRun must be called.
-    std::function<bool(RunContext& run, bool& connected)> ConnectForRun;
-    std::function<void(RunContext& run)> DisconnectAfterRun;
+    // The window's share connection (NetCon), kept between runs; null: each
+    // run makes its own for the process's GVfs mounter.
+    std::shared_ptr<ShareConnector> Shares;
     // The open-file dialog (opDlg): an existing file, starting in `folder`;
     // empty when the user cancels.
     std::function<QString(const QString& folder)> ChooseFile;
@@ -243,17 +242,11 @@ private:
     void selectRow(int row);
     void browse(QLineEdit* field, int caption);
     bool foldCaseForLists() const;
-    void fillActionList(QComboBox* box, std::initializer_list<int> entries);
     void setStatusText(const QString& text);
-    // The run refused before it starts: result lines, status line, and an
-    // error box unless the run is quiet.
-    void refuseRun(RunContext& run, RefusalReason reason);
-    // Host and mirror as one folder are refused; one inside the other is
-    // asked about (Yes/No) unless the run is quiet.
-    bool rootsAccepted(RunContext& run);
 
     TaskList tasks_;
     int current_ = -1;
+    bool showingRefusal_ = false; // the status line shows why a field was not stored
     bool loading_ = false;
     bool firstShown_ = false;
     bool statusIsLink_ = true;

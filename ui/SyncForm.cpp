@@ -358,6 +358,10 @@ void TSyncForm::ShowMessage(const std::string& text, const std::string& caption)
         NoticeBox(isVisible() ? this : parentWidget(), QUtf8(text), QUtf8(caption));
 }
 
+bool TSyncForm::AskYesNo(const std::string& text, const std::string& caption) {
+    return YesNoBox(isVisible() ? this : parentWidget(), QUtf8(text), QUtf8(caption));
+}
+
 void TSyncForm::ShowResult() {
     QApplication::beep();
     if (ResultForm)

@@ -107,6 +107,7 @@ public:
     void StopAnimation() override;
     bool ShowPreview(SyncPlan& plan, const RunContext& run) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     void ShowResult() override;
 
 protected:

@@ -2,6 +2,7 @@
 
 #include "schedule/ScheduleRules.h"
 #include "schedule/Scheduler.h"
+#include "tasks/TaskRules.h"
 #include "tasks/TextTable.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SpinEdit.h"
@@ -279,12 +280,16 @@ bool TfmTask::Edit1Exit() {
         return true;
     const std::string typed = ToUtf8(Edit1->text());
     const auto& list = tasks_->schedules();
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (static_cast<int>(i) != selected_ && schedule::name(list[i]) == typed) {
-            ErrorBox(this, QMsg(144), QMsg(31));
-            refocus(Edit1);
-            return false;
-        }
+    const std::string refusal = rules::CheckScheduleName(typed, [&](std::string_view name) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (static_cast<int>(i) != selected_ && schedule::name(list[i]) == name)
+                return true;
+        return false;
+    });
+    if (!refusal.empty()) {
+        ErrorBox(this, QUtf8(refusal), QMsg(31));
+        refocus(Edit1);
+        return false;
     }
     schedule::set_name(*r, typed);
     if (QListWidgetItem* item = ListBox1->item(selected_))

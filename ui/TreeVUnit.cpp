@@ -1,7 +1,7 @@
 #include "ui/TreeVUnit.h"
 
-#include "sync/run/RunContext.h"
 #include "sync/plan/SyncPlan.h"
+#include "sync/run/RunContext.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "ui/ScreenFit.h"
@@ -892,14 +892,6 @@ void TTreeVForm::WriteStatusBar() {
             pal.setColor(QPalette::WindowText, QColor(255, 0, 0));
         panel->setPalette(pal);
     }
-}
-
-std::string GroupThousands(std::int64_t n) {
-    const bool negative = n < 0;
-    std::string digits = std::to_string(negative ? -n : n);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(static_cast<std::size_t>(i), 1, ',');
-    return negative ? "-" + digits : digits;
 }
 
 std::string GuardPanelText(const SideLoss& side, bool mirror) {

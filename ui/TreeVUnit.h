@@ -47,8 +47,6 @@ class TTreeVForm;
 // their new operation, with the plan's counters in step.
 bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent = nullptr);
 
-// "1,204": a count with its thousands grouped, as all three tables write it.
-std::string GroupThousands(std::int64_t n);
 // The delete-guard panel of one side: "Mirror: 1,204 of 3,010 files deleted
 // (40%)" (texts 210, 211).
 std::string GuardPanelText(const SideLoss& side, bool mirror);

@@ -1,10 +1,9 @@
 #include "app/gui/StartUp.h"
 
-#include "ui/Closing.h"
 #include "app/gui/CommandLine.h"
-#include "sync/run/RunMarker.h"
 #include "app/gui/EndSignals.h"
 #include "platform/ShareMount.h"
+#include "sync/run/RunMarker.h"
 #include "sync/share/ShareRun.h"
 #include "tasks/ConfigEdit.h"
 #include "tasks/ConfigFile.h"
@@ -14,6 +13,7 @@
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
 #include "ui/AppResources.h"
+#include "ui/Closing.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SMemo.h"
@@ -84,24 +84,8 @@ void ReadCommandLine(TcltForm* main, const std::vector<std::string>& arguments) 
 // window repaints but takes no input, so no second run or close can start
 // in the middle of the mount.
 void WireShares(TcltForm* main) {
-    auto shares = std::make_shared<ShareConnector>();
+    main->Shares = std::make_shared<ShareConnector>();
     SetMountPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-    main->ConnectForRun = [shares](RunContext& run, bool& connected) {
-        const bool ok = shares->ConnectForRun(run);
-        connected = shares->Connected();
-        return ok;
-    };
-    main->DisconnectAfterRun = [shares, main](RunContext& run) {
-        const std::string error = shares->DisconnectAfterRun();
-        if (error.empty())
-            return;
-        // A quiet run must not wait for OK: the error goes to the result
-        // lines (and the log) instead.
-        if (run.Quiet())
-            main->Results.Append(error);
-        else
-            ErrorBox(main, QUtf8(error), QMsg(31));
-    };
 }
 
 } // namespace

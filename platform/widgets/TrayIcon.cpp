@@ -1,6 +1,6 @@
 #include "platform/widgets/TrayIcon.h"
 
-#include "tasks/TaskRecord.h"
+#include "platform/Utf8.h"
 
 #include <QCoreApplication>
 #include <QCursor>

@@ -2,11 +2,10 @@
 // Everything one run of one task works with: the task, its prepared roots and
 // masks, the plan, the run state and where the result lines go.
 
-#include "sync/run/RunFlags.h"
+#include "sync/plan/SyncPlan.h"
 #include "sync/run/ResultLines.h"
 #include "sync/run/RunObserver.h"
 #include "sync/setaside/SetAside.h"
-#include "sync/plan/SyncPlan.h"
 #include "tasks/TaskRecord.h"
 
 #include <cstdint>
@@ -31,7 +30,7 @@ enum class RunState : std::uint8_t {
 
 // How the run ended, for callers that need more than the result lines.
 enum class RunOutcome {
-    NotRun,      // a check before the run refused it (messages 32, 33)
+    NotRun,      // a check before the run refused it (messages 32, 33, relative root)
     Skipped,     // the safety test refused it; nothing written
     NothingToDo, // message 55
     Declined,    // message 63: the preview was declined
@@ -43,11 +42,30 @@ enum class RunOutcome {
 
 class ShareConnector;
 
-// Why a run was refused before it started (RunOutcome::Skipped).
+// How a run was started: decides whether it may show and ask things.
+enum class RunStart : std::uint8_t {
+    Window,      // Go Sync in the main window
+    CommandLine, // the desktop program's -A, -C or /A
+    Schedule,    // a due schedule, in the window's or the headless scheduler
+    Console,     // duplora-cli run or plan
+};
+
+// Why a run was refused before any file operation.
 enum class RefusalReason {
     None,
-    SafetyTest, // a missing folder would make the other side's files look deletable
-    SameFolder, // host and mirror are one folder
+    // RunOutcome::NotRun: the task cannot run as it stands.
+    InvalidFolders, // message 32: a path is empty
+    RelativeRoot,   // message 32 and a note: a root is not a full path
+    NoOperation,    // message 33: all six actions are Ignore
+    // RunOutcome::Cancelled: the run stopped before its first file operation.
+    InvalidMask, // a mask of a list in use is invalid; RefusedLine is its error
+    HostMissing, // the host root is not a folder at the scan; message 191
+    // RunOutcome::Unreachable: a share could not be connected.
+    Unreachable,
+    // RunOutcome::Skipped:
+    NestedDeclined, // roots one inside the other, and the user said No
+    SafetyTest,     // a missing folder would make the other side's files look deletable
+    SameFolder,     // host and mirror are one folder
     // The versioning folder is unusable (inside the other side, a root
     // itself, or leaving its side): refused before the scan.
     VersionsFolder,
@@ -68,18 +86,14 @@ struct RunContext {
     // --- given by the caller ---
     std::string TaskName;
     TaskRecord Task;
-    bool CommandLineRun = false;        // started from the command line (-A, -C, /A)
+    RunStart Start = RunStart::Window;
     bool SkipMirrorScan = false;        // -C: the mirror counts as empty
-    bool ScheduledRun = false;          // started by a due schedule
     RunObserver* Ui = nullptr;          // null: nothing shown
     ResultLines* Lines = nullptr;       // must be set; the program-wide result lines
     std::function<std::time_t()> Clock; // empty: std::time
     // Called right before each file copy or delete with the entry's path and
     // operation, after the scan saw the files; tests change files here.
     std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
-    // Connects network-share roots for RunSteps(); null: a connector of the
-    // process's GVfs mounter, made for the run.
-    ShareConnector* Shares = nullptr;
     // Worker threads for small-file copies: -1 decides by the roots (a few
     // when either lies on a network or FUSE file system, none between local
     // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
@@ -105,12 +119,10 @@ struct RunContext {
     bool InvalidMaskFound = false; // the run ended on an invalid mask
     bool HostMissing = false;      // ... or on a host root that is not a folder
     RunOutcome Outcome = RunOutcome::NotRun;
-    // Why a check before the run refused it, beyond message 32 (a relative
-    // root); empty otherwise.
-    std::string CheckNote;
     std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
-    // Set when the run was refused before it started: the reason and the
-    // result line that says so (also written to the result lines).
+    // Set when the run was refused or stopped before any file operation: the
+    // reason and the line that says so in words (written to the result
+    // lines where the run has a block there).
     RefusalReason Refusal = RefusalReason::None;
     std::string RefusedLine;
     // Every failure counted in Plan.FailedCount, in the order they happened.
@@ -131,15 +143,9 @@ struct RunContext {
     } Display;
 
     // A quiet run shows no preview, no box for message 55 and no result.
-    bool Quiet() const { return CommandLineRun || ScheduledRun || Task.auto_mode(); }
+    bool Quiet() const { return Start != RunStart::Window || Task.auto_mode(); }
     RunObserver& ui();
     std::time_t now() const;
 };
-
-// Takes the program-wide switches of the command line into a run.
-inline void ApplyRunFlags(RunContext& run, const RunFlags& flags) {
-    run.CommandLineRun = flags.command_line_run;
-    run.SkipMirrorScan = flags.skip_mirror_scan;
-}
 
 } // namespace duplora

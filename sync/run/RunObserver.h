@@ -45,6 +45,11 @@ public:
     // A message box with one OK button (message 55 with caption 27 "Prompt",
     // messages 32/33 with caption 31 "Error").
     virtual void ShowMessage(const std::string& /*text*/, const std::string& /*caption*/) {}
+    // A Yes/No question (message 182 with caption 72: roots one inside the
+    // other). True is Yes; an observer that cannot ask answers Yes.
+    virtual bool AskYesNo(const std::string& /*text*/, const std::string& /*caption*/) {
+        return true;
+    }
     // The end of a run that shows its result: standard beep, then the result
     // window with all result lines, modal.
     virtual void ShowResult() {}

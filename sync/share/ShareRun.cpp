@@ -14,7 +14,7 @@ ShareConnector::ShareConnector(ShareMounter* mounter) : NetCon(mounter), mounter
 void ShareConnector::fail(RunContext& run, int code) {
     errorCode_ = code;
     error_ = "ERROR: " + NetErrorText(code);
-    if (!run.CommandLineRun && !run.Task.auto_mode())
+    if (!run.Quiet())
         run.ui().ShowMessage(Msg(108), Msg(31));
     run.Outcome = RunOutcome::Unreachable;
 }

@@ -110,7 +110,7 @@ void BothWays(RunFixture& f) {
     f.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
     f.run.Task.set_newer_in_host_action(SyncAction::HostToMirror);
     f.run.Task.set_newer_in_mirror_action(SyncAction::MirrorToHost);
-    f.run.CommandLineRun = true;
+    f.run.Start = RunStart::CommandLine;
 }
 
 int CountLines(const RunFixture& f, const std::string& start) {

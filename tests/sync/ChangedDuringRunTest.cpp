@@ -181,7 +181,7 @@ TEST(DeepPaths, CopiedDeletedAndFoldersRemovedBeyondTheOneCallLimit) {
     f.OneWay();
     f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
     f.run.Task.set_empty_folder_action(SyncAction::Delete);
-    f.run.CommandLineRun = true;
+    f.run.Start = RunStart::CommandLine;
     const DeepPath deep(5049);
     ASSERT_GT(deep.rel().size(), 5000u);
     fs::create_directories(f.host);

@@ -34,7 +34,7 @@ struct MoveFixture : RunFixture {
         run.Task.set_only_in_mirror_action(SyncAction::Delete);
         run.Task.set_detect_moves(true);
         run.Task.set_move_min_size(1);
-        run.CommandLineRun = true;
+        run.Start = RunStart::CommandLine;
     }
     std::int64_t copiedBytes() const { return run.Plan.DoneBytes; }
 };
@@ -224,7 +224,7 @@ TEST(MoveRun, OptionOffGivesTheSamePlanAndLinesAsBefore) {
 
 TEST(MoveRun, AFileChangedAfterTheScanIsLeftAndCountedAsAFailure) {
     MoveFixture f;
-    f.run.CommandLineRun = false; // the preview is where the user edits the file
+    f.run.Start = RunStart::Window; // the preview is where the user edits the file
     const std::string data = Content(3, 4000);
     f.tmp.build(f.host, {{"new.bin", data}, {"n2.bin", Content(4, 4100)}});
     f.tmp.build(f.mirror, {{"old.bin", data}, {"o2.bin", Content(4, 4100)}});
@@ -356,11 +356,9 @@ TEST(MoveRun, ACaseOnlyRenameOnADiskThatIgnoresCase) {
     f.tmp.build(f.host, {{"Report.bin", data}});
     f.tmp.build(usb.Dir(), {{"report.bin", data}});
     f.run.Task.set_mirror_path(usb.Dir());
-    ASSERT_EQ(CheckBeforeRun(f.run), CheckResult::Ok);
-    PrepareRoots(f.run);
+    ASSERT_TRUE(f.Gate());
     // As a run that does not know the disk ignores case would see it.
     f.run.FoldCase = false;
-    ASSERT_TRUE(SafetyTest(f.run));
     BeginRun(f.run);
     StepListMain(f.run);
     ASSERT_TRUE(StepListMirror(f.run));

@@ -92,8 +92,9 @@ TEST(Run, QuietRunsShowNothing) {
     for (int kind = 0; kind < 3; ++kind) {
         RunFixture f;
         f.OneWay();
-        f.run.CommandLineRun = kind == 0;
-        f.run.ScheduledRun = kind == 1;
+        f.run.Start = kind == 0   ? RunStart::CommandLine
+                      : kind == 1 ? RunStart::Schedule
+                                  : RunStart::Window;
         f.run.Task.set_auto_mode(kind == 2);
         f.tmp.build(f.host, {{"a", "a"}});
         f.tmp.build(f.mirror, {});
@@ -406,10 +407,10 @@ TEST(Run, MissingRootsAndChecks) {
         EXPECT_EQ(f.Run(), RunOutcome::NotRun); // every action Ignore
         EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"Error: No operation specified."}));
         f.run.Task.set_host_path("");
-        f.run.CommandLineRun = true; // no box for command-line runs
+        f.run.Start = RunStart::CommandLine; // no box for command-line runs
         EXPECT_EQ(f.Run(), RunOutcome::NotRun);
         EXPECT_EQ(f.ui.messages.size(), 1u);
-        f.run.CommandLineRun = false;
+        f.run.Start = RunStart::Window;
         f.Run();
         EXPECT_EQ(f.ui.messages.back(), "Error: Invalid Host folder or Mirror folder.");
         EXPECT_TRUE(f.lines.Empty());
@@ -422,9 +423,8 @@ TEST(Run, FoldedComparisonPairsNamesThatDifferInCase) {
     f.tmp.build(f.host, {{"Readme.TXT", "same"}});
     f.tmp.build(f.mirror, {{"README.txt", "same"}});
     f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
-    f.run.CommandLineRun = true;
-    CheckBeforeRun(f.run);
-    PrepareRoots(f.run);
+    f.run.Start = RunStart::CommandLine;
+    ASSERT_TRUE(f.Gate());
     EXPECT_FALSE(f.run.FoldCase); // the test folder is on a case-sensitive file system
     f.run.FoldCase = true;        // as on a vfat or smb root
     BeginRun(f.run);
@@ -570,7 +570,7 @@ TEST(Run, RandomTreesMirrorExactlyAndThenAgree) {
         f.run.Task.set_newer_in_mirror_action(SyncAction::HostToMirror);
         f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
         f.run.Task.set_empty_folder_action(SyncAction::Delete);
-        f.run.CommandLineRun = true;
+        f.run.Start = RunStart::CommandLine;
         const char* names[] = {"a", "b c", "\xC3\xA9t\xC3\xA9", "D", "d", ".h"};
         std::vector<TreeFile> host, mirror;
         for (int i = 0; i < 60; ++i) {

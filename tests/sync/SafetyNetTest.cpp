@@ -318,7 +318,7 @@ TEST(SafetyNet, DeleteLimitStopsQuietRunsAboveIt) {
         RunFixture f;
         f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
         f.run.Task.set_delete_limit(c.limit);
-        f.run.CommandLineRun = c.quiet;
+        f.run.Start = c.quiet ? RunStart::CommandLine : RunStart::Window;
         for (int i = 0; i < 10; ++i) {
             const std::string n = "f" + std::to_string(i);
             f.tmp.build(f.mirror, {{n, n}});

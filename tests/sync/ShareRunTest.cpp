@@ -148,7 +148,7 @@ TEST_F(ShareRunTest, AShareThatCannotBeReachedAbandonsTheRun) {
         SCOPED_TRACE(std::to_string(c.code));
         f.ui.messages.clear();
         mounter.failWith = c.mountError;
-        f.run.CommandLineRun = c.commandLine;
+        f.run.Start = c.commandLine ? RunStart::CommandLine : RunStart::Window;
         f.run.Task.set_auto_mode(c.autoMode);
         EXPECT_FALSE(Connect(c.host, f.tmp.sub("local"), c.user, c.user[0] ? "secret" : ""));
         EXPECT_EQ(shares.ErrorCode(), c.code);
@@ -171,7 +171,7 @@ TEST_F(ShareRunTest, RunStepsConnectsAndDisconnects) {
     f.run.Task.set_mirror_path("//srv/data");
     f.run.Task.set_net_user("bob");
     f.run.Task.set_net_password("s3cretPw");
-    f.run.Shares = &shares;
+    f.shares = &shares;
     EXPECT_EQ(f.Run(), RunOutcome::Finished);
     EXPECT_EQ(test::ReadTree(f.tmp.sub("mounts") + "/0"),
               (std::map<std::string, std::string>{{"a.txt", "alpha"}}));

@@ -4,8 +4,10 @@
 // refuses any root outside the test's own temporary folder.
 
 #include "sync/run/RunContext.h"
+#include "sync/run/RunGate.h"
 #include "sync/run/RunObserver.h"
 #include "sync/run/SyncRun.h"
+#include "sync/share/ShareRun.h"
 
 #include <gtest/gtest.h>
 
@@ -171,7 +173,14 @@ struct RunFixture {
         run.Task.set_newer_in_host_action(SyncAction::HostToMirror);
         run.Task.set_size_differs_action(SyncAction::HostToMirror);
     }
-    RunOutcome Run() { return RunSteps(run); }
+    // Shares for RunSteps(); null: a connector of the process's GVfs mounter.
+    ShareConnector* shares = nullptr;
+    RunOutcome Run() { return RunSteps(run, shares); }
+    // The gate alone, as every run passes it first: true when ready.
+    bool Gate() {
+        ShareConnector own;
+        return PassGate(run, shares ? *shares : own) == GateVerdict::Ready;
+    }
     std::string Text() const {
         std::string all;
         for (const std::string& l : lines.Lines())

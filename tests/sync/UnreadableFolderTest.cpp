@@ -1,8 +1,8 @@
 // Folders that exist but cannot be read: the scan reports them, and the run
 // never takes the other side's files below them for files "only there".
 #include "sync/fs/FileIo.h"
-#include "sync/scan/SearchDirW.h"
 #include "sync/run/SyncRun.h"
+#include "sync/scan/SearchDirW.h"
 
 #include "TreeFixture.h"
 
@@ -139,11 +139,9 @@ TEST(UnreadableFolder, AnUnreadableRootProtectsTheWholeOtherSide) {
     g.run.Task.set_only_in_host_action(SyncAction::Delete);
     g.tmp.build(g.host, {{"Docs/x", "1"}, {"other", "2"}});
     g.tmp.build(g.mirror, {{"docs/x", "1"}});
-    g.run.CommandLineRun = true;
-    ASSERT_EQ(CheckBeforeRun(g.run), CheckResult::Ok);
-    PrepareRoots(g.run);
+    g.run.Start = RunStart::CommandLine;
+    ASSERT_TRUE(g.Gate());
     g.run.FoldCase = true;
-    ASSERT_TRUE(SafetyTest(g.run));
     ScopedFileIo io(Unreadable("/mirror/docs"));
     BeginRun(g.run);
     StepListMain(g.run);

@@ -94,9 +94,10 @@ TEST(AppendFileEntry, NameOnlyAndNoDuplicates) {
     EXPECT_EQ(lines, (std::vector<std::string>{"Notes.txt", "notes.txt"}));
 }
 
-TEST(TaskFields, StoreThenShowRoundTripsAndCuts) {
+TEST(TaskFields, StoreThenShowRoundTripsAndRefusesWhatDoesNotFit) {
     Task task{"A", TaskRecord::MakeNew("desc"), false};
     TaskFields f = FieldsOf(task);
+    const TaskFields before = f;
     EXPECT_EQ(f.description, "desc");
     f.name = "Renamed";
     f.hostPath = "/h";
@@ -108,13 +109,15 @@ TEST(TaskFields, StoreThenShowRoundTripsAndCuts) {
     f.onlyIncludeFolders = true;
     f.actions = {SyncAction::HostToMirror, SyncAction::Delete,       SyncAction::MirrorToHost,
                  SyncAction::HostToMirror, SyncAction::MirrorToHost, SyncAction::Delete};
-    StoreFields(f, task);
+    TaskList list;
+    EXPECT_EQ(StoreFields(f, task, list, 0), "the description is longer than 511 bytes");
     EXPECT_EQ(task.name, "Renamed");
     EXPECT_EQ(task.record.folder_list(), "/a\r\n/b\r\n");
     EXPECT_EQ(task.record.newer_in_mirror_action(), SyncAction::MirrorToHost);
     const TaskFields back = FieldsOf(task);
-    EXPECT_EQ(back.mirrorPath, std::string(511, 'm'));
-    EXPECT_EQ(back.description, std::string(510, 'd'));
+    // Refused, never cut: both keep what was stored before.
+    EXPECT_EQ(back.mirrorPath, before.mirrorPath);
+    EXPECT_EQ(back.description, before.description);
     EXPECT_EQ(back.folderList, f.folderList);
     EXPECT_EQ(back.actions, f.actions);
     EXPECT_TRUE(back.includeSubfolders);

@@ -63,7 +63,7 @@ TEST(SyncFormLabels, EndOfARunShowsTheLastFileAndTotals) {
     run.TaskName = "Labels";
     run.Task = r;
     run.Lines = &lines;
-    run.CommandLineRun = true; // quiet: no result window
+    run.Start = RunStart::CommandLine; // quiet: no result window
     PrepareRoots(run);
 
     TSyncForm form;
