@@ -3,6 +3,7 @@
 #include "cli/RunReport.h"
 
 #include "sync/run/ResultLines.h"
+#include "sync/run/RunReport.h"
 #include "sync/run/SyncRun.h"
 #include "sync/share/ShareRun.h"
 #include "tasks/LogFile.h"
@@ -16,8 +17,7 @@ namespace duplora::cli {
 namespace {
 
 bool RunSucceeded(const RunContext& run) {
-    return (run.Outcome == RunOutcome::Finished || run.Outcome == RunOutcome::NothingToDo) &&
-           run.Plan.FailedCount == 0;
+    return ReportOf(run).Succeeded();
 }
 
 } // namespace

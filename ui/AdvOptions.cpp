@@ -134,7 +134,7 @@ std::string VersionsFolderRefusal(const AdvValues& v, const TaskRecord& r) {
     return VersionsFolderProblem(asStored);
 }
 
-std::string FieldRefusal(const AdvValues& v) {
+std::string FieldRefusal(const AdvValues& v, const TaskRecord& r) {
     const std::pair<rules::Number, std::int64_t> numbers[] = {
         {rules::Number::Speed, v.speed},
         {rules::Number::MaxErrors, v.maxErrors},
@@ -145,9 +145,14 @@ std::string FieldRefusal(const AdvValues& v) {
     for (const auto& [field, value] : numbers)
         if (std::string refusal = rules::CheckNumber(field, value); !refusal.empty())
             return refusal;
-    if (std::string refusal = rules::CheckCredential(false, v.netUser); !refusal.empty())
-        return refusal;
-    return rules::CheckCredential(true, v.netPassword);
+    // Credentials stored longer by an older version are kept as they are;
+    // only a changed one is checked.
+    if (v.netUser != r.net_user())
+        if (std::string refusal = rules::CheckCredential(false, v.netUser); !refusal.empty())
+            return refusal;
+    if (v.netPassword != r.net_password())
+        return rules::CheckCredential(true, v.netPassword);
+    return {};
 }
 
 void StoreAdvValues(const AdvValues& v, TaskRecord& r) {

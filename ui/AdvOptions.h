@@ -12,17 +12,21 @@
 namespace duplora {
 
 // Limits of the dialog's fields.
+// The largest value of a number field of the rulebook's table, as an int.
+constexpr int RuleMax(rules::Number n) {
+    return static_cast<int>(rules::RangeOf(n).max);
+}
+
 // Limits of the dialog's fields, from the rulebook's table (TaskRules.h).
 struct AdvLimits {
-    static constexpr int Max(rules::Number n) { return static_cast<int>(rules::RangeOf(n).max); }
-    static constexpr int kSpeedMax = Max(rules::Number::Speed);             // KB/s, 0 = no limit
-    static constexpr int kErrorsMax = Max(rules::Number::MaxErrors);        // 0 = no limit
-    static constexpr int kShiftMax = Max(rules::Number::Tolerance);         // seconds of tolerance
-    static constexpr int kDeleteLimitMax = Max(rules::Number::DeleteLimit); // per cent
+    static constexpr int kSpeedMax = RuleMax(rules::Number::Speed);      // KB/s, 0 = no limit
+    static constexpr int kErrorsMax = RuleMax(rules::Number::MaxErrors); // 0 = no limit
+    static constexpr int kShiftMax = RuleMax(rules::Number::Tolerance);  // seconds of tolerance
+    static constexpr int kDeleteLimitMax = RuleMax(rules::Number::DeleteLimit); // per cent
     static constexpr int kCredentialChars = static_cast<int>(rules::kCredentialMaxChars);
     static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
     // The smallest moved file in whole KB: 1 KB to the rulebook's 1 GiB.
-    static constexpr int kMoveMinKbMax = Max(rules::Number::MoveMinSize) / 1024;
+    static constexpr int kMoveMinKbMax = RuleMax(rules::Number::MoveMinSize) / 1024;
     static constexpr std::size_t kVersionsFolderBytes = TaskRecord::kVersionsFolderCapacity;
 };
 
@@ -94,10 +98,11 @@ AdvList FindOverlongList(const AdvValues& values);
 // (VersionsFolderProblem: empty, a root, inside or around a side, "..", a
 // link on the way).
 std::string VersionsFolderRefusal(const AdvValues& values, const TaskRecord& record);
-// The rulebook's refusal of a number or a credential ("" = all may be
-// stored). The spin fields and the text fields' lengths keep a user from
-// typing most of these; the check makes sure nothing out of range is stored.
-std::string FieldRefusal(const AdvValues& values);
+// The rulebook's refusal of a number or a changed credential ("" = all may
+// be stored over `record`). The spin fields and the text fields' lengths
+// keep a user from typing most of these; the check makes sure nothing out of
+// range is stored.
+std::string FieldRefusal(const AdvValues& values, const TaskRecord& record);
 // Writes every field (lists cut to 255 bytes at a character boundary; a
 // versioning folder too long for the record keeps the stored one).
 // Does not check: call FindOverlongList and VersionsFolderRefusal first.

@@ -381,11 +381,11 @@ void TadvForm::btnOkClick() {
         bad->setFocus();
         return;
     }
-    if (const std::string refusal = FieldRefusal(v); !refusal.empty()) {
-        ErrorBox(this, QUtf8(refusal), QMsg(31));
-        return;
-    }
     if (record_) {
+        if (const std::string refusal = FieldRefusal(v, *record_); !refusal.empty()) {
+            ErrorBox(this, QUtf8(refusal), QMsg(31));
+            return;
+        }
         const std::string versions = VersionsFolderRefusal(v, *record_);
         if (!versions.empty()) {
             ErrorBox(this, QUtf8(versions), QMsg(31));

@@ -6,6 +6,7 @@
 #include "sync/compare/RootRelation.h"
 #include "sync/fs/FolderOps.h"
 #include "sync/run/RunMarker.h"
+#include "sync/run/RunReport.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/Helpers.h"
@@ -862,6 +863,7 @@ RunOutcome TcltForm::RunSelectedTask() {
         ShowEndLine(run->EndLine);
     if (verdict != GateVerdict::Refused || shares.Connected())
         LeaveGate(*run, shares);
+    LastReport = ReportOf(*run);
     running_ = false;
     return run->Outcome;
 }

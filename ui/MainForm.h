@@ -13,6 +13,7 @@
 #include "sync/run/ResultLines.h"
 #include "sync/run/RunContext.h"
 #include "sync/run/RunFlags.h"
+#include "sync/run/RunReport.h"
 #include "sync/share/ShareRun.h"
 #include "tasks/ConfigEdit.h"
 #include "tasks/TaskList.h"
@@ -113,6 +114,8 @@ public:
     // The window's share connection (NetCon), kept between runs; null: each
     // run makes its own for the process's GVfs mounter.
     std::shared_ptr<ShareConnector> Shares;
+    // What the last run of RunSelectedTask returned.
+    RunReport LastReport;
     // The open-file dialog (opDlg): an existing file, starting in `folder`;
     // empty when the user cancels.
     std::function<QString(const QString& folder)> ChooseFile;

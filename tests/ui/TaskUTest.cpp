@@ -5,6 +5,7 @@
 #include "WindowTestSupport.h"
 #include "schedule/ScheduleRules.h"
 #include "schedule/Scheduler.h"
+#include "tasks/TaskRules.h"
 #include "ui/SpinEdit.h"
 #include "ui/WidgetTexts.h"
 
@@ -157,12 +158,16 @@ TEST_F(ScheduleEditor, BadTimesAndDuplicateNamesAreRefusedAndChangeNothing) {
     EXPECT_EQ(schedule::name(rec(1)), "Schedule 2");
     EXPECT_EQ(schedule::kind(rec(1)), schedule::kind(kept));
 
-    // A long name: shown whole in its row, stored cut to 15 bytes.
-    form.Edit1->setText("Every night at ten");
-    form.Edit1->setModified(true);
-    EXPECT_TRUE(form.Edit1Exit());
-    EXPECT_EQ(schedule::name(rec(1)), "Every night at ");
-    EXPECT_EQ(form.ListBox1->item(1)->text(), "Every night at ten");
+    // A name longer than the record keeps (and an empty one) is refused,
+    // never cut: the same text as the console's, nothing stored.
+    for (const char* name : {"Every night at ten", ""}) {
+        form.Edit1->setText(name);
+        form.Edit1->setModified(true);
+        EXPECT_FALSE(form.Edit1Exit());
+        EXPECT_EQ(boxes.seen.back().text,
+                  rules::CheckScheduleName(name, [](std::string_view) { return false; }));
+        EXPECT_EQ(schedule::name(rec(1)), "Schedule 2");
+    }
 }
 
 TEST_F(ScheduleEditor, DamagedRecordsAreShownAsStored) {

@@ -3,6 +3,7 @@
 // handling, then carried out by the engine.
 #include "ui/TreeVUnit.h"
 #include "sync/TreeFixture.h"
+#include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 
 #include <QAction>

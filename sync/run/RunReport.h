@@ -1,0 +1,41 @@
+#pragma once
+// What a run returns to whoever started it: how it ended, why, what it did
+// and what failed. The window, the console's result and `run --json` render
+// this value; none of them reads the result lines back to learn what
+// happened.
+
+#include "sync/run/RunContext.h"
+
+#include <string>
+#include <vector>
+
+namespace duplora {
+
+struct RunReport {
+    std::string TaskName;
+    RunStart Start = RunStart::Window;
+    RunOutcome Outcome = RunOutcome::NotRun;
+    RefusalReason Refusal = RefusalReason::None;
+    // The line that ends the run in words: the refusal's line, the end line
+    // (67, 68, 69) or message 55 / 63 for a run without work.
+    std::string Line;
+    // What was done.
+    int CopiedToMirror = 0;
+    int CopiedToHost = 0;
+    int DeletedInHost = 0;
+    int DeletedInMirror = 0;
+    int Moved = 0;
+    int Failed = 0;
+    std::vector<RunFailure> Failures;
+
+    // Ended with "Task finish!" or "No file need to be synchronized!" and
+    // no failure: the console's exit code 0.
+    bool Succeeded() const {
+        return (Outcome == RunOutcome::Finished || Outcome == RunOutcome::NothingToDo) &&
+               Refusal == RefusalReason::None && Failed == 0;
+    }
+};
+
+RunReport ReportOf(const RunContext& run);
+
+} // namespace duplora
