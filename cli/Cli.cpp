@@ -15,12 +15,17 @@
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <istream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -66,13 +71,19 @@ public:
                       "the folder list names the only sub-folders to include");
         sub->add_flag("--exclude-folders", edits_.excludeFolders,
                       "the folder list names sub-folders to leave out");
-        const char* actions = "ignore | delete | to-mirror | to-host";
-        bind(sub, "--only-in-host", actions, &edits_.onlyInHost);
-        bind(sub, "--only-in-mirror", actions, &edits_.onlyInMirror);
-        bind(sub, "--size-differs", actions, &edits_.sizeDiffers);
-        bind(sub, "--newer-in-host", actions, &edits_.newerInHost);
-        bind(sub, "--newer-in-mirror", actions, &edits_.newerInMirror);
-        bind(sub, "--empty-folders", actions, &edits_.emptyFolders);
+        // Each difference allows only the actions that make sense for it.
+        bind(sub, "--only-in-host", "ignore | to-mirror | delete: files only in the host",
+             &edits_.onlyInHost);
+        bind(sub, "--only-in-mirror", "ignore | to-host | delete: files only in the mirror",
+             &edits_.onlyInMirror);
+        bind(sub, "--size-differs", "ignore | to-mirror | to-host: same time, other size",
+             &edits_.sizeDiffers);
+        bind(sub, "--newer-in-host", "ignore | to-mirror | to-host: newer in the host",
+             &edits_.newerInHost);
+        bind(sub, "--newer-in-mirror", "ignore | to-mirror | to-host: newer in the mirror",
+             &edits_.newerInMirror);
+        bind(sub, "--empty-folders", "ignore | to-mirror | to-host | delete: empty folders",
+             &edits_.emptyFolders);
         bind(sub, "--description", "free text", &edits_.description);
         bind(sub, "--auto", "on | off: run unattended with /A", &edits_.autoMode);
         const char* masks = "masks separated by ';' ('' = none)";
@@ -87,7 +98,13 @@ public:
         bind(sub, "--tolerance", "time difference in seconds that counts as equal, 0 to 99",
              &edits_.tolerance);
         bind(sub, "--net-user", "user name for a network folder", &edits_.netUser);
-        bind(sub, "--net-password", "password for a network folder", &edits_.netPassword);
+        bind(sub, "--net-password",
+             "password for a network folder; '-' reads it from standard input (a value "
+             "here is visible to every user in the process list)",
+             &edits_.netPassword);
+        passwordFile_ = sub->add_option("--net-password-file", passwordFilePath_,
+                                        "read the network folder's password from the first "
+                                        "line of FILE");
         bind(sub, "--detect-moves", "on | off: rename moved files instead of copy + delete",
              &edits_.detectMoves);
         bind(sub, "--move-min-size",
@@ -105,21 +122,72 @@ public:
              &edits_.deleteLimit);
     }
 
-    // The edits, once CLI11 has parsed the arguments.
-    FieldEdits Edits() {
+    // The edits, once CLI11 has parsed the arguments. A password asked for
+    // from a file or from `in` is read here; false with `error` when it
+    // cannot be.
+    bool Edits(std::istream& in, FieldEdits& out, std::string& error) {
         for (const auto& b : bindings_)
             if (b->option->count() > 0)
                 *b->target = b->value;
+        if (!ReadSecret(in, error))
+            return false;
         edits_.foldersGiven = folders_->count() > 0;
         std::erase(edits_.folders, std::string());
         const std::string cwd = CurrentFolder();
         for (std::optional<std::string>* root : {&edits_.host, &edits_.mirror})
             if (*root)
                 **root = AbsoluteRoot(**root, cwd);
-        return edits_;
+        out = edits_;
+        return true;
     }
 
 private:
+    // `--net-password -` and `--net-password-file FILE` keep the secret off
+    // the command line; either gives the first line of what it reads.
+    bool ReadSecret(std::istream& in, std::string& error) {
+        const bool fromFile = passwordFile_->count() > 0;
+        if (fromFile && edits_.netPassword) {
+            error = "--net-password and --net-password-file exclude each other";
+            return false;
+        }
+        if (fromFile)
+            return ReadFirstLine(passwordFilePath_, edits_.netPassword.emplace(), error);
+        if (edits_.netPassword && *edits_.netPassword == "-") {
+            std::string line;
+            if (!std::getline(in, line) && line.empty()) {
+                error = "--net-password -: no password on standard input";
+                return false;
+            }
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            *edits_.netPassword = line;
+        }
+        return true;
+    }
+
+    static bool ReadFirstLine(const std::string& path, std::string& line, std::string& error) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        char buffer[4096];
+        ssize_t n = -1;
+        if (fd >= 0) {
+            do
+                n = ::read(fd, buffer, sizeof buffer);
+            while (n < 0 && errno == EINTR);
+        }
+        const int readError = errno;
+        if (fd >= 0)
+            ::close(fd);
+        if (n < 0) {
+            error = "--net-password-file: cannot read '" + path + "': " + std::strerror(readError);
+            return false;
+        }
+        line.assign(buffer, static_cast<std::size_t>(n));
+        line.erase(std::min(line.find('\n'), line.size()));
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return true;
+    }
+
     void bind(CLI::App* sub, const char* name, const char* help, std::optional<std::string>* t) {
         bindings_.push_back(std::make_unique<Binding>());
         Binding& b = *bindings_.back();
@@ -129,6 +197,8 @@ private:
 
     FieldEdits edits_;
     CLI::Option* folders_ = nullptr;
+    CLI::Option* passwordFile_ = nullptr;
+    std::string passwordFilePath_;
     // CLI11 keeps pointers to each value, so the bindings must not move.
     std::vector<std::unique_ptr<Binding>> bindings_;
 };
@@ -202,9 +272,50 @@ int ShowPlan(Console& console, const Task& task, bool json) {
     return shares.DisconnectError().empty() ? kExitOk : kExitFailed;
 }
 
+// The first word where a command is expected that names none, or "". CLI11
+// alone would call `duplora-cli lsit` a missing command; the user deserves
+// to hear which word was not understood. Options are skipped with their
+// values, looked up in the command they follow and its parents (the options
+// of the main command may come after a subcommand).
+std::string UnknownCommand(const CLI::App& app, const std::vector<std::string>& args) {
+    const CLI::App* current = &app;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--")
+            break;
+        if (a.size() > 1 && a[0] == '-') {
+            if (a.find('=') != std::string::npos)
+                continue;
+            for (const CLI::App* level = current; level; level = level->get_parent()) {
+                if (const CLI::Option* o = level->get_option_no_throw(a)) {
+                    if (o->get_items_expected_max() > 0)
+                        ++i;
+                    break;
+                }
+            }
+            continue;
+        }
+        const std::vector<const CLI::App*> found =
+            current->get_subcommands([&a](const CLI::App* s) { return s->get_name() == a; });
+        if (!found.empty()) {
+            current = found.front();
+            continue;
+        }
+        // A word after a command that has no subcommands is its argument.
+        if (current->get_require_subcommand_min() > 0)
+            return a;
+    }
+    return {};
+}
+
 } // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    return RunCli(args, out, err, std::cin);
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           std::istream& in) {
     Console console(out, err);
 
     CLI::App app{"Keeps pairs of folders in step (the console side of Duplora).", "duplora-cli"};
@@ -214,7 +325,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string configPath, langCode;
     app.add_option("--config", configPath,
                    "configuration file (default: the desktop program's Duplora.cfg)");
-    app.add_option("--lang", langCode, "interface language: en, zh-CN or zh-TW");
+    app.add_option("--lang", langCode, "en | zh-CN | zh-TW: the interface language");
 
     CLI::App* cmdList = app.add_subcommand("list", "task names, one per line, in list order");
 
@@ -251,6 +362,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     ScheduleCommands scheduleCommands;
     scheduleCommands.Add(app);
 
+    if (const std::string unknown = UnknownCommand(app, args); !unknown.empty())
+        return console.Fail(kExitUsage,
+                            "unknown command '" + unknown + "' (see duplora-cli --help)");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
         app.parse(reversed);
@@ -282,7 +396,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return scheduleCommands.Run(configPath, logPath, SystemClock(), EditConfig, out, err);
     // Edits read the file afresh under the edit lock (see EditConfig.h).
     if (cmdNew->parsed()) {
-        const FieldEdits edits = newOptions.Edits();
+        FieldEdits edits;
+        if (std::string error; !newOptions.Edits(in, edits, error))
+            return console.Fail(kExitUsage, error);
         return EditConfig(
             configPath,
             [&](TaskList& list) {
@@ -311,7 +427,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             err);
     };
     if (cmdSet->parsed()) {
-        const FieldEdits edits = setOptions.Edits();
+        FieldEdits edits;
+        if (std::string error; !setOptions.Edits(in, edits, error))
+            return console.Fail(kExitUsage, error);
         if (edits.Empty())
             return console.Fail(kExitUsage, "set: no field option given (see set --help)");
         return editOne([&](TaskList& list, std::size_t index) {
@@ -370,8 +488,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         // is a terminal: a log file or a pipe gets result lines alone.
         std::unique_ptr<ProgressBar> bar;
         if (&err == &std::cerr && isatty(STDERR_FILENO)) {
-            const std::size_t width = TerminalWidth(STDERR_FILENO);
-            bar = std::make_unique<ProgressBar>(err, width > 1 ? width - 1 : width);
+            // One column short of the width: a line that fills the last
+            // column wraps on some terminals. Asked again at each redraw, so
+            // the line follows a resized window.
+            auto width = [] {
+                const std::size_t w = TerminalWidth(STDERR_FILENO);
+                return w > 1 ? w - 1 : w;
+            };
+            bar = std::make_unique<ProgressBar>(err, width());
+            bar->FollowWidth(width);
+            bar->SetPlain(PlainTerminal(std::getenv("TERM")));
             request.bar = bar.get();
         }
         return RunTasks(list, request, out, err);

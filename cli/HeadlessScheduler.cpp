@@ -2,7 +2,6 @@
 
 #include "cli/Interrupt.h"
 #include "cli/RunTasks.h"
-#include "schedule/HiResTim.h"
 #include "schedule/Scheduler.h"
 #include "sync/run/RunMarker.h"
 #include "tasks/ConfigFile.h"
@@ -10,9 +9,8 @@
 
 #include <sys/stat.h>
 
-#include <condition_variable>
+#include <chrono>
 #include <filesystem>
-#include <mutex>
 #include <ostream>
 
 namespace duplora::cli {
@@ -47,15 +45,6 @@ FileStamp StampOf(const std::string& path) {
     return s;
 }
 
-// The tick's way to the main thread: a flag under a mutex, set at most once
-// per 2 s by the tick, and every tick while a stop is asked for.
-struct Mailbox {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool check = false;
-    bool stop = false;
-};
-
 } // namespace
 
 std::vector<ScheduleRecord> MergeReloadedSchedules(const std::vector<ScheduleRecord>& live,
@@ -89,14 +78,28 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
         fs::create_directories(folder, ec);
     FileLock lock;
     std::string error;
-    if (!lock.Lock(SchedulerLockPath(configPath), false, error)) {
-        if (error.find("locked by another process") != std::string::npos)
+    bool waitingTold = false;
+    while (!lock.Lock(SchedulerLockPath(configPath), false, error)) {
+        if (error.find("locked by another process") == std::string::npos) {
+            err << "duplora-cli: " << error << "\n";
+            return 1;
+        }
+        if (!options.waitForLock) {
             err << "duplora-cli: another scheduler (the desktop program or duplora-cli "
                    "scheduler) runs the schedules of "
                 << configPath << "; not starting a second one\n";
-        else
-            err << "duplora-cli: " << error << "\n";
-        return 1;
+            return 1;
+        }
+        if (!waitingTold) {
+            err << "duplora-cli: another scheduler (the desktop program or duplora-cli "
+                   "scheduler) runs the schedules of "
+                << configPath << "; waiting until it ends\n";
+            waitingTold = true;
+        }
+        // The lock is asked for again at the pace of the checks: a
+        // scheduler that waits costs no more than one that runs.
+        if (WaitForInterrupt(std::chrono::steady_clock::now() + Scheduler::kCheckEvery))
+            return 0;
     }
 
     TaskList list;
@@ -109,43 +112,21 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
 
     const SystemClock systemClock;
     const Clock& clock = options.clock ? *options.clock : systemClock;
-    const std::function<bool()> stop =
-        options.stop ? options.stop : std::function<bool()>(InterruptRequested);
 
+    // No timer thread: the main thread sleeps until the next check the
+    // scheduler's steady-clock rule gives (the window's 20 ms timer asks the
+    // same rule), so an idle scheduler wakes once per check. A signal ends
+    // the sleep at once.
     Scheduler scheduler;
-    Mailbox mail;
-    THiResTimer timer;
-    timer.Interval = options.timerInterval;
-    timer.Resolution = options.timerInterval;
-    timer.OnTimer = [&](THiResTimer&) {
-        const bool check = scheduler.Tick(RunInProgress().load() != 0);
-        const bool stopping = stop();
-        if (!check && !stopping)
-            return;
-        {
-            std::lock_guard guard(mail.mutex);
-            mail.check = mail.check || check;
-            mail.stop = mail.stop || stopping;
-        }
-        mail.cv.notify_one();
-    };
-    try {
-        timer.SetEnabled(true);
-    } catch (const EHiResTimer& e) {
-        err << "duplora-cli: " << e.what() << '\n';
-        return 1;
-    }
+    scheduler.Tick(false);
     err << "duplora-cli: scheduler running for " << configPath << " (" << list.schedules().size()
         << " schedules)\n";
 
     for (;;) {
-        {
-            std::unique_lock guard(mail.mutex);
-            mail.cv.wait(guard, [&] { return mail.check || mail.stop; });
-            if (mail.stop)
-                break;
-            mail.check = false;
-        }
+        if (WaitForInterrupt(scheduler.NextCheck()))
+            break;
+        if (!scheduler.Tick(false))
+            continue;
 
         const FileStamp now = StampOf(configPath);
         if (!(now == stamp)) {
@@ -175,17 +156,19 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
                 request.start = RunStart::Schedule;
                 request.tasks = {i};
                 request.logPath = logPath;
-                request.interrupted = stop;
+                request.interrupted = InterruptRequested;
                 const RunInProgressScope marker;
                 // A failed run is told by its own result lines; the scheduler
                 // goes on either way.
                 RunTasks(list, request, out, err);
             },
             scheduledRun);
-        if (stop())
+        // A check that fell due during the run is skipped, as the window's
+        // timer skips it while a run is in progress.
+        scheduler.Tick(true);
+        if (InterruptRequested())
             break;
     }
-    timer.SetEnabled(false);
     return 0;
 }
 

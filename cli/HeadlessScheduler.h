@@ -1,11 +1,13 @@
 #pragma once
 // `duplora-cli scheduler`: the window's scheduler without a window.
 //
-//   take the scheduler lock (exit 1 when another scheduler holds it)
-//   load the configuration; start the 20 ms timer
-//   every 2 s: re-read the file if it changed ─ check ─ run what is due
-//              (quiet runs, result lines to stdout, log appended per run)
-//   SIGINT / SIGTERM: the current run is cancelled, the loop ends, exit 0
+//   take the scheduler lock (another scheduler holds it: exit 1, or with
+//   --wait ask again every 2 s until it is free)
+//   load the configuration
+//   sleep until the next check, 2 s apart (no timer thread, one wake-up
+//   per check): re-read the file if it changed ─ check ─ run what is due
+//   (quiet runs, result lines to stdout, log appended per run)
+//   SIGINT / SIGTERM: the sleep ends, a current run is cancelled, exit 0
 
 #include "schedule/DateTime.h"
 #include "tasks/TaskList.h"
@@ -17,9 +19,8 @@
 namespace duplora::cli {
 
 struct HeadlessOptions {
-    const Clock* clock = nullptr;     // null: the system clock
-    std::function<bool()> stop;       // null: SIGINT / SIGTERM
-    std::uint32_t timerInterval = 20; // ms, as the window's timer
+    const Clock* clock = nullptr; // null: the system clock
+    bool waitForLock = false;     // wait for another scheduler to end, not exit 1
 };
 
 int RunHeadlessScheduler(const std::string& configPath, const std::string& logPath,

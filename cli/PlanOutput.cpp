@@ -138,8 +138,9 @@ void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves) {
 
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
                    const std::string& mirrorRoot, std::ostream& out, bool withMoves) {
-    out << "{\"task\": " << JsonString(taskName) << ", " << JsonPathMembers("host_root", hostRoot)
-        << ", " << JsonPathMembers("mirror_root", mirrorRoot) << ",\n \"operations\": [";
+    out << "{\"format_version\": " << kJsonFormatVersion << ", \"task\": " << JsonString(taskName)
+        << ", " << JsonPathMembers("host_root", hostRoot) << ", "
+        << JsonPathMembers("mirror_root", mirrorRoot) << ",\n \"operations\": [";
     bool first = true;
     ForEachPlannedOp(plan, [&](const PlannedOp& op) {
         out << (first ? "\n  " : ",\n  ") << "{\"op\": \"" << op.op << "\", \"side\": \"" << op.side

@@ -55,6 +55,11 @@ std::string Base64(std::string_view bytes);
 // alike) also `, "key_bytes": "<base64 of the exact bytes>"`.
 std::string JsonPathMembers(std::string_view key, std::string_view path);
 
+// Every JSON document the console program prints (a plan, a run report)
+// starts with "format_version": this number. It goes up only when a key
+// changes its meaning or goes away; new keys may come without it.
+inline constexpr int kJsonFormatVersion = 1;
+
 // `withMoves`: the task detects moves, so the move count is part of the counts.
 void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves = false);
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,

@@ -158,16 +158,33 @@ void ProgressBar::Update(ProgressInfo info, bool force) {
         return;
     lastDraw_ = t;
     drawnOnce_ = true;
-    // Erase to the end of the line after drawing: the new line may be
-    // shorter than the one before.
-    out_ << '\r' << FormatProgressLine(info, width_) << "\x1b[K" << std::flush;
+    if (widthSource_)
+        width_ = widthSource_();
+    draw(FormatProgressLine(info, width_));
     shown_ = true;
+}
+
+void ProgressBar::draw(const std::string& line) {
+    // The new line may be shorter than the one before: erase the rest, by
+    // the terminal's own command or, on a plain one, with spaces.
+    out_ << '\r' << line;
+    const std::size_t chars = CharCount(line);
+    if (!plain_)
+        out_ << "\x1b[K";
+    else if (chars < drawnChars_)
+        out_ << std::string(drawnChars_ - chars, ' ') << '\r' << line;
+    drawnChars_ = chars;
+    out_ << std::flush;
 }
 
 void ProgressBar::Clear() {
     if (!shown_)
         return;
-    out_ << "\r\x1b[K" << std::flush;
+    if (plain_)
+        out_ << '\r' << std::string(drawnChars_, ' ') << '\r' << std::flush;
+    else
+        out_ << "\r\x1b[K" << std::flush;
+    drawnChars_ = 0;
     shown_ = false;
     // The next update draws at once, so the bar comes back right after a
     // result line.
@@ -184,6 +201,10 @@ std::size_t TerminalWidth(int fd) {
             return static_cast<std::size_t>(n);
     }
     return 80;
+}
+
+bool PlainTerminal(const char* term) {
+    return term == nullptr || *term == '\0' || std::string_view(term) == "dumb";
 }
 
 ConsoleObserver::ConsoleObserver(ProgressBar* bar, std::function<bool()> interrupted)

@@ -52,6 +52,13 @@ public:
 
     ProgressBar(std::ostream& out, std::size_t width, SteadyClock clock = {});
 
+    // The width is asked of `width` at every redraw (a terminal may be
+    // resized during a run) instead of the fixed one given at construction.
+    void FollowWidth(std::function<std::size_t()> width) { widthSource_ = std::move(width); }
+    // A plain terminal (TERM=dumb) gets no escape sequences: a shorter line
+    // is padded with spaces over the rest of the one before.
+    void SetPlain(bool plain) { plain_ = plain; }
+
     // Redraws when kRedrawInterval has passed since the last redraw, or
     // `force`. Computes the speed from the byte counts it is given.
     void Update(ProgressInfo info, bool force = false);
@@ -64,9 +71,14 @@ private:
     std::chrono::steady_clock::time_point now() const;
     double speed(std::chrono::steady_clock::time_point t, std::int64_t done);
 
+    void draw(const std::string& line);
+
     std::ostream& out_;
     std::size_t width_;
+    std::function<std::size_t()> widthSource_;
     SteadyClock clock_;
+    bool plain_ = false;
+    std::size_t drawnChars_ = 0; // characters on screen, for a plain terminal
     bool shown_ = false;
     bool drawnOnce_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
@@ -75,6 +87,8 @@ private:
 
 // Width of the terminal on file descriptor `fd`, or $COLUMNS, or 80.
 std::size_t TerminalWidth(int fd);
+// True for a terminal without cursor control: TERM unset, empty or "dumb".
+bool PlainTerminal(const char* term);
 
 // The observer of console runs. Pump() is where the engine lets the
 // interface act: a pending interrupt becomes a confirmed cancel (the run

@@ -135,6 +135,7 @@ std::string RunReportJson(const RunContext& run, const RunTimes& times) {
     const SyncPlan& plan = run.Plan;
     const ReportOutcome how = ClassifyRun(run);
     Json j;
+    j["format_version"] = kJsonFormatVersion;
     j["task"] = run.TaskName;
     // A run refused before its roots were prepared reports them as stored.
     PutPath(j, "host_root", run.HostRoot.empty() ? run.Task.host_path() : run.HostRoot);

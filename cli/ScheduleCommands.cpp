@@ -137,6 +137,7 @@ struct ScheduleCommands::Parts {
     CLI::App* scheduler = nullptr;
     std::string name;
     std::string at;
+    bool waitForLock = false;
     struct Option {
         CLI::Option* option = nullptr;
         std::string value;
@@ -147,8 +148,11 @@ struct ScheduleCommands::Parts {
     void AddEdits(CLI::App* sub, std::array<Option, 6>& o) {
         o[0].option = sub->add_option("--name", o[0].value, "new schedule name (15 bytes)");
         o[1].option = sub->add_option("--task", o[1].value, "name of the task to run (exact)");
-        o[2].option = sub->add_option("--every", o[2].value, "interval | day | week");
-        o[3].option = sub->add_option("--weekday", o[3].value, "sunday..saturday or 1..7");
+        o[2].option =
+            sub->add_option("--every", o[2].value, "interval | day | week: the kind of schedule");
+        o[3].option = sub->add_option("--weekday", o[3].value,
+                                      "sunday | monday | tuesday | wednesday | thursday | "
+                                      "friday | saturday | 1..7: the day of a weekly schedule");
         o[4].option = sub->add_option("--time", o[4].value,
                                       "hh:mm:ss: the interval's length, else the time of day");
         o[5].option = sub->add_option("--repeat", o[5].value, "-1 (no limit) or 0..999");
@@ -186,6 +190,9 @@ void ScheduleCommands::Add(CLI::App& app) {
     p.next->add_option("--at", p.at, "as if it were this local time: \"yyyy-mm-dd hh:mm:ss\"");
     p.scheduler = app.add_subcommand(
         "scheduler", "run due schedules until SIGINT or SIGTERM (one per configuration)");
+    p.scheduler->add_flag("--wait", p.waitForLock,
+                          "while another scheduler serves the configuration, wait for it to "
+                          "end instead of exiting with 1");
 }
 
 bool ScheduleCommands::Parsed() const {
@@ -200,8 +207,11 @@ int ScheduleCommands::Run(const std::string& configPath, const std::string& logP
         err << "duplora-cli: " << text << '\n';
         return code;
     };
-    if (p.scheduler->parsed())
-        return RunHeadlessScheduler(configPath, logPath, HeadlessOptions{}, out, err);
+    if (p.scheduler->parsed()) {
+        HeadlessOptions options;
+        options.waitForLock = p.waitForLock;
+        return RunHeadlessScheduler(configPath, logPath, options, out, err);
+    }
 
     if (p.create->parsed()) {
         const ScheduleEdits edits = Parts::Edits(p.options[0]);

@@ -211,7 +211,6 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
     const std::string typeName = type == 0   ? "folder"
                                  : type == 1 ? "file"
                                              : "invalid(" + std::to_string(type) + ")";
-    const long passwordChars = Utf8Length(r.net_password());
     return {
         {"name", OneLine(task.name)},
         {"only_in_host_action", action(r.only_in_host_action())},
@@ -231,9 +230,8 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
         {"ignore_masks", lines(r.ignore_masks())},
         {"delete_masks", lines(r.delete_masks())},
         {"net_user", OneLine(r.net_user())},
-        {"net_password", std::string(passwordChars < 0 ? r.net_password().size()
-                                                       : static_cast<std::size_t>(passwordChars),
-                                     '*')},
+        // A fixed mask: the length would tell part of the secret.
+        {"net_password", r.net_password().empty() ? "" : "********"},
         {"speed_limit", std::to_string(r.speed_limit())},
         {"sync_type", typeName},
         {"only_masks_enabled", OnOff(r.only_masks_enabled())},

@@ -23,8 +23,8 @@ std::optional<SyncAction> ActionFromName(std::string_view name);
 std::string DeleteModeName(DeleteMode mode);
 
 // Every field of the record in storage order ("reserved" left out), each as
-// (field name, value text). The password is shown as one '*' per character,
-// as the dialog does; line breaks in a value are shown as "\r" and "\n";
+// (field name, value text). A password is shown as "********" whatever its
+// length (an empty one as ""); line breaks in a value are shown as "\r" and "\n";
 // lists (folders, masks) are joined with ';'.
 std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task);
 

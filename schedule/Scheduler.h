@@ -53,6 +53,10 @@ public:
         return !runInProgress;
     }
 
+    // The moment Tick takes the next check (once Tick has been called). A
+    // caller that sleeps instead of ticking every 20 ms wakes up then.
+    SteadyClock::time_point NextCheck() const { return nextCheck_; }
+
     // The check, over the schedule list and the moment Now. Stops at once
     // while a trigger is pending. Walks the list from the first record:
     // overdue ones are moved on (not run), the first due one is taken (its

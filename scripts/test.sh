@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
+# Installs what is missing (runtime, build and test sets), builds everything
+# and runs every test.
 # DUPLORA_SANITIZE=1 builds and tests under AddressSanitizer and UBSan instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh runtime build test
 
 dir=build
 args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

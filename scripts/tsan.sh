@@ -6,7 +6,7 @@
 # so its threads would only report Qt's internals.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh runtime build test
 dir=build-tsan
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDUPLORA_TSAN=ON \
     -DDUPLORA_BUILD_GUI=OFF -DDUPLORA_BUILD_BENCH=OFF >/dev/null

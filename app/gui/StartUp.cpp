@@ -26,8 +26,10 @@
 #include "ui/addDirU.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -248,14 +250,34 @@ void EndBySignal(AppWindows& windows) {
     step();
 }
 
+bool LoadToolkitTranslations(Language lang) {
+    // One translator for the program's life; QCoreApplication keeps only
+    // a pointer to it.
+    static QTranslator translator;
+    QCoreApplication::removeTranslator(&translator);
+    const char* locale = lang == Language::SimplifiedChinese    ? "zh_CN"
+                         : lang == Language::TraditionalChinese ? "zh_TW"
+                                                                : nullptr;
+    if (!locale)
+        return true;
+    if (!translator.load(QStringLiteral("qtbase_") + QLatin1String(locale),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
+}
+
 int RunDesktopProgram(QApplication& app) {
     InitAppResources();
     QApplication::setApplicationName(QStringLiteral("Duplora"));
+    // The desktop entry's name (without ".desktop"): lets the desktop match
+    // the running window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.duplora.Duplora"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/duplora.svg")));
     // The program ends when the main window closes, not when the last
     // visible window goes: during a run only the progress window is shown.
     QApplication::setQuitOnLastWindowClosed(false);
     SelectLanguage();
+    LoadToolkitTranslations(CurrentLanguage());
 
     StartOptions options;
     options.paths = ResolveProgramPaths();

@@ -14,6 +14,7 @@
 #include "schedule/HiResTim.h"
 #include "schedule/Scheduler.h"
 #include "tasks/FileLock.h"
+#include "tasks/TextTable.h"
 
 #include <QString>
 
@@ -78,6 +79,14 @@ void StartScheduler(AppWindows& windows);
 // without asking to save; the result lines go to the log. Returns at once;
 // the rest happens from the event loop.
 void EndBySignal(AppWindows& windows);
+
+// The toolkit's own texts (standard buttons, the file dialog) in `lang`:
+// loads Qt's "qtbase" translation for zh_CN or zh_TW from the translations
+// folder of the Qt installation (Debian package qt6-translations-l10n) and
+// installs it on the application. English needs none and removes one
+// installed before. False when the translation is missing: the toolkit then
+// stays in English.
+bool LoadToolkitTranslations(Language lang);
 
 // The whole program: language, windows, event loop. Returns the exit code.
 int RunDesktopProgram(QApplication& app);

@@ -135,7 +135,7 @@ TEST(CliEdit, RoundTripOfEveryFieldOption) {
     EXPECT_EQ(fields["folder_list"], "/x/y;/z");
     EXPECT_EQ(fields["only_masks"], "*.doc;*.txt");
     EXPECT_EQ(fields["description"], "two\\nlines");
-    EXPECT_EQ(fields["net_password"], "******"); // never printed in clear
+    EXPECT_EQ(fields["net_password"], "********"); // a fixed mask, never the length
     EXPECT_EQ(fields["size_differs_action"], "to-host");
 
     // An empty mask text clears the list and its flag; an empty --folder
@@ -361,6 +361,63 @@ TEST(CliEdit, HelpVersionAndLanguage) {
     ASSERT_EQ(cli::RunCli({"--config", f.config, "--lang", "zh-TW", "new", "Z"}, out, err), 0);
     EXPECT_NE(f.LoadList()[0].record.description(), "Task description...");
     SetLanguage(Language::English);
+}
+
+TEST(CliEdit, UnknownCommandIsNamed) {
+    CliFixture f;
+    const struct {
+        std::vector<std::string> args;
+        const char* word;
+    } cases[] = {
+        {{"lsit"}, "lsit"},
+        {{"schedule", "lst"}, "lst"},
+        {{"--lang", "en", "frobnicate", "x"}, "frobnicate"},
+    };
+    for (const auto& c : cases) {
+        const CliResult r = f.Cli(c.args);
+        EXPECT_EQ(r.code, 2) << c.word;
+        EXPECT_TRUE(HasText(r.err, std::string("unknown command '") + c.word + "'"));
+    }
+    // Option values, also after the command, are no commands.
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunCli({"list", "--config", f.config}, out, err), 0) << err.str();
+    EXPECT_EQ(cli::RunCli({"schedule", "--config", f.config, "list"}, out, err), 0) << err.str();
+}
+
+TEST(CliEdit, PasswordFromAFileOrStandardInputNeverFromTheLine) {
+    CliFixture f;
+    ASSERT_EQ(f.Cli({"new", "T"}).code, 0);
+    const std::string file = f.tmp.sub("secrets/pw");
+    f.tmp.build(f.tmp.sub("secrets"), {{"pw", "from file\nsecond line\n"}, {"crlf", "dos\r\n"}});
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        int code;
+        std::string stored; // after the call
+        const char* error;
+    } cases[] = {
+        {{"--net-password-file", file}, "", 0, "from file", nullptr},
+        {{"--net-password-file", f.tmp.sub("secrets/crlf")}, "", 0, "dos", nullptr},
+        {{"--net-password", "-"}, "typed\r\nrest", 0, "typed", nullptr},
+        {{"--net-password", "-"}, "", 2, "typed", "no password on standard input"},
+        {{"--net-password-file", f.tmp.sub("missing")}, "", 2, "typed", "cannot read"},
+        {{"--net-password-file", file, "--net-password", "x"}, "", 2, "typed", "exclude"},
+        {{"--net-password", "-"}, "sixteen chars..!\n", 2, "typed", "at most 15"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"--config", f.config, "--lang", "en", "set", "T"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::istringstream in(c.input);
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::RunCli(args, out, err, in), c.code) << c.args[0] << " " << c.input;
+        EXPECT_EQ(f.LoadList()[0].record.net_password(), c.stored) << c.args[0];
+        if (c.error) {
+            EXPECT_TRUE(HasText(err.str(), c.error));
+        }
+    }
+    EXPECT_EQ(ShowFields(f.Cli({"show", "T"}))["net_password"], "********");
+    ASSERT_EQ(f.Cli({"set", "T", "--net-password", ""}).code, 0);
+    EXPECT_EQ(ShowFields(f.Cli({"show", "T"}))["net_password"], "");
 }
 
 TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {

@@ -72,6 +72,7 @@ TEST(CliPlan, JsonCarriesTheSameOperationsAndCounts) {
     const CliResult r = f.Cli({"plan", "P", "--json"});
     ASSERT_EQ(r.code, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["format_version"], 1);
     EXPECT_EQ(j["task"], "P");
     EXPECT_EQ(j["host_root"], f.host);
     EXPECT_EQ(j["mirror_root"], f.mirror);
@@ -490,6 +491,7 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         const nlohmann::json& j = runs[i];
         const Expect& e = expected[i];
         SCOPED_TRACE(j.dump());
+        EXPECT_EQ(j["format_version"], 1);
         EXPECT_EQ(j["task"], e.task);
         EXPECT_EQ(j["outcome"], e.outcome);
         EXPECT_EQ(j.contains("reason"), e.reason != nullptr);

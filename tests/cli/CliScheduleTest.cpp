@@ -132,7 +132,8 @@ TEST(HeadlessMerge, UnchangedRecordsKeepTheirStateChangedOnesComeFromTheFile) {
 struct SchedulerProcess {
     pid_t pid = -1;
     std::string errPath, outPath;
-    SchedulerProcess(const CliFixture& f, const std::string& name)
+    SchedulerProcess(const CliFixture& f, const std::string& name,
+                     const std::vector<std::string>& extra = {})
         : errPath(f.tmp.sub(name + ".err")), outPath(f.tmp.sub(name + ".out")) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -142,6 +143,7 @@ struct SchedulerProcess {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::vector<std::string> all = {DUPLORA_CLI_PATH, "--config", f.config,
                                         "--lang",         "en",       "scheduler"};
+        all.insert(all.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& a : all)
             argv.push_back(a.data());
@@ -220,6 +222,30 @@ TEST(CliScheduler, RunsDueSchedulesHeadlessOneSchedulerPerConfiguration) {
         [&] { return f.FileBytes(third.errPath).find("running") != std::string::npos; }, 5s));
     kill(third.pid, SIGINT);
     EXPECT_EQ(third.Wait(), 0);
+}
+
+// The systemd unit's way: with --wait a second scheduler waits for the lock
+// instead of exiting with 1, takes over when the first one ends, and a
+// signal ends it at once, also while it waits.
+TEST(CliScheduler, WithWaitTheSecondSchedulerTakesOverWhenTheFirstEnds) {
+    CliFixture f;
+    auto says = [&](const SchedulerProcess& p, const char* text) {
+        return WaitFor([&] { return f.FileBytes(p.errPath).find(text) != std::string::npos; }, 10s);
+    };
+    SchedulerProcess first(f, "first");
+    ASSERT_TRUE(says(first, "running"));
+    SchedulerProcess second(f, "second", {"--wait"});
+    ASSERT_TRUE(says(second, "waiting until it ends"));
+    SchedulerProcess third(f, "third", {"--wait"});
+    ASSERT_TRUE(says(third, "waiting until it ends"));
+    kill(third.pid, SIGINT);
+    EXPECT_EQ(third.Wait(), 0);
+
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(first.Wait(), 0);
+    ASSERT_TRUE(says(second, "running")) << f.FileBytes(second.errPath);
+    kill(second.pid, SIGTERM);
+    EXPECT_EQ(second.Wait(), 0);
 }
 
 } // namespace

@@ -115,6 +115,34 @@ TEST(ProgressBarTest, RedrawsAtMostTenTimesASecond) {
     EXPECT_EQ(out.str(), "");
 }
 
+TEST(ProgressBarTest, FollowsTheWidthAndWritesNoEscapesOnAPlainTerminal) {
+    FakeClock clock;
+    std::ostringstream out;
+    ProgressBar bar(out, 80, clock.fn());
+    std::size_t width = 60;
+    bar.FollowWidth([&width] { return width; });
+    bar.SetPlain(true);
+    ProgressInfo info;
+    info.status = std::string(100, 'x');
+    bar.Update(info, true);
+    EXPECT_EQ(out.str(), "\r" + std::string(60, 'x'));
+    // The window got narrower: the next line is cut to the new width, and
+    // spaces, not an escape sequence, cover the rest of the old one.
+    width = 40;
+    out.str("");
+    bar.Update(info, true);
+    EXPECT_EQ(out.str(),
+              "\r" + std::string(40, 'x') + std::string(20, ' ') + "\r" + std::string(40, 'x'));
+    out.str("");
+    bar.Clear();
+    EXPECT_EQ(out.str(), "\r" + std::string(40, ' ') + "\r");
+
+    EXPECT_TRUE(PlainTerminal("dumb"));
+    EXPECT_TRUE(PlainTerminal(nullptr));
+    EXPECT_TRUE(PlainTerminal(""));
+    EXPECT_FALSE(PlainTerminal("xterm-256color"));
+}
+
 TEST(ProgressBarTest, SpeedFollowsTheLastSecondsAndRestartsWithEachTask) {
     FakeClock clock;
     std::ostringstream out;
