@@ -1,5 +1,7 @@
 #include "cli/TaskFields.h"
 
+#include "platform/Ascii.h"
+
 #include "sync/setaside/Versions.h"
 #include "tasks/Helpers.h"
 #include "tasks/TaskRules.h"
@@ -17,14 +19,6 @@ namespace {
 
 constexpr std::array<const char*, 4> kActionNames = {"ignore", "delete", "to-mirror", "to-host"};
 constexpr std::array<const char*, 3> kDeleteModeNames = {"permanent", "trash", "versions"};
-
-std::string AsciiLower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 using rules::HasControl;
 

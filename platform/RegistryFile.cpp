@@ -2,6 +2,7 @@
 // the files and the format.
 
 #include "platform/RegistryFile.h"
+#include "platform/Ascii.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,17 +24,6 @@ constexpr std::size_t kMaxFileBytes = 16 * 1024 * 1024;
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kHeader4 = "REGEDIT4";
 
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerCopy(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        c = Lower(c);
-    return out;
-}
-
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -49,7 +39,7 @@ bool IsHex(char c) {
 unsigned HexValue(char c) {
     if (c >= '0' && c <= '9')
         return static_cast<unsigned>(c - '0');
-    return static_cast<unsigned>(Lower(c) - 'a' + 10);
+    return static_cast<unsigned>(AsciiLower(c) - 'a' + 10);
 }
 
 // Full root names, lower-cased, with the abbreviations the registry editor
@@ -205,7 +195,7 @@ bool ParseData(std::string_view data, ParsedData& out) {
             return false;
         return Trim(data).empty();
     }
-    const std::string lowered = LowerCopy(data.substr(0, 6));
+    const std::string lowered = AsciiLower(data.substr(0, 6));
     if (lowered == "dword:") {
         const std::string_view digits = data.substr(6);
         if (digits.empty() || digits.size() > 8)
@@ -251,7 +241,7 @@ std::string RegistryFile::NormalizeKey(std::string_view keyPath) {
             end = keyPath.size();
         const std::string_view part = keyPath.substr(start, end - start);
         if (!part.empty()) {
-            std::string lowered = LowerCopy(part);
+            std::string lowered = AsciiLower(part);
             if (first) {
                 const std::string_view root = RootName(lowered);
                 if (!root.empty())
@@ -340,7 +330,7 @@ std::optional<RegistryFile> RegistryFile::Parse(std::string_view text, std::stri
         if (sectionRemoved)
             return true; // values of a removed key have nowhere to go
         auto& values = file.keys_[section];
-        const std::string key = LowerCopy(name);
+        const std::string key = AsciiLower(name);
         if (data.kind == ParsedData::Remove)
             values.erase(key);
         else
@@ -431,7 +421,7 @@ std::optional<std::uint32_t> RegistryFile::ReadDword(std::string_view keyPath,
     const auto key = keys_.find(NormalizeKey(keyPath));
     if (key == keys_.end())
         return std::nullopt;
-    const auto value = key->second.find(LowerCopy(valueName));
+    const auto value = key->second.find(AsciiLower(valueName));
     if (value == key->second.end() || !value->second.isDword)
         return std::nullopt;
     return value->second.dword;
@@ -451,7 +441,7 @@ bool RegistryFile::HasKey(std::string_view keyPath) const {
 std::string RegistryFileForRoot(std::string_view root) {
     if (const char* dir = std::getenv("DUPLORA_REGISTRY_DIR"); dir && *dir)
         return std::string(dir) + "/registry.reg";
-    if (RootName(LowerCopy(root)) == "hkey_current_user") {
+    if (RootName(AsciiLower(root)) == "hkey_current_user") {
         // XDG_CONFIG_HOME counts only as an absolute path.
         if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
             return std::string(xdg) + "/duplora/registry.reg";

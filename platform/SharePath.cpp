@@ -1,5 +1,7 @@
 #include "platform/SharePath.h"
 
+#include "platform/Ascii.h"
+
 #include <string_view>
 #include <vector>
 
@@ -72,18 +74,7 @@ std::vector<std::string_view> Split(std::string_view text, char sep) {
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
+    return AsciiEqualNoCase(a, b);
 }
 
 bool ValidServer(std::string_view server) {

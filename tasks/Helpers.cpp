@@ -3,6 +3,7 @@
 // date-time in AgePacking.cpp.
 
 #include "tasks/Helpers.h"
+#include "platform/Ascii.h"
 
 #include "platform/RegistryFile.h"
 #include "platform/Utf8.h"
@@ -14,17 +15,8 @@ namespace duplora {
 
 namespace {
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
+    return AsciiEqualNoCase(a, b);
 }
 
 std::string TodayText(const MacroEnvironment& env) {

@@ -2,6 +2,7 @@
 // registry reader.
 
 #include "tasks/LanguageSelection.h"
+#include "platform/Ascii.h"
 
 #include "tasks/Helpers.h"
 
@@ -15,17 +16,8 @@ constexpr int kSimplifiedChineseCodePage = 936;
 constexpr int kTraditionalChineseCodePage = 950;
 constexpr int kUnitedStatesCodePage = 437;
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
+    return AsciiEqualNoCase(a, b);
 }
 
 // A locale name is language[_territory][.codeset][@modifier]; the script forms add a part

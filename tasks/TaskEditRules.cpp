@@ -1,5 +1,7 @@
 #include "tasks/TaskEditRules.h"
 
+#include "platform/Ascii.h"
+
 #include "tasks/TaskRules.h"
 
 #include <algorithm>
@@ -9,14 +11,6 @@
 namespace duplora {
 
 namespace {
-
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix, bool foldCase) {
     if (prefix.size() > text.size())
@@ -77,8 +71,8 @@ std::string StoreFields(const TaskFields& f, Task& task, const TaskList& list, s
 std::string NewTaskName(const TaskList& list, std::string_view prefix) {
     std::set<std::string> taken;
     for (const Task& t : list.tasks())
-        taken.insert(LowerAscii(t.name));
-    const std::string lowPrefix = LowerAscii(prefix);
+        taken.insert(AsciiLower(t.name));
+    const std::string lowPrefix = AsciiLower(prefix);
     constexpr int kLast = 10000;
     int n = 1;
     while (n < kLast && taken.count(lowPrefix + std::to_string(n)) != 0)

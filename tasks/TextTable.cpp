@@ -1,5 +1,7 @@
 #include "tasks/TextTable.h"
 
+#include "platform/Ascii.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -184,7 +186,8 @@ constexpr TextArray kEnglish = {
     /* 157 */ "",
     /* 158 */ "",
     /* 159 */ "",
-    /* 160 */ "Another scheduler runs the schedules of this configuration; this window starts none.",
+    /* 160 */
+    "Another scheduler runs the schedules of this configuration; this window starts none.",
     /* 161 */ "Invalid input value.  Use escape key to abandon changes",
     /* 162 */ "",
     /* 163 */ "",
@@ -228,13 +231,18 @@ constexpr TextArray kEnglish = {
     /* 197 */ "",
     /* 198 */ "",
     /* 199 */ "",
-    /* 200 */ "No versioning folder is given: enter one, or choose another place for deleted files.",
+    /* 200 */
+    "No versioning folder is given: enter one, or choose another place for deleted files.",
     /* 201 */ "The versioning folder is the host or mirror folder itself: %1",
-    /* 202 */ "The versioning folder lies inside the host or mirror folder: %1. Give a folder relative to each side instead (for example \"versions\"), or one outside both.",
+    /* 202 */
+    "The versioning folder lies inside the host or mirror folder: %1. Give a folder relative to "
+    "each side instead (for example \"versions\"), or one outside both.",
     /* 203 */ "The versioning folder holds the host or mirror folder: %1",
     /* 204 */ "The versioning folder must not contain \"..\": %1",
     /* 205 */ "The versioning folder passes through a link or a file: %1",
-    /* 206 */ "Stopped: the run would delete or replace %1 of %2 files of the host (%3%) and %4 of %5 files of the mirror (%6%), above the task's limit of %7%",
+    /* 206 */
+    "Stopped: the run would delete or replace %1 of %2 files of the host (%3%) and %4 of %5 files "
+    "of the mirror (%6%), above the task's limit of %7%",
     /* 207 */ "Failed to move file to the trash, left as it is (%1), path: ",
     /* 208 */ "Failed to move file to the versioning folder, left as it is (%1), path: ",
     /* 209 */ "no trash folder can be used on this volume",
@@ -475,11 +483,15 @@ constexpr TextArray kSimplifiedChinese = {
     /* 199 */ "",
     /* 200 */ "未指定版本文件夹：请输入一个，或为删除的文件选择其他去处。",
     /* 201 */ "版本文件夹就是源文件夹或镜像文件夹本身: %1",
-    /* 202 */ "版本文件夹位于源文件夹或镜像文件夹之内: %1。请改用相对于每一侧的文件夹（例如 \"versions\"），或两者之外的文件夹。",
+    /* 202 */
+    "版本文件夹位于源文件夹或镜像文件夹之内: %1。请改用相对于每一侧的文件夹（例如 "
+    "\"versions\"），或两者之外的文件夹。",
     /* 203 */ "版本文件夹包含了源文件夹或镜像文件夹: %1",
     /* 204 */ "版本文件夹不能包含 \"..\": %1",
     /* 205 */ "版本文件夹经过了链接或文件: %1",
-    /* 206 */ "已停止：本次运行将删除或替换源文件夹 %2 个文件中的 %1 个 (%3%) 和镜像文件夹 %5 个文件中的 %4 个 (%6%)，超过任务的上限 %7%",
+    /* 206 */
+    "已停止：本次运行将删除或替换源文件夹 %2 个文件中的 %1 个 (%3%) 和镜像文件夹 %5 个文件中的 %4 "
+    "个 (%6%)，超过任务的上限 %7%",
     /* 207 */ "无法将文件移到回收站，保持原样 (%1)，路径: ",
     /* 208 */ "无法将文件移到版本文件夹，保持原样 (%1)，路径: ",
     /* 209 */ "此卷上没有可用的回收站文件夹",
@@ -718,11 +730,15 @@ constexpr TextArray kTraditionalChinese = {
     /* 199 */ "",
     /* 200 */ "未指定版本資料夾：請輸入一個，或為刪除的檔案選擇其他去處。",
     /* 201 */ "版本資料夾就是源資料夾或鏡像資料夾本身: %1",
-    /* 202 */ "版本資料夾位於源資料夾或鏡像資料夾之內: %1。請改用相對於每一側的資料夾（例如 \"versions\"），或兩者之外的資料夾。",
+    /* 202 */
+    "版本資料夾位於源資料夾或鏡像資料夾之內: %1。請改用相對於每一側的資料夾（例如 "
+    "\"versions\"），或兩者之外的資料夾。",
     /* 203 */ "版本資料夾包含了源資料夾或鏡像資料夾: %1",
     /* 204 */ "版本資料夾不能包含 \"..\": %1",
     /* 205 */ "版本資料夾經過了連結或檔案: %1",
-    /* 206 */ "已停止：本次執行將刪除或取代源資料夾 %2 個檔案中的 %1 個 (%3%) 和鏡像資料夾 %5 個檔案中的 %4 個 (%6%)，超過任務的上限 %7%",
+    /* 206 */
+    "已停止：本次執行將刪除或取代源資料夾 %2 個檔案中的 %1 個 (%3%) 和鏡像資料夾 %5 個檔案中的 %4 "
+    "個 (%6%)，超過任務的上限 %7%",
     /* 207 */ "無法將檔案移到資源回收筒，保持原樣 (%1)，路徑: ",
     /* 208 */ "無法將檔案移到版本資料夾，保持原樣 (%1)，路徑: ",
     /* 209 */ "此磁碟區上沒有可用的資源回收筒資料夾",
@@ -894,16 +910,7 @@ std::string MsgFill(int n, std::string_view v1, std::string_view v2) {
 
 bool LanguageFromCode(std::string_view code, Language& out) {
     // Language tags compare without regard to case ("zh-cn" is "zh-CN").
-    auto same = [](std::string_view a, std::string_view b) {
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-            if (lower(a[i]) != lower(b[i]))
-                return false;
-        }
-        return true;
-    };
+    auto same = [](std::string_view a, std::string_view b) { return AsciiEqualNoCase(a, b); };
     if (same(code, "en"))
         out = Language::English;
     else if (same(code, "zh-CN"))
