@@ -15,7 +15,7 @@
 
 #include "sync/run/RunContext.h"
 #include "sync/run/RunObserver.h"
-#include "ui/RunProgress.h"
+#include "sync/run/RunProgress.h"
 
 #include <QDialog>
 

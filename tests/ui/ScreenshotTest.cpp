@@ -2,10 +2,10 @@
 // the documentation. Runs only when DUPLORA_SCREENSHOT_DIR names a folder
 // (scripts/screenshots.sh sets it and runs this under a virtual display).
 #include "WindowTestSupport.h"
+#include "sync/run/RunProgress.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
 #include "ui/MainForm.h"
-#include "ui/RunProgress.h"
 #include "ui/SyncForm.h"
 #include "ui/SyncResult.h"
 #include "ui/WidgetTexts.h"

@@ -1,4 +1,4 @@
-#include "ui/RunProgress.h"
+#include "sync/run/RunProgress.h"
 
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"

@@ -1,6 +1,6 @@
 // The progress line's numbers: a speed over the last seconds only, and a time
 // left that follows it.
-#include "ui/RunProgress.h"
+#include "sync/run/RunProgress.h"
 
 #include "tasks/TextTable.h"
 
