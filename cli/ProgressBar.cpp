@@ -1,5 +1,6 @@
 #include "cli/ProgressBar.h"
 
+#include "platform/Utf8.h"
 #include "sync/run/SyncRun.h"
 
 #include <sys/ioctl.h>
@@ -16,16 +17,12 @@ namespace {
 
 constexpr std::size_t kBarCells = 20;
 
-bool IsContinuation(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+constexpr bool IsContinuation(char c) {
+    return IsUtf8Continuation(c);
 }
 
-std::size_t CharCount(std::string_view s) {
-    std::size_t n = 0;
-    for (char c : s)
-        if (!IsContinuation(c))
-            ++n;
-    return n;
+constexpr std::size_t CharCount(std::string_view s) {
+    return Utf8CharCount(s);
 }
 
 // The first `chars` characters of `s`.
@@ -62,20 +59,6 @@ std::string ByteText(std::int64_t bytes) {
     }
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f %s", v, kUnits[unit]);
-    return buf;
-}
-
-std::string DurationText(std::int64_t seconds) {
-    if (seconds < 0)
-        seconds = 0;
-    const std::int64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
-    char buf[48];
-    if (h > 0)
-        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", static_cast<long long>(h),
-                      static_cast<long long>(m), static_cast<long long>(s));
-    else
-        std::snprintf(buf, sizeof buf, "%lld:%02lld", static_cast<long long>(m),
-                      static_cast<long long>(s));
     return buf;
 }
 
@@ -135,17 +118,10 @@ std::chrono::steady_clock::time_point ProgressBar::now() const {
 }
 
 double ProgressBar::speed(std::chrono::steady_clock::time_point t, std::int64_t done) {
-    if (!samples_.empty() && done < samples_.back().second)
-        samples_.clear(); // the next task starts counting from 0
-    samples_.emplace_back(t, done);
-    while (samples_.size() > 2 && t - samples_[1].first >= kSpeedWindow)
-        samples_.pop_front();
-    const auto& [t0, d0] = samples_.front();
-    const double seconds = std::chrono::duration<double>(t - t0).count();
-    // Less than a quarter of a second says little about the speed.
-    if (seconds < 0.25)
-        return 0;
-    return static_cast<double>(done - d0) / seconds;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    meter_.Sample(ms, done);
+    return static_cast<double>(std::max<std::int64_t>(meter_.BytesPerSecond(), 0));
 }
 
 void ProgressBar::Update(ProgressInfo info, bool force) {
@@ -153,7 +129,7 @@ void ProgressBar::Update(ProgressInfo info, bool force) {
     if (info.copying)
         info.bytesPerSecond = speed(t, info.doneBytes);
     else
-        samples_.clear();
+        meter_.Reset();
     if (!force && drawnOnce_ && t - lastDraw_ < kRedrawInterval)
         return;
     lastDraw_ = t;

@@ -10,10 +10,10 @@
 
 #include "sync/run/RunContext.h"
 #include "sync/run/RunObserver.h"
+#include "sync/run/RunProgress.h"
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -35,8 +35,6 @@ struct ProgressInfo {
 
 // "0 B", "512 B", "1.5 KiB", "12.0 MiB", "1.2 GiB".
 std::string ByteText(std::int64_t bytes);
-// "0:07", "12:05", "1:02:03".
-std::string DurationText(std::int64_t seconds);
 // Keeps the end of `path` (the file name matters most) within `width`
 // UTF-8 characters, with "..." in front when cut.
 std::string TailFit(std::string_view path, std::size_t width);
@@ -46,9 +44,6 @@ std::string FormatProgressLine(const ProgressInfo& info, std::size_t width);
 class ProgressBar {
 public:
     static constexpr std::chrono::milliseconds kRedrawInterval{100};
-    // Speed is measured over the last 3 seconds, long enough to smooth the
-    // per-file pauses, short enough to follow a change of disk.
-    static constexpr std::chrono::seconds kSpeedWindow{3};
 
     ProgressBar(std::ostream& out, std::size_t width, SteadyClock clock = {});
 
@@ -82,7 +77,7 @@ private:
     bool shown_ = false;
     bool drawnOnce_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
-    std::deque<std::pair<std::chrono::steady_clock::time_point, std::int64_t>> samples_;
+    SpeedMeter meter_; // the same window as the progress window's figure
 };
 
 // Width of the terminal on file descriptor `fd`, or $COLUMNS, or 80.

@@ -1,5 +1,7 @@
 #include "tasks/LogFile.h"
 
+#include "platform/WriteAll.h"
+
 #include "tasks/FileLock.h"
 
 #include <fcntl.h>
@@ -14,19 +16,7 @@ namespace duplora {
 namespace {
 
 bool WriteAll(int fd, const char* data, std::size_t size, const FileOps& ops) {
-    while (size > 0) {
-        const ssize_t n = ops.write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return duplora::WriteAll(ops.write, fd, data, size);
 }
 
 // A log left by a crash in the middle of an append ends without its NUL.

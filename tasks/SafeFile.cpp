@@ -1,5 +1,7 @@
 #include "tasks/SafeFile.h"
 
+#include "platform/WriteAll.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,19 +40,7 @@ void SplitFolder(const std::string& path, std::string& folder, std::string& name
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, const FileOps& ops) {
-    while (size > 0) {
-        const ssize_t n = ops.write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) // a device that takes nothing would loop for ever
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return duplora::WriteAll(ops.write, fd, data, size);
 }
 
 // Flushes the folder entry of the rename; the data is already in place, so

@@ -1,5 +1,7 @@
 #include "sync/fs/FileIo.h"
 
+#include "platform/WriteAll.h"
+
 #include <cerrno>
 
 #include <fcntl.h>
@@ -60,19 +62,7 @@ ScopedFileIo::~ScopedFileIo() {
 }
 
 bool WriteAll(const FileIoCalls& io, int fd, const char* data, std::size_t len) {
-    while (len > 0) {
-        const ssize_t n = io.write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        len -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteAll(io.write, fd, data, len);
 }
 
 } // namespace duplora

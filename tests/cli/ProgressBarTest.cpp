@@ -29,9 +29,6 @@ TEST(ProgressText, SizesAndDurations) {
     EXPECT_EQ(ByteText(1536), "1.5 KiB");
     EXPECT_EQ(ByteText(std::int64_t{2} << 30), "2.0 GiB");
     EXPECT_EQ(ByteText(-5), "0 B");
-    EXPECT_EQ(DurationText(7), "0:07");
-    EXPECT_EQ(DurationText(725), "12:05");
-    EXPECT_EQ(DurationText(3723), "1:02:03");
 }
 
 TEST(ProgressText, TailFitKeepsTheFileNameAndWholeCharacters) {
