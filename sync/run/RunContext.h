@@ -82,8 +82,8 @@ struct RunFailure {
     std::string Error;   // the system's error text (strerror), or why it was left
 };
 
-struct RunContext {
-    // --- given by the caller ---
+// What the caller gives a run; the run itself never changes it.
+struct RunInput {
     std::string TaskName;
     TaskRecord Task;
     RunStart Start = RunStart::Window;
@@ -98,35 +98,49 @@ struct RunContext {
     // when either lies on a network or FUSE file system, none between local
     // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
     int CopyWorkers = -1;
-    // Fold a-z in path comparisons. PrepareRoots() sets it when either root
-    // folds case, as a probe of each root finds (see CaseProbe.h); a caller
-    // may override it afterwards.
-    bool FoldCase = false;
-    bool HostFoldsCase = false; // the probes' answers, per root
-    bool MirrorFoldsCase = false;
 
-    // --- prepared by PrepareRoots() ---
-    std::string HostRoot; // no trailing '/', macros expanded
+    // A quiet run shows no preview, no box for message 55 and no result.
+    bool Quiet() const { return Start != RunStart::Window || Task.auto_mode(); }
+};
+
+// What the gate prepares from the input (PrepareRoots, the share
+// connection): the roots and masks every later step works with.
+struct PreparedRoots {
+    std::string HostRoot; // no trailing '/', macros expanded, a share's local folder
     std::string MirrorRoot;
     std::vector<std::string> OnlyMasks;
     std::vector<std::string> IgnoreMasks;
     std::vector<std::string> DeleteMasks;
+    // Fold a-z in path comparisons: set when either root folds case, as a
+    // probe of each root finds (see CaseProbe.h); a caller may override it.
+    bool FoldCase = false;
+    bool HostFoldsCase = false; // the probes' answers, per root
+    bool MirrorFoldsCase = false;
+};
 
-    // --- the run ---
-    RunState State = RunState::Idle;
-    RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
-    bool ResultShown = false;
-    bool InvalidMaskFound = false; // the run ended on an invalid mask
-    bool HostMissing = false;      // ... or on a host root that is not a folder
+// How the run ended, as the steps leave it; ReportOf (RunReport.h) turns it
+// with the plan's counters into the report the caller renders.
+struct RunEnd {
     RunOutcome Outcome = RunOutcome::NotRun;
-    std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
     // Set when the run was refused or stopped before any file operation: the
     // reason and the line that says so in words (written to the result
     // lines where the run has a block there).
     RefusalReason Refusal = RefusalReason::None;
     std::string RefusedLine;
+    std::string EndLine; // 67, 68 or 69: the main window's status bar text after the run
+    bool ResultShown = false;
+    bool InvalidMaskFound = false; // the run ended on an invalid mask
+    bool HostMissing = false;      // ... or on a host root that is not a folder
     // Every failure counted in Plan.FailedCount, in the order they happened.
     std::vector<RunFailure> Failures;
+};
+
+// One run: its input, its prepared roots, how it ended, and the state the
+// steps keep between them.
+struct RunContext : RunInput, PreparedRoots, RunEnd {
+    // --- the steps' own state ---
+    RunState State = RunState::Idle;
+    RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
     // Where this run puts the files it deletes or replaces (the trash, the
     // versioning folder); null for a task that deletes permanently. Made by
     // BeginRun() from the task's on_delete, kept for the whole run so that
@@ -142,8 +156,6 @@ struct RunContext {
         int totalGauge = -1;
     } Display;
 
-    // A quiet run shows no preview, no box for message 55 and no result.
-    bool Quiet() const { return Start != RunStart::Window || Task.auto_mode(); }
     RunObserver& ui();
     std::time_t now() const;
 };

@@ -275,12 +275,9 @@ RunOutcome PlanOnly(RunContext& run, ShareConnector* shares) {
     ShareConnector& connector = shares ? *shares : own;
     const GateVerdict verdict = PassGate(run, connector);
     if (verdict == GateVerdict::Ready) {
-        ResultLines scratch;
-        ResultLines* const lines = run.Lines;
-        run.Lines = &scratch;
+        // BuildPlan writes no result line: a plan leaves no trace in the log.
         std::string error;
         BuildPlan(run, error);
-        run.Lines = lines;
     } else if (verdict == GateVerdict::Unreachable) {
         run.Outcome = RunOutcome::Unreachable;
     }
