@@ -6,6 +6,7 @@
 #include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 
+#include "TmpfsMount.h"
 #include "TreeFixture.h"
 
 #include <gtest/gtest.h>
@@ -52,29 +53,7 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-// A tmpfs of its own at `at`: another volume than the test folder's.
-class Mount {
-public:
-    explicit Mount(const std::string& at) : at_(at) {
-        fs::create_directories(at);
-        ok_ = ::mount("duplora-test", at.c_str(), "tmpfs", 0, "size=16m") == 0;
-        if (!ok_)
-            why_ = std::strerror(errno);
-    }
-    ~Mount() {
-        if (ok_)
-            ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool ok() const { return ok_; }
-    const std::string& why() const { return why_; }
-    std::string sub(const std::string& name) const { return at_ + "/" + name; }
-    const std::string& path() const { return at_; }
-
-private:
-    std::string at_;
-    bool ok_ = false;
-    std::string why_;
-};
+using Mount = TmpfsMount;
 
 std::string Decode(const std::string& s) {
     std::string out;
