@@ -52,20 +52,6 @@ std::string Unusable(int error) {
 
 } // namespace
 
-bool IsTrashFolderName(std::string_view name) {
-    constexpr std::string_view kTrash = ".Trash";
-    if (name.substr(0, kTrash.size()) != kTrash)
-        return false;
-    if (name.size() == kTrash.size())
-        return true;
-    if (name.size() < kTrash.size() + 2 || name[kTrash.size()] != '-')
-        return false;
-    for (const char c : name.substr(kTrash.size() + 1))
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
 std::string HomeTrashFolder() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         return std::string(xdg) + "/Trash";

@@ -44,11 +44,10 @@ std::string TrashPathEncode(std::string_view path);
 // DeletionDate=: local time "YYYY-MM-DDThh:mm:ss".
 std::string TrashDateText(std::time_t when);
 
-// Trash folders a scan of a Trash task leaves out, so that a run never
-// synchronises (or deletes) what it put in the trash: a volume's ".Trash" and
-// ".Trash-UID" by name, and the home trash ($XDG_DATA_HOME/Trash, "" when
-// neither XDG_DATA_HOME nor HOME is a full path) by identity.
-bool IsTrashFolderName(std::string_view name);
+// The home trash ($XDG_DATA_HOME/Trash, "" when neither XDG_DATA_HOME nor
+// HOME is a full path), which a scan of a Trash task leaves out by identity
+// so that a run never synchronises (or deletes) what it put there. A
+// volume's own trash folders are left out of every scan by the scanner.
 std::string HomeTrashFolder();
 
 // One run's trash: the folder of each device is looked up once and kept open.
