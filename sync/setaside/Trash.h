@@ -9,7 +9,10 @@
 // when missing, refused when it is a link or not ours). Each file gets
 // info/NAME.trashinfo first (created exclusively, which reserves NAME), then
 // is renamed to files/NAME. A file is never copied across volumes: where no
-// trash on its own volume can be had, it stays.
+// trash on its own volume can be had, it stays. The info's Path= is the full
+// path in the home trash and the path relative to $topdir in a volume's
+// trash, as the trash specification asks, so that a disk mounted elsewhere
+// restores to the same place on it.
 //
 // Creating the info file costs as much as the rename, and in another folder:
 // for the deletes announced by Expect() a second thread writes the info files
@@ -76,6 +79,7 @@ private:
     struct Bin {
         dev_t dev = 0;
         std::string folder; // the trash folder; "" when unusable
+        std::string top;    // the volume's top for a volume's trash; "" for the home trash
         std::string why;    // why unusable
         Fd files;
         Fd info;
@@ -108,6 +112,8 @@ private:
     bool takeAhead(const std::string& original, Ahead& got);
     void passAhead(std::size_t from, std::size_t to); // under lock_
     static void removeInfo(const Bin* bin, const std::string& entry);
+    // The Path= value for `original` in this bin's info files.
+    std::string infoPath(const Bin& bin, const std::string& original);
     void workAhead();
     void openHome(Bin& bin);
     void openTop(Bin& bin, const std::string& path);
@@ -119,6 +125,11 @@ private:
     // The folder of the last file put here and its device.
     std::string lastFolder_;
     dev_t lastDev_ = 0;
+
+    // The real path of the last folder infoPath() looked up; both threads ask.
+    std::mutex realLock_;
+    std::string realKey_;
+    std::string realValue_;
 
     // Guards bins_ (and their `taken`) and everything below.
     std::mutex lock_;

@@ -72,7 +72,8 @@ std::string Decode(const std::string& s) {
 
 // The trash folder's entries as a file manager reads them: original path
 // (decoded) -> content of files/NAME, each checked for a well-formed info.
-Tree ReadTrash(const std::string& trash) {
+// `top`: the trash is a volume's, whose Path= is relative to that folder.
+Tree ReadTrash(const std::string& trash, const std::string& top = "") {
     Tree out;
     if (!fs::exists(trash + "/info"))
         return out;
@@ -88,7 +89,11 @@ Tree ReadTrash(const std::string& trash) {
         std::getline(in, when);
         std::getline(in, rest);
         EXPECT_EQ(header, "[Trash Info]");
-        EXPECT_EQ(path.rfind("Path=/", 0), 0u) << path;
+        EXPECT_EQ(path.rfind(top.empty() ? "Path=/" : "Path=", 0), 0u) << path;
+        if (!top.empty()) {
+            EXPECT_NE(path.substr(0, 6), "Path=/") << path;
+            path.insert(5, top + "/");
+        }
         EXPECT_EQ(path.find_first_of(" \n\xFF"), std::string::npos) << path;
         EXPECT_EQ(when.rfind("DeletionDate=", 0), 0u);
         EXPECT_TRUE(std::regex_match(when.substr(13), date)) << when;
@@ -175,11 +180,11 @@ TEST(SafetyNet, TrashAndVersionsOnASecondVolume) {
     EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
     const std::string trashName = ".Trash-" + std::to_string(::getuid());
     const std::string own = volume.sub(trashName);
-    EXPECT_EQ(ReadTrash(own), Kept(f.mirror));
+    EXPECT_EQ(ReadTrash(own, volume.path()), Kept(f.mirror));
     BuildReplaceAndDelete(f);
     EXPECT_EQ(f.Run(), RunOutcome::Finished);
     EXPECT_EQ(f.run.Plan.DeletedInMirror, 4);
-    EXPECT_EQ(ReadTrash(own).size(), 8u);
+    EXPECT_EQ(ReadTrash(own, volume.path()).size(), 8u);
     Tree mirror = ReadTree(f.mirror);
     std::erase_if(mirror, [&](const auto& e) { return e.first.rfind(trashName, 0) == 0; });
     EXPECT_EQ(mirror, Replaced());
