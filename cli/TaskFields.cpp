@@ -546,6 +546,13 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_versions_folder(folder);
     }
     if (e.deleteLimit) {
+        if (ParseBounded("--delete-limit", *e.deleteLimit, 100, number, error) &&
+            number > kMaxDeleteLimit) {
+            error = "--delete-limit: 100 would never stop a run (no run deletes or replaces more "
+                    "than every file of a side); give 1 to " +
+                    std::to_string(kMaxDeleteLimit) + ", or 0 for no limit";
+            return false;
+        }
         if (!ParseBounded("--delete-limit", *e.deleteLimit, kMaxDeleteLimit, number, error))
             return false;
         r.set_delete_limit(number);

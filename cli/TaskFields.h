@@ -21,10 +21,10 @@ inline constexpr std::size_t kMaxNameChars = 15;
 // password, although the record could hold 31 bytes.
 inline constexpr std::size_t kMaxCredentialChars = 15;
 // Spin-field ranges of the advanced options dialog.
-inline constexpr int kMaxSpeed = 10000;     // KB/s
-inline constexpr int kMaxErrors = 999;      // failed operations
-inline constexpr int kMaxToleranceSec = 99; // seconds
-inline constexpr int kMaxDeleteLimit = 100; // per cent of a side, 0 = no limit
+inline constexpr int kMaxSpeed = 10000;                             // KB/s
+inline constexpr int kMaxErrors = 999;                              // failed operations
+inline constexpr int kMaxToleranceSec = 99;                         // seconds
+inline constexpr int kMaxDeleteLimit = TaskRecord::kDeleteLimitMax; // per cent, 0 = no limit
 
 // "ignore", "delete", "to-mirror", "to-host"; a stored byte outside 0..3 is
 // shown as "invalid(N)".

@@ -278,10 +278,12 @@ void TaskRecord::set_on_delete(DeleteMode m) {
 }
 
 int TaskRecord::delete_limit() const {
-    return std::min<int>(bytes_[kDeleteLimit], 100);
+    const int stored = bytes_[kDeleteLimit];
+    return stored > kDeleteLimitMax ? 0 : stored;
 }
 void TaskRecord::set_delete_limit(int percent) {
-    bytes_[kDeleteLimit] = static_cast<std::uint8_t>(std::clamp(percent, 0, 100));
+    bytes_[kDeleteLimit] =
+        static_cast<std::uint8_t>(percent > kDeleteLimitMax ? 0 : std::max(percent, 0));
 }
 
 bool TaskRecord::detect_moves() const {

@@ -46,6 +46,11 @@ public:
     static constexpr std::size_t kMaskCapacity = 255;
     static constexpr std::size_t kCredentialCapacity = 31;
     static constexpr std::size_t kVersionsFolderCapacity = 29;
+    // The largest delete limit in per cent. 100 would never stop a run (no
+    // run deletes or replaces more than every file of a side), so it is not
+    // offered; a stored 100 or more reads as 0, no limit, which is what it
+    // always did.
+    static constexpr int kDeleteLimitMax = 99;
     static constexpr std::uint32_t kDefaultMoveMinSize = 64 * 1024;
     static constexpr std::uint64_t kTwoSecondsBits = 0x3EF84877D2AA973BULL;
 
@@ -125,7 +130,7 @@ public:
 
     // Safety and move options kept in the formerly unused first bytes.
     // A stored on_delete value above 2 reads as Permanent, a delete_limit
-    // above 100 as 100.
+    // above kDeleteLimitMax as 0.
     DeleteMode on_delete() const;
     void set_on_delete(DeleteMode m);
     int delete_limit() const; // per cent, 0 = no limit

@@ -18,7 +18,7 @@ struct AdvLimits {
     static constexpr int kCredentialChars = 15; // what the user may type
     static constexpr std::size_t kMaskBytes = TaskRecord::kMaskCapacity; // 255
     static constexpr int kMoveMinKbMax = 1 << 20; // smallest moved file, 1 KB to 1 GB
-    static constexpr int kDeleteLimitMax = 100;   // per cent, 0 = no limit
+    static constexpr int kDeleteLimitMax = TaskRecord::kDeleteLimitMax; // per cent, 0 = no limit
     static constexpr std::size_t kVersionsFolderBytes = TaskRecord::kVersionsFolderCapacity;
 };
 

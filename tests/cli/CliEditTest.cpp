@@ -380,7 +380,8 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
     const std::string longest(29, 'v'), tooLong(30, 'v');
     const Case cases[] = {
         {{"--on-delete", "trash"}, "trash", "", "0"},
-        {{"--on-delete", "PERMANENT", "--delete-limit", "100"}, "permanent", "", "100"},
+        {{"--on-delete", "PERMANENT", "--delete-limit", "99"}, "permanent", "", "99"},
+        {{"--delete-limit", "100"}, nullptr, nullptr, nullptr}, // would never stop a run
         {{"--delete-limit", "0"}, "permanent", "", "0"},
         {{"--on-delete", "versions", "--versions-folder", longest},
          "versions",
@@ -406,7 +407,10 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const std::string shown = c.options[0] + " " + c.options[1].substr(0, 10);
         if (!c.onDelete) {
             EXPECT_EQ(r.code, 2) << shown;
-            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29" : "--")) << shown;
+            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29"
+                                       : c.options.back() == "100" ? "never stop a run"
+                                                                   : "--"))
+                << shown;
             EXPECT_EQ(f.FileBytes(f.config), before) << shown;
             continue;
         }

@@ -99,7 +99,11 @@ TEST(TaskRecord, SafetyOptionsLiveInTheFormerlyUnusedBytes) {
     r.bytes()[0] = 9;
     r.bytes()[1] = 250;
     EXPECT_EQ(r.on_delete(), DeleteMode::Permanent);
-    EXPECT_EQ(r.delete_limit(), 100);
+    EXPECT_EQ(r.delete_limit(), 0); // above 99: no limit, as such a limit always was
+    r.set_delete_limit(100);
+    EXPECT_EQ(r.delete_limit(), 0);
+    r.set_delete_limit(99);
+    EXPECT_EQ(r.delete_limit(), 99);
     r.set_versions_folder("0123456789012345678901234567890123");
     EXPECT_EQ(r.versions_folder().size(), TaskRecord::kVersionsFolderCapacity);
 }
