@@ -529,8 +529,8 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         r.set_on_delete(static_cast<DeleteMode>(i));
     }
     if (e.versionsFolder) {
-        // The record keeps 29 bytes; a longer folder is refused, never cut,
-        // since a cut path would name some other folder.
+        // A folder longer than a task keeps is refused, never cut, since a
+        // cut path would name some other folder.
         const std::string& folder = *e.versionsFolder;
         if (Utf8Length(folder) < 0 || HasControl(folder)) {
             error = "--versions-folder: the folder must be UTF-8 text without control characters";
@@ -539,8 +539,7 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         if (folder.size() > TaskRecord::kVersionsFolderCapacity) {
             error = "--versions-folder: '" + folder + "' is " + std::to_string(folder.size()) +
                     " bytes long; the task keeps at most " +
-                    std::to_string(TaskRecord::kVersionsFolderCapacity) +
-                    " (use a shorter or a relative path)";
+                    std::to_string(TaskRecord::kVersionsFolderCapacity);
             return false;
         }
         r.set_versions_folder(folder);

@@ -301,11 +301,24 @@ void TaskRecord::set_move_min_size(std::uint32_t bytes) {
     storeLE<std::uint32_t>(&bytes_[kMoveMinSize], bytes);
 }
 
+namespace {
+constexpr char kVersionsFolderKey[] = "versions_folder";
+} // namespace
+
 std::string TaskRecord::versions_folder() const {
+    if (const auto found = extension_.find(kVersionsFolderKey); found != extension_.end())
+        return found->second;
     return readBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder);
 }
 void TaskRecord::set_versions_folder(std::string_view s) {
-    writeBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder, s);
+    s = Utf8Prefix(s.substr(0, s.find('\0')), kVersionsFolderCapacity);
+    if (s.size() <= kVersionsFolderInRecord) {
+        writeBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder, s);
+        extension_.erase(kVersionsFolderKey);
+    } else {
+        std::fill(&bytes_[kVersionsFolder], &bytes_[kReservedEnd], std::uint8_t{0});
+        extension_[kVersionsFolderKey] = std::string(s);
+    }
 }
 
 } // namespace duplora

@@ -377,7 +377,12 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const char* folder;
         const char* limit;
     };
-    const std::string longest(29, 'v'), tooLong(30, 'v');
+    // 4,095 bytes in folders of 99, relative to each side.
+    std::string longest;
+    while (longest.size() + 100 <= 4095)
+        longest += std::string(99, 'v') + "/";
+    longest += std::string(4095 - longest.size(), 'v');
+    const std::string tooLong = longest + "v";
     const Case cases[] = {
         {{"--on-delete", "trash"}, "trash", "", "0"},
         {{"--on-delete", "PERMANENT", "--delete-limit", "99"}, "permanent", "", "99"},
@@ -391,7 +396,7 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         {{"--delete-limit", "-1"}, nullptr, nullptr, nullptr},
         {{"--delete-limit", "40%"}, nullptr, nullptr, nullptr},
         {{"--on-delete", "recycle"}, nullptr, nullptr, nullptr},
-        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut to 29
+        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut
         {{"--versions-folder", "../up"}, nullptr, nullptr, nullptr},  // leaves the side
         {{"--versions-folder", "/h/old"}, nullptr, nullptr, nullptr}, // inside a root
         {{"--versions-folder", ""}, nullptr, nullptr, nullptr},       // none for versions
@@ -407,7 +412,7 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const std::string shown = c.options[0] + " " + c.options[1].substr(0, 10);
         if (!c.onDelete) {
             EXPECT_EQ(r.code, 2) << shown;
-            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29"
+            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 4095"
                                        : c.options.back() == "100" ? "never stop a run"
                                                                    : "--"))
                 << shown;
