@@ -9,11 +9,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace duplora {
 
@@ -275,6 +277,22 @@ public:
         g_object_unref(op);
         g_object_unref(file);
         return code;
+    }
+
+    // $XDG_RUNTIME_DIR/duplora-shares, the folder of the session's mounts;
+    // else /tmp/duplora-shares-UID, taken only when it is this user's own
+    // folder and nobody else may write there.
+    std::string UsersFolder() override {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        const std::string folder = runtime && runtime[0] == '/'
+                                       ? std::string(runtime) + "/duplora-shares"
+                                       : "/tmp/duplora-shares-" + std::to_string(::getuid());
+        ::mkdir(folder.c_str(), 0700);
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+            (st.st_mode & 022) != 0)
+            return {};
+        return folder;
     }
 
     int Unmount(const std::string& uri, bool force) override {

@@ -252,3 +252,50 @@ TEST_F(ShareServerTest, DirectWritesNeverTakeAnExistingName) {
 
 } // namespace
 } // namespace duplora::test
+
+namespace duplora::test {
+namespace {
+
+// Two runs on one share, each with the task's credentials: the run that
+// mounted it ends first, and the share stays mounted for the other, also
+// through a console run in another process that ends meanwhile; the last run
+// out unmounts it.
+TEST_F(ShareServerTest, AShareStaysMountedWhileAnyRunUsesIt) {
+    Seed("data", {{"a.txt", "a", kT0}});
+    RunFixture first, second;
+    auto connect = [&](RunFixture& f, ShareConnector& shares) {
+        f.run.HostRoot = "//" + env->server.Server() + "/data";
+        f.run.MirrorRoot = f.mirror;
+        f.run.Task.set_net_user(SambaServer::kUser);
+        f.run.Task.set_net_password(SambaServer::kPassword);
+        return shares.ConnectForRun(f.run);
+    };
+    ShareConnector a, b;
+    ASSERT_TRUE(connect(first, a)) << a.Error();
+    EXPECT_TRUE(a.NetCon.MountedByUs());
+    ASSERT_TRUE(connect(second, b)) << b.Error();
+    EXPECT_FALSE(b.NetCon.MountedByUs());
+    EXPECT_EQ(a.DisconnectAfterRun(), "");
+    ASSERT_TRUE(Mounted()) << "unmounted under the second run";
+    EXPECT_EQ(ReadTree(second.run.HostRoot), (Tree{{"a.txt", "a"}}));
+
+    CliFixture c;
+    ASSERT_EQ(c.Cli({"new", "Nas", "--host", "//" + env->server.Server() + "/data", "--mirror",
+                     c.mirror, "--only-in-host", "to-mirror", "--net-user", SambaServer::kUser,
+                     "--net-password", SambaServer::kPassword})
+                  .code,
+              0);
+    std::string out;
+    EXPECT_EQ(
+        RunProgram({DUPLORA_CLI_PATH, "--config", c.config, "--lang", "en", "run", "Nas"}, out), 0)
+        << out;
+    EXPECT_EQ(ReadTree(c.mirror), (Tree{{"a.txt", "a"}}));
+    ASSERT_TRUE(Mounted()) << "the console run unmounted it under the second run";
+    EXPECT_EQ(ReadTree(second.run.HostRoot), (Tree{{"a.txt", "a"}}));
+
+    EXPECT_EQ(b.DisconnectAfterRun(), "");
+    EXPECT_FALSE(Mounted()) << "the last run out leaves what a run mounted";
+}
+
+} // namespace
+} // namespace duplora::test
