@@ -297,5 +297,37 @@ TEST_F(ShareServerTest, AShareStaysMountedWhileAnyRunUsesIt) {
     EXPECT_FALSE(Mounted()) << "the last run out leaves what a run mounted";
 }
 
+// Under a D-Bus session of its own (the cron recipe), the share daemons that
+// the bus would start write to the command's standard output; the JSON of
+// `run --json` must be all there is.
+TEST_F(ShareServerTest, OnlyOurOwnOutputReachesStandardOutput) {
+    Seed("data", {{"a.txt", "a", kT0}});
+    CliFixture c;
+    ASSERT_EQ(c.Cli({"new", "Nas", "--host", "//" + env->server.Server() + "/data", "--mirror",
+                     c.mirror, "--only-in-host", "to-mirror", "--net-user", SambaServer::kUser,
+                     "--net-password", SambaServer::kPassword})
+                  .code,
+              0);
+    std::string runtime = c.tmp.sub("xdg");
+    ASSERT_TRUE(std::filesystem::create_directory(runtime));
+    ::chmod(runtime.c_str(), 0700);
+    const std::string command = "exec env XDG_RUNTIME_DIR='" + runtime + "' dbus-run-session -- '" +
+                                DUPLORA_CLI_PATH + "' --config '" + c.config +
+                                "' --lang en run --json Nas 2>/dev/null";
+    std::string out;
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", command}, out), 0) << out;
+    const std::vector<std::string> lines = CliFixture::Lines(out);
+    ASSERT_EQ(lines.size(), 1u) << out;
+    EXPECT_EQ(lines[0].rfind("{\"task\":\"Nas\"", 0), 0u) << out;
+    EXPECT_EQ(ReadTree(c.mirror), (Tree{{"a.txt", "a"}}));
+    // The session's FUSE folder goes a moment after the session.
+    for (int i = 0; i < 100 && std::filesystem::exists(runtime + "/gvfs"); ++i) {
+        std::error_code ec;
+        std::filesystem::remove_all(runtime, ec);
+        if (ec)
+            ::usleep(50000);
+    }
+}
+
 } // namespace
 } // namespace duplora::test
