@@ -326,6 +326,21 @@ TEST(SafetyNet, DeleteLimitStopsQuietRunsAboveIt) {
     }
 }
 
+// The line shows the share that was compared: 1 of 3 is above 33%, and says so.
+TEST(SafetyNet, DeleteLimitLineShowsWhatWasCompared) {
+    SetLanguage(Language::English);
+    RunFixture f;
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+    f.run.Task.set_delete_limit(33);
+    f.run.CommandLineRun = true;
+    f.tmp.build(f.host, {{"a", "a"}, {"b", "b"}});
+    f.tmp.build(f.mirror, {{"a", "a"}, {"b", "b"}, {"c", "c"}});
+    EXPECT_EQ(f.Run(), RunOutcome::Skipped);
+    EXPECT_EQ(f.run.RefusedLine,
+              "Stopped: the run would delete or replace 0 of 2 files of the host (0%) and "
+              "1 of 3 files of the mirror (33.3%), above the task's limit of 33%");
+}
+
 TEST(SafetyNet, UnusableVersionsFolderIsRefusedAtRunStart) {
     SetLanguage(Language::English);
     RunFixture f;
