@@ -201,7 +201,11 @@ bool CopyAcross(int in, const struct stat& st, int folder, NameFor nameFor) {
     }
     if (!out.valid())
         return false;
-    ::flock(out.get(), LOCK_EX | LOCK_NB);
+    // Held through a second descriptor until the rename: closing the file
+    // for writing must not unlock it for a cleaner in the meantime.
+    Fd lock(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
+    if (lock.valid())
+        ::flock(lock.get(), LOCK_EX | LOCK_NB);
     const FileIoCalls& io = CurrentFileIo();
     bool ok = true;
     for (off_t left = st.st_size; ok && left > 0;) {
@@ -258,14 +262,18 @@ bool CopyAcross(int in, const struct stat& st, int folder, NameFor nameFor) {
     }
     for (int n = 1; n <= kMostNumbers; ++n) {
         const std::string name = nameFor(n);
-        if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
+        // Never over a kept version, also where the file system cannot
+        // refuse to replace (vfat).
+        const int error = RenameIntoFree(folder, temp.c_str(), folder, name.c_str());
+        if (error == 0) {
             // The new name on disk too, before the original goes.
             Fd sync(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (sync.valid())
                 ::fsync(sync.get());
             return true;
         }
-        if (errno != EEXIST)
+        errno = error;
+        if (error != EEXIST)
             break;
     }
     const int error = errno;
