@@ -9,11 +9,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
+#include <spawn.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace duplora {
 
@@ -207,6 +211,63 @@ bool Reachable(const std::string& path) {
     }
 }
 
+// Started by the session bus on first use, the GVfs daemon and the backends
+// it starts (gvfsd-smb, whose libsmbclient prints lines such as "Kerberos
+// auth with 'guest@WORKGROUP' ...") write to the bus daemon's standard
+// output. Under dbus-run-session that is the standard output of the whole
+// command, so the chatter would land in the middle of `run --json`. When no
+// GVfs daemon runs in the session yet, this process starts it itself, with
+// its standard output on this process's standard error, and waits until it
+// has taken its bus name; the bus then starts no other. A desktop session's
+// daemon, already running, is left alone.
+constexpr char kGvfsDaemon[] = "/usr/libexec/gvfsd";
+constexpr char kGvfsBusName[] = "org.gtk.vfs.Daemon";
+
+bool GvfsDaemonRuns(GDBusConnection* bus) {
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", kGvfsBusName), G_VARIANT_TYPE("(b)"),
+        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    gboolean owned = FALSE;
+    if (reply) {
+        g_variant_get(reply, "(b)", &owned);
+        g_variant_unref(reply);
+    }
+    return owned;
+}
+
+void StartQuietDaemon() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (::access(kGvfsDaemon, X_OK) != 0)
+            return;
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (!bus)
+            return;
+        if (!GvfsDaemonRuns(bus)) {
+            posix_spawn_file_actions_t files;
+            posix_spawn_file_actions_init(&files);
+            posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_adddup2(&files, 2, 1);
+            posix_spawnattr_t attr;
+            posix_spawnattr_init(&attr);
+            // Its own session: a Ctrl+C meant for this program leaves the
+            // session's daemon running, as the bus would have started it.
+            posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+            char* argv[] = {const_cast<char*>("gvfsd"), nullptr};
+            pid_t pid = 0;
+            if (posix_spawn(&pid, kGvfsDaemon, &files, &attr, argv, environ) == 0) {
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!GvfsDaemonRuns(bus) && std::chrono::steady_clock::now() < end)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            posix_spawnattr_destroy(&attr);
+            posix_spawn_file_actions_destroy(&files);
+        }
+        g_object_unref(bus);
+    });
+}
+
 std::string PathOf(GFile* file) {
     char* path = g_file_get_path(file);
     std::string out = path ? path : "";
@@ -217,6 +278,7 @@ std::string PathOf(GFile* file) {
 class Gvfs final : public ShareMounter {
 public:
     std::string FindMount(const std::string& uri) override {
+        StartQuietDaemon();
         const ContextScope scope;
         GFile* file = g_file_new_for_uri(uri.c_str());
         GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);
@@ -233,6 +295,7 @@ public:
 
     int Mount(const std::string& uri, const ShareCredentials& credentials,
               std::string& localPath) override {
+        StartQuietDaemon();
         const ContextScope scope;
         GFile* file = g_file_new_for_uri(uri.c_str());
         GMountOperation* op = g_mount_operation_new();
@@ -277,7 +340,24 @@ public:
         return code;
     }
 
+    // $XDG_RUNTIME_DIR/duplora-shares, the folder of the session's mounts;
+    // else /tmp/duplora-shares-UID, taken only when it is this user's own
+    // folder and nobody else may write there.
+    std::string UsersFolder() override {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        const std::string folder = runtime && runtime[0] == '/'
+                                       ? std::string(runtime) + "/duplora-shares"
+                                       : "/tmp/duplora-shares-" + std::to_string(::getuid());
+        ::mkdir(folder.c_str(), 0700);
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+            (st.st_mode & 022) != 0)
+            return {};
+        return folder;
+    }
+
     int Unmount(const std::string& uri, bool force) override {
+        StartQuietDaemon();
         const ContextScope scope;
         GFile* file = g_file_new_for_uri(uri.c_str());
         GMount* mount = g_file_find_enclosing_mount(file, nullptr, nullptr);

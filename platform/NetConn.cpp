@@ -90,6 +90,14 @@ void TNetConnection::SetReconnectAtLogon(bool v) {
     reconnectAtLogon_ = v;
 }
 
+int TNetConnection::leaveShare(bool force) {
+    if (!use_.Leave())
+        return 0;
+    const int code = mounter().Unmount(use_.Uri(), force);
+    use_.Done(code == 0 || code == kNetNotConnected);
+    return code == kNetNotConnected ? 0 : code;
+}
+
 void TNetConnection::Connect() {
     SharePath share;
     if (ParseSharePath(remoteName_, share) != ShareForm::Share)
@@ -97,16 +105,27 @@ void TNetConnection::Connect() {
     if (resourceType_ == TResourceTypes::rtPrint)
         throw EConnectError(kNetDeviceTypeMismatch);
     const std::string uri = share.Uri();
+    if (use_.Entered() && use_.Uri() != uri) {
+        leaveShare(true);
+        mountedByUs_ = false;
+    }
+    // Looking for the mount and mounting are one step for the other runs.
+    use_.Enter(mounter().UsersFolder(), uri);
     std::string path = mounter().FindMount(uri);
     bool mountedNow = false;
     if (path.empty()) {
-        const int code = mounter().Mount(uri, CredentialsFor(userName_, password_), path);
-        if (code != 0)
+        use_.NoteMounted(false);
+        int code = mounter().Mount(uri, CredentialsFor(userName_, password_), path);
+        if (code == 0 && path.empty())
+            code = kNetNotStarted;
+        if (code != 0) {
+            use_.Leave(); // not marked: releases everything
             throw EConnectError(code);
-        if (path.empty())
-            throw EConnectError(kNetNotStarted);
+        }
+        use_.NoteMounted(true);
         mountedNow = true;
     }
+    use_.Admit();
     // A second Connect over one that this connection mounted keeps the duty
     // to unmount it.
     mountedByUs_ = mountedNow || (mountedByUs_ && mountedUri_ == uri);
@@ -119,11 +138,13 @@ void TNetConnection::Connect() {
 void TNetConnection::Disconnect(bool force) {
     if (mountPath_.empty())
         throw EDisconnectError(kNetNotConnected);
-    if (mountedByUs_) {
-        const int code = mounter().Unmount(mountedUri_, force);
-        if (code != 0)
-            throw EDisconnectError(code);
-    }
+    int code = 0;
+    if (use_.Entered())
+        code = leaveShare(force);
+    else if (mountedByUs_)
+        code = mounter().Unmount(mountedUri_, force);
+    if (code != 0)
+        throw EDisconnectError(code);
     mountedByUs_ = false;
     mountPath_.clear();
     mountedUri_.clear();

@@ -5,8 +5,12 @@
 // a disk connection, LocalName, which tells the run that a connection is
 // there to cancel. A share that was mounted before Connect (opened in the
 // file manager, say) is used as it is, and Disconnect leaves it mounted.
+// Runs in other processes count too (ShareUse.h): a share stays mounted while
+// any run uses it, and the last connection out unmounts it when a Duplora
+// run mounted it.
 
 #include "platform/NetErrors.h"
+#include "platform/ShareUse.h"
 
 #include <stdexcept>
 #include <string>
@@ -69,8 +73,9 @@ public:
     // Mounts RemoteName with UserName and Password (or takes the share's
     // existing mount). Throws EConnectError.
     void Connect();
-    // Unmounts what Connect mounted; a mount that was there before stays.
-    // Throws EDisconnectError (2250 when nothing is connected).
+    // Leaves the share; unmounts it when no other run uses it and a Duplora
+    // run mounted it (a mount that was there before stays). Throws
+    // EDisconnectError (2250 when nothing is connected).
     void Disconnect(bool force);
 
     // The share's local folder after Connect; empty when not connected.
@@ -80,6 +85,8 @@ public:
 
 private:
     ShareMounter& mounter();
+    // Leaves use_ and unmounts when it says so: 0 or the unmount's error.
+    int leaveShare(bool force);
 
     ShareMounter* mounter_;
     std::string userName_, password_, localName_, remoteName_, provider_;
@@ -88,6 +95,7 @@ private:
     std::string mountPath_;
     std::string mountedUri_;
     bool mountedByUs_ = false;
+    ShareUse use_;
 };
 
 // Empty after removing leading and trailing spaces and control characters.

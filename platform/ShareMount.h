@@ -33,6 +33,10 @@ public:
                       std::string& localPath) = 0;
     // Unmounts `uri`; 0 or an error code of the table.
     virtual int Unmount(const std::string& uri, bool force) = 0;
+    // The private folder where runs of this user note which shares they use
+    // (ShareUse.h), made when missing; "" when runs cannot share that
+    // knowledge (then each run unmounts what it mounted itself).
+    virtual std::string UsersFolder() { return {}; }
 };
 
 // The process's GVfs mounter. `pump`, when set, is called about every 50 ms

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace duplora {
@@ -65,6 +66,86 @@ std::vector<std::string> SplitNames(std::string_view text, std::size_t limit) {
     return lines;
 }
 
+std::uint32_t ReadUint(const std::uint8_t* p, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+void AppendUint(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// The extension block at `pos`, if one is there (ConfigFile.h).
+void ParseExtension(const std::uint8_t* data, std::size_t size, std::size_t pos, TaskList& list) {
+    if (size - pos < 16 || std::memcmp(data + pos, kExtensionMagic, 8) != 0 ||
+        ReadUint(data + pos + 8, 4) != kExtensionVersion)
+        return;
+    const std::uint32_t count = ReadUint(data + pos + 12, 4);
+    pos += 16;
+    auto& tasks = list.tasks();
+    std::vector<TaskRecord::Extension> found(tasks.size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (size - pos < 6)
+            break;
+        const std::uint32_t task = ReadUint(data + pos, 4);
+        const std::size_t nameSize = ReadUint(data + pos + 4, 2);
+        pos += 6;
+        if (task >= tasks.size() || size - pos < nameSize + 4)
+            break;
+        std::string name(reinterpret_cast<const char*>(data + pos), nameSize);
+        pos += nameSize;
+        const std::size_t valueSize = ReadUint(data + pos, 4);
+        pos += 4;
+        if (size - pos < valueSize)
+            break;
+        found[task][std::move(name)] =
+            std::string(reinterpret_cast<const char*>(data + pos), valueSize);
+        pos += valueSize;
+    }
+    for (std::size_t t = 0; t < tasks.size(); ++t) {
+        if (found[t].empty())
+            continue;
+        TaskRecord& record = tasks[t].record;
+        TaskRecord::Extension known = std::move(found[t]);
+        // A known option goes through its setter, which checks it (a
+        // versioning folder with a NUL or over the limit is cut like any).
+        const auto versions = known.find("versions_folder");
+        std::optional<std::string> folder;
+        if (versions != known.end()) {
+            folder = std::move(versions->second);
+            known.erase(versions);
+        }
+        record.set_extension(std::move(known));
+        if (folder && folder->size() > TaskRecord::kVersionsFolderInRecord)
+            record.set_versions_folder(*folder);
+    }
+}
+
+void AppendExtension(std::vector<std::uint8_t>& out, const TaskList& list) {
+    std::uint32_t count = 0;
+    for (const auto& t : list.tasks())
+        count += static_cast<std::uint32_t>(t.record.extension().size());
+    if (count == 0)
+        return;
+    out.insert(out.end(), std::begin(kExtensionMagic), std::end(kExtensionMagic));
+    AppendUint(out, kExtensionVersion, 4);
+    AppendUint(out, count, 4);
+    std::uint32_t index = 0;
+    for (const auto& t : list.tasks()) {
+        for (const auto& [name, value] : t.record.extension()) {
+            AppendUint(out, index, 4);
+            AppendUint(out, static_cast<std::uint32_t>(name.size()), 2);
+            out.insert(out.end(), name.begin(), name.end());
+            AppendUint(out, static_cast<std::uint32_t>(value.size()), 4);
+            out.insert(out.end(), value.begin(), value.end());
+        }
+        ++index;
+    }
+}
+
 } // namespace
 
 void ParseConfiguration(const std::uint8_t* data, std::size_t size, TaskList& list) {
@@ -109,7 +190,7 @@ void ParseConfiguration(const std::uint8_t* data, std::size_t size, TaskList& li
     std::memcpy(countBytes, data + pos, std::min<std::size_t>(4, size - pos));
     pos = std::min(size, pos + 4);
     const std::int32_t count = ReadInt32(countBytes);
-    if (count <= 0)
+    if (count < 0)
         return;
     // Only records that have at least one byte in the file are made; a count
     // beyond them is damage, not a request for millions of empty schedules.
@@ -123,6 +204,8 @@ void ParseConfiguration(const std::uint8_t* data, std::size_t size, TaskList& li
         pos = std::min(size, pos + ScheduleRecord::kSize);
         schedules.push_back(s);
     }
+    if (static_cast<std::size_t>(count) == n && pos < size)
+        ParseExtension(data, size, pos, list);
 }
 
 std::vector<std::uint8_t> SerializeConfiguration(const TaskList& list) {
@@ -152,6 +235,7 @@ std::vector<std::uint8_t> SerializeConfiguration(const TaskList& list) {
     AppendInt32(out, static_cast<std::int32_t>(list.schedules().size()));
     for (const auto& s : list.schedules())
         out.insert(out.end(), s.bytes.begin(), s.bytes.end());
+    AppendExtension(out, list);
     return out;
 }
 

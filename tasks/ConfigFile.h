@@ -9,8 +9,25 @@
 //   1024  task names, each followed by CR LF, then one NUL byte
 //         N task records of 3458 bytes, N = number of names
 //         int32 schedule count S, then S schedule records of 52 bytes
+//         the extension block, only when a task has options outside its
+//         record (see below); otherwise nothing follows the schedules
 // Older files are read too: the oldest has no header (names at offset 0,
 // 2092-byte records), others have a header with another record size.
+//
+// Extension block: per-task options that the 3458-byte record has no room
+// for (TaskRecord::extension()). Readers of the layout above stop after the
+// S schedule records and never look further, so they ignore the block, and
+// a file whose tasks have no such options is byte for byte the layout above.
+//   0   8 bytes  "DUPLORAX"
+//   8   uint32   block version, 1; a reader skips a block of another version
+//   12  uint32   E, the number of entries
+//   16  E entries, each:
+//         uint32  task index (position in the task list)
+//         uint16  K, then K bytes: the option's name ("versions_folder")
+//         uint32  V, then V bytes: its value (texts are UTF-8, no NUL)
+// A new option is a new name; readers keep names they do not know and write
+// them back. An entry for a task that does not exist, or one cut short by
+// the end of the file, ends the reading of the block; what was read stays.
 
 #include "tasks/SafeFile.h"
 #include "tasks/TaskList.h"
@@ -30,6 +47,8 @@ inline constexpr std::int32_t kFirstHeaderVersion = 65589;
 inline constexpr std::size_t kConfigHeaderSize = 1024;
 // Largest record size a header may name; anything above is not a header.
 inline constexpr std::int32_t kMaxStoredRecordSize = 65536;
+inline constexpr char kExtensionMagic[8] = {'D', 'U', 'P', 'L', 'O', 'R', 'A', 'X'};
+inline constexpr std::uint32_t kExtensionVersion = 1;
 
 enum class LoadStatus { Loaded, Missing, CannotOpen };
 

@@ -264,10 +264,12 @@ void TaskRecord::set_on_delete(DeleteMode m) {
 }
 
 int TaskRecord::delete_limit() const {
-    return std::min<int>(bytes_[kDeleteLimit], 100);
+    const int stored = bytes_[kDeleteLimit];
+    return stored > kDeleteLimitMax ? 0 : stored;
 }
 void TaskRecord::set_delete_limit(int percent) {
-    bytes_[kDeleteLimit] = static_cast<std::uint8_t>(std::clamp(percent, 0, 100));
+    bytes_[kDeleteLimit] =
+        static_cast<std::uint8_t>(percent > kDeleteLimitMax ? 0 : std::max(percent, 0));
 }
 
 bool TaskRecord::detect_moves() const {
@@ -285,11 +287,24 @@ void TaskRecord::set_move_min_size(std::uint32_t bytes) {
     storeLE<std::uint32_t>(&bytes_[kMoveMinSize], bytes);
 }
 
+namespace {
+constexpr char kVersionsFolderKey[] = "versions_folder";
+} // namespace
+
 std::string TaskRecord::versions_folder() const {
+    if (const auto found = extension_.find(kVersionsFolderKey); found != extension_.end())
+        return found->second;
     return readBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder);
 }
 void TaskRecord::set_versions_folder(std::string_view s) {
-    writeBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder, s);
+    s = Utf8Prefix(s.substr(0, s.find('\0')), kVersionsFolderCapacity);
+    if (s.size() <= kVersionsFolderInRecord) {
+        writeBuffer(&bytes_[kVersionsFolder], kReservedEnd - kVersionsFolder, s);
+        extension_.erase(kVersionsFolderKey);
+    } else {
+        std::fill(&bytes_[kVersionsFolder], &bytes_[kReservedEnd], std::uint8_t{0});
+        extension_[kVersionsFolderKey] = std::string(s);
+    }
 }
 
 } // namespace duplora

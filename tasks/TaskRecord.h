@@ -13,11 +13,21 @@
 //   3      uint8   unused, zero
 //   4..7   uint32  move_min_size in bytes, 0 = the default 64 KiB
 //   8..37  text    versions_folder, NUL-terminated UTF-8 (29 bytes of text)
+//
+// Options that do not fit the record live in the task's extension: named
+// values that the configuration file keeps in an extension block after its
+// schedules (layout in ConfigFile.h), which readers of the record alone never
+// see. A versioning folder longer than 29 bytes is kept there under
+// "versions_folder" and bytes 8..37 are left zero: a reader that knows only
+// the record sees a Versions task without a folder and refuses to run it,
+// rather than putting versions into a cut path, which names another folder.
+// A record without extension options is byte for byte what it always was.
 
 #include "platform/Utf8.h"
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +53,15 @@ public:
     static constexpr std::size_t kDescriptionCapacity = 511;
     static constexpr std::size_t kMaskCapacity = 255;
     static constexpr std::size_t kCredentialCapacity = 31;
-    static constexpr std::size_t kVersionsFolderCapacity = 29;
+    // The longest versioning folder a task keeps (PATH_MAX less its NUL);
+    // up to kVersionsFolderInRecord bytes of it stay in the record.
+    static constexpr std::size_t kVersionsFolderCapacity = 4095;
+    static constexpr std::size_t kVersionsFolderInRecord = 29;
+    // The largest delete limit in per cent. 100 would never stop a run (no
+    // run deletes or replaces more than every file of a side), so it is not
+    // offered; a stored 100 or more reads as 0, no limit, which is what it
+    // always did.
+    static constexpr int kDeleteLimitMax = 99;
     static constexpr std::uint32_t kDefaultMoveMinSize = 64 * 1024;
     static constexpr std::uint64_t kTwoSecondsBits = 0x3EF84877D2AA973BULL;
 
@@ -123,7 +141,7 @@ public:
 
     // Safety and move options kept in the formerly unused first bytes.
     // A stored on_delete value above 2 reads as Permanent, a delete_limit
-    // above 100 as 100.
+    // above kDeleteLimitMax as 0.
     DeleteMode on_delete() const;
     void set_on_delete(DeleteMode m);
     int delete_limit() const; // per cent, 0 = no limit
@@ -132,8 +150,16 @@ public:
     void set_detect_moves(bool on);
     std::uint32_t move_min_size() const; // bytes; the default when stored as 0
     void set_move_min_size(std::uint32_t bytes);
+    // Up to kVersionsFolderCapacity bytes; a longer one goes to the
+    // extension (see the top of this file).
     std::string versions_folder() const;
     void set_versions_folder(std::string_view s);
+
+    // The options kept outside the record: name -> value. Names this program
+    // does not know are kept as they were read and written back unchanged.
+    using Extension = std::map<std::string, std::string>;
+    const Extension& extension() const { return extension_; }
+    void set_extension(Extension e) { extension_ = std::move(e); }
 
     // Tolerance as the whole seconds the user sees and types (0 to 99).
     int tolerance_seconds() const;
@@ -143,10 +169,13 @@ public:
     // filters and the folder/file list are dropped; the only-masks flag stays.
     void change_sync_type(SyncType t);
 
-    bool operator==(const TaskRecord& other) const { return bytes_ == other.bytes_; }
+    bool operator==(const TaskRecord& other) const {
+        return bytes_ == other.bytes_ && extension_ == other.extension_;
+    }
 
 private:
     Bytes bytes_;
+    Extension extension_;
 };
 
 // Split a CR LF text (a folder list, a mask list) into its lines. A line ends

@@ -163,6 +163,10 @@ std::string CheckNumber(Number field, std::int64_t value) {
     const NumberRange r = RangeOf(field);
     if (value >= r.min && value <= r.max)
         return {};
+    if (field == Number::DeleteLimit && value == 100)
+        return "100 would never stop a run (no run deletes or replaces more than every file of "
+               "a side); give 1 to " +
+               std::to_string(r.max) + ", or 0 for no limit";
     return std::string(r.what) + " must be a whole number from " + std::to_string(r.min) + " to " +
            std::to_string(r.max) + ", not " + std::to_string(value);
 }

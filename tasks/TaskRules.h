@@ -53,7 +53,8 @@ inline constexpr NumberRange RangeOf(Number n) {
     case Number::Tolerance:
         return {0, 99, "the time tolerance (seconds)"};
     case Number::DeleteLimit:
-        return {0, 100, "the delete limit (per cent)"};
+        // 100 would never stop a run: no run deletes more than every file.
+        return {0, TaskRecord::kDeleteLimitMax, "the delete limit (per cent)"};
     case Number::MoveMinSize:
         // 1 byte to 1 GiB: the dialog shows it in whole KB, 1 to 1,048,576.
         return {1, std::int64_t{1} << 30, "the smallest moved file (bytes)"};

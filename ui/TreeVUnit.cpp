@@ -884,7 +884,7 @@ void TTreeVForm::WriteStatusBar() {
     const SideLoss* sides[2] = {&guard.Host, &guard.Mirror};
     for (int side = 0; side < 2; ++side) {
         QLabel* panel = Panels[5 + side];
-        const QString text = QUtf8(GuardPanelText(*sides[side], side == 1));
+        const QString text = QUtf8(GuardPanelText(*sides[side], side == 1, deleteLimit_));
         panel->setText(text);
         panel->setFixedWidth(panel->fontMetrics().horizontalAdvance(text) + 32);
         QPalette pal = StatusBar1->palette();
@@ -894,11 +894,11 @@ void TTreeVForm::WriteStatusBar() {
     }
 }
 
-std::string GuardPanelText(const SideLoss& side, bool mirror) {
+std::string GuardPanelText(const SideLoss& side, bool mirror, int limit) {
     std::string text =
         MsgFill(mirror ? 211 : 210, GroupThousands(side.Lost), GroupThousands(side.Files));
     if (const std::size_t at = text.find("%3"); at != std::string::npos)
-        text.replace(at, 2, std::to_string(side.Percent()));
+        text.replace(at, 2, side.PercentText(limit));
     return text;
 }
 

@@ -48,8 +48,8 @@ class TTreeVForm;
 bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent = nullptr);
 
 // The delete-guard panel of one side: "Mirror: 1,204 of 3,010 files deleted
-// (40%)" (texts 210, 211).
-std::string GuardPanelText(const SideLoss& side, bool mirror);
+// (40%)" (texts 210, 211), the share shown as SideLoss::PercentText(limit).
+std::string GuardPanelText(const SideLoss& side, bool mirror, int limit);
 
 // A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
 // the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.

@@ -486,7 +486,8 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         versionsRelative = place.Relative;
     }
     const OtherRootHold versionsHold(versionsPath);
-    // So are the trash folders a Trash task puts files in.
+    // So is the home trash a Trash task puts files in (a volume's own trash
+    // folders are left out by the scanner, whatever the mode).
     const bool trashMode = run.Task.on_delete() == DeleteMode::Trash;
     const OtherRootHold homeTrashHold(trashMode ? HomeTrashFolder() : std::string());
     // FoldCase set by a caller without the probes' answers (a share the run
@@ -542,8 +543,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
             !versionsRel.empty() &&
             (ownFold ? CompareKeysFolded(rel, versionsRel) == 0 : rel == versionsRel);
         const std::string_view last = LastComponent(rel);
-        if (IsRecycleFolderName(last) || isOther || isVersions ||
-            (trashMode && IsTrashFolderName(last)))
+        if (IsRecycleFolderName(last) || isOther || isVersions)
             op = soSkip;
         else
             op = filter.Ask(rel);

@@ -12,6 +12,27 @@ bool SideLoss::Over(int limit) const {
     return limit > 0 && Lost * 100 > static_cast<std::int64_t>(limit) * Files;
 }
 
+std::string SideLoss::PercentText(int limit) const {
+    const int whole = Percent();
+    if (!Over(limit) || whole > limit)
+        return std::to_string(whole);
+    // Lost / Files lies between limit and limit + 0.5 per cent: the first
+    // cut decimal fraction above the limit. Files < 2^63 / 100 needs at most
+    // 18 decimals, and the products fit in 128 bits.
+    using Wide = __int128;
+    Wide scale = 1;
+    for (int decimals = 1; decimals <= 18; ++decimals) {
+        scale *= 10;
+        const Wide shown = Wide{Lost} * 100 * scale / Files;
+        if (shown > Wide{limit} * scale) {
+            std::string fraction = std::to_string(static_cast<std::int64_t>(shown % scale));
+            fraction.insert(0, static_cast<std::size_t>(decimals) - fraction.size(), '0');
+            return std::to_string(static_cast<std::int64_t>(shown / scale)) + "." + fraction;
+        }
+    }
+    return std::to_string(whole);
+}
+
 DeleteGuard MeasureDeleteGuard(const SyncPlan& plan, int limitPercent, bool mirrorScanned) {
     DeleteGuard g;
     g.Limit = limitPercent;

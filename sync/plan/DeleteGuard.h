@@ -6,6 +6,7 @@
 #include "sync/plan/SyncPlan.h"
 
 #include <cstdint>
+#include <string>
 
 namespace duplora {
 
@@ -18,6 +19,11 @@ struct SideLoss {
     // More than `limit` per cent (exactly: Lost * 100 > limit * Files);
     // never with limit 0 (no limit).
     bool Over(int limit) const;
+    // The share as a line about `limit` shows it: Percent(), unless rounding
+    // would hide that the side is over the limit (1 of 3 is 33.3%, above a
+    // limit of 33%, not "33%"); then as many decimals, cut, as it takes to
+    // show a number above the limit: "33.3", "50.01".
+    std::string PercentText(int limit) const;
 };
 
 struct DeleteGuard {

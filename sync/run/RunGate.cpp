@@ -61,11 +61,10 @@ std::string VersionsProblem(const RunContext& run) {
 // Text 206 with both sides' numbers and the limit.
 std::string DeleteLimitLine(const DeleteGuard& g) {
     std::string line = Msg(206);
-    const std::string values[] = {
-        GroupThousands(g.Host.Lost),      GroupThousands(g.Host.Files),
-        std::to_string(g.Host.Percent()), GroupThousands(g.Mirror.Lost),
-        GroupThousands(g.Mirror.Files),   std::to_string(g.Mirror.Percent()),
-        std::to_string(g.Limit)};
+    const std::string values[] = {GroupThousands(g.Host.Lost),    GroupThousands(g.Host.Files),
+                                  g.Host.PercentText(g.Limit),    GroupThousands(g.Mirror.Lost),
+                                  GroupThousands(g.Mirror.Files), g.Mirror.PercentText(g.Limit),
+                                  std::to_string(g.Limit)};
     for (int i = 0; i < 7; ++i)
         line = ReplaceFirst(line, "%" + std::to_string(i + 1), values[i]);
     return line;

@@ -117,6 +117,9 @@ bool StepListMirror(RunContext& run) {
             return false;
         }
         RemoveLeftoverTemporaries(run);
+        if (run.Aside)
+            for (const std::string& path : run.Aside->RemoveLeftovers())
+                run.Lines->Append(Msg(237) + path);
         if (run.Plan.WorkCount() == 0) {
             EndWithoutWork(run, 55, RunOutcome::NothingToDo);
             if (!run.Quiet())

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace duplora {
 
@@ -75,6 +76,45 @@ bool TSearchDirW::skipped(const struct stat& st) const {
             id.ino == static_cast<std::uint64_t>(st.st_ino))
             return true;
     return false;
+}
+
+namespace {
+
+// "<digits>": a user id as the trash names it.
+bool AllDigits(std::string_view s) {
+    if (s.empty())
+        return false;
+    for (const char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// The folder `dirFd` plus `up` ("." or "..", "../..") is the top of its
+// volume: its parent is on another device, or it is its own parent ("/").
+bool IsVolumeTop(int dirFd, const char* self, const char* parent) {
+    struct stat here {
+    }, above{};
+    if (::fstatat(dirFd, self, &here, 0) != 0 || ::fstatat(dirFd, parent, &above, 0) != 0)
+        return false;
+    return here.st_dev != above.st_dev || here.st_ino == above.st_ino;
+}
+
+} // namespace
+
+bool TSearchDirW::isVolumeTrash(int dirFd, const char* name, std::string_view folder) const {
+    constexpr std::string_view kTrash = ".Trash";
+    const std::string_view n = name;
+    // $top/.Trash-UID: the folder being read is a volume's top.
+    if (n.size() > kTrash.size() + 1 && n.substr(0, kTrash.size()) == kTrash &&
+        n[kTrash.size()] == '-' && AllDigits(n.substr(kTrash.size() + 1)))
+        return IsVolumeTop(dirFd, ".", "..");
+    // $top/.Trash/UID: the folder being read is ".Trash" at a volume's top.
+    if (!AllDigits(n) || folder.size() < 2)
+        return false;
+    folder.remove_suffix(1); // the '/' after it
+    const std::string_view last = folder.substr(folder.rfind('/') + 1);
+    return last == kTrash && IsVolumeTop(dirFd, "..", "../..");
 }
 
 void TSearchDirW::SetMask(const std::string& mask) {
@@ -177,6 +217,12 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
         const bool matches = nameMatches(name);
         TSearchOperation op = soContinue;
 
+        // Only names that start with '.' or a digit can be a volume's trash.
+        if (kind == Kind::Folder && SkipVolumeTrash && name[0] <= '9' &&
+            isVolumeTrash(dirfd(dir.get()), name, std::string_view(walk.path).substr(0, baseLen))) {
+            walk.unreadPart = true; // as for SkipFolders: the folder is not empty
+            continue;
+        }
         if (kind == Kind::Folder) {
             std::int64_t itemSize = 0;
             if (OnEnquiryOperation && matches)

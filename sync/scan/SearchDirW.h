@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -70,6 +71,15 @@ public:
     // spelling or through a bind mount). Costs no system call of its own:
     // every folder met is looked at anyway.
     std::vector<FolderIdentity> SkipFolders;
+    // Leave out the trash folders at the top of a volume, whatever user they
+    // belong to: "$top/.Trash-UID" and "$top/.Trash/UID" (UID all digits),
+    // where $top is the root of a mounted file system met by the scan (the
+    // root itself or a mount point below it). They hold what the desktop and
+    // the trash of runs keep, never anything to synchronise. Folders of
+    // those names anywhere else are ordinary folders. Skipped like
+    // SkipFolders: the folder holding them is never taken for empty. Costs
+    // two stat calls only when such a name is met.
+    bool SkipVolumeTrash = true;
 
     // "*.*" matches every name; any other mask is matched against the name
     // (throws InvalidMask on the first name matched against an invalid one).
@@ -90,6 +100,8 @@ private:
     struct Walk;
     std::int64_t scanFolder(Walk& walk, int dirFd);
     bool skipped(const struct stat& st) const;
+    // `folder`: the folder being read, with its trailing '/'.
+    bool isVolumeTrash(int dirFd, const char* name, std::string_view folder) const;
     bool nameMatches(const char* name) const;
 
     std::string mask_ = "*.*";

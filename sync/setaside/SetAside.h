@@ -32,6 +32,10 @@ public:
     // Ends what Expect() started: waits for work ahead and undoes what was
     // prepared for files that were not put (cancelled, changed, failed).
     virtual void Settle() {}
+
+    // Removes what an earlier run killed in the middle of a Put() left
+    // behind, before this run puts anything; returns the full paths removed.
+    virtual std::vector<std::string> RemoveLeftovers() { return {}; }
 };
 
 } // namespace duplora

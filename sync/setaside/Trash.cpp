@@ -52,20 +52,6 @@ std::string Unusable(int error) {
 
 } // namespace
 
-bool IsTrashFolderName(std::string_view name) {
-    constexpr std::string_view kTrash = ".Trash";
-    if (name.substr(0, kTrash.size()) != kTrash)
-        return false;
-    if (name.size() == kTrash.size())
-        return true;
-    if (name.size() < kTrash.size() + 2 || name[kTrash.size()] != '-')
-        return false;
-    for (const char c : name.substr(kTrash.size() + 1))
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
 std::string HomeTrashFolder() {
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         return std::string(xdg) + "/Trash";
@@ -193,6 +179,7 @@ void Trash::openTop(Bin& bin, const std::string& path) {
         Fd fd(::open(mine.c_str(), kFlags));
         if (ours(fd) && openParts(bin, std::move(fd))) {
             bin.folder = mine;
+            bin.top = top;
             return;
         }
     }
@@ -207,8 +194,10 @@ void Trash::openTop(Bin& bin, const std::string& path) {
         return;
     }
     bin.why.clear();
-    if (openParts(bin, std::move(fd)))
+    if (openParts(bin, std::move(fd))) {
         bin.folder = own;
+        bin.top = top;
+    }
 }
 
 Trash::Bin& Trash::binFor(dev_t dev, const std::string& path) {
@@ -254,11 +243,41 @@ Trash::Bin* Trash::usableBin(dev_t dev) {
     return nullptr;
 }
 
+std::string Trash::infoPath(const Bin& bin, const std::string& original) {
+    if (bin.top.empty())
+        return original;
+    // Relative to the volume's top, so that the volume mounted elsewhere
+    // restores to the same place on it: the real path of the file's folder
+    // (its links resolved, as the top was found), asked once per folder.
+    const std::size_t slash = original.rfind('/');
+    const std::string folder = slash == 0 ? "/" : original.substr(0, slash);
+    std::string real;
+    {
+        const std::lock_guard<std::mutex> hold(realLock_);
+        if (folder != realKey_) {
+            char buffer[PATH_MAX];
+            realKey_ = folder;
+            realValue_ = ::realpath(folder.c_str(), buffer) ? buffer : "";
+        }
+        real = realValue_;
+    }
+    if (real.empty())
+        return original;
+    if (real != "/")
+        real += '/';
+    real += original.substr(slash + 1);
+    const std::string under = bin.top == "/" ? "/" : bin.top + "/";
+    if (real.compare(0, under.size(), under) != 0)
+        return original; // not below the top after all: the full path
+    return real.substr(under.size());
+}
+
 bool Trash::reserve(Bin& bin, const std::string& base, const std::string& original,
                     const std::string& date, std::string& entry) {
+    const std::string shown = infoPath(bin, original);
     std::string info = "[Trash Info]\nPath=";
-    info.reserve(original.size() + 64);
-    info += TrashPathEncode(original);
+    info.reserve(shown.size() + 64);
+    info += TrashPathEncode(shown);
     info += "\nDeletionDate=";
     info += date;
     info += '\n';

@@ -9,7 +9,10 @@
 // when missing, refused when it is a link or not ours). Each file gets
 // info/NAME.trashinfo first (created exclusively, which reserves NAME), then
 // is renamed to files/NAME. A file is never copied across volumes: where no
-// trash on its own volume can be had, it stays.
+// trash on its own volume can be had, it stays. The info's Path= is the full
+// path in the home trash and the path relative to $topdir in a volume's
+// trash, as the trash specification asks, so that a disk mounted elsewhere
+// restores to the same place on it.
 //
 // Creating the info file costs as much as the rename, and in another folder:
 // for the deletes announced by Expect() a second thread writes the info files
@@ -44,11 +47,10 @@ std::string TrashPathEncode(std::string_view path);
 // DeletionDate=: local time "YYYY-MM-DDThh:mm:ss".
 std::string TrashDateText(std::time_t when);
 
-// Trash folders a scan of a Trash task leaves out, so that a run never
-// synchronises (or deletes) what it put in the trash: a volume's ".Trash" and
-// ".Trash-UID" by name, and the home trash ($XDG_DATA_HOME/Trash, "" when
-// neither XDG_DATA_HOME nor HOME is a full path) by identity.
-bool IsTrashFolderName(std::string_view name);
+// The home trash ($XDG_DATA_HOME/Trash, "" when neither XDG_DATA_HOME nor
+// HOME is a full path), which a scan of a Trash task leaves out by identity
+// so that a run never synchronises (or deletes) what it put there. A
+// volume's own trash folders are left out of every scan by the scanner.
 std::string HomeTrashFolder();
 
 // One run's trash: the folder of each device is looked up once and kept open.
@@ -77,6 +79,7 @@ private:
     struct Bin {
         dev_t dev = 0;
         std::string folder; // the trash folder; "" when unusable
+        std::string top;    // the volume's top for a volume's trash; "" for the home trash
         std::string why;    // why unusable
         Fd files;
         Fd info;
@@ -109,6 +112,8 @@ private:
     bool takeAhead(const std::string& original, Ahead& got);
     void passAhead(std::size_t from, std::size_t to); // under lock_
     static void removeInfo(const Bin* bin, const std::string& entry);
+    // The Path= value for `original` in this bin's info files.
+    std::string infoPath(const Bin& bin, const std::string& original);
     void workAhead();
     void openHome(Bin& bin);
     void openTop(Bin& bin, const std::string& path);
@@ -120,6 +125,11 @@ private:
     // The folder of the last file put here and its device.
     std::string lastFolder_;
     dev_t lastDev_ = 0;
+
+    // The real path of the last folder infoPath() looked up; both threads ask.
+    std::mutex realLock_;
+    std::string realKey_;
+    std::string realValue_;
 
     // Guards bins_ (and their `taken`) and everything below.
     std::mutex lock_;

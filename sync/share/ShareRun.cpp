@@ -21,12 +21,16 @@ void ShareConnector::fail(RunContext& run, int code) {
 
 // `root` becomes the local folder of `share`: the connection's own mount, or
 // an existing one.
-bool ShareConnector::resolve(std::string& root, const SharePath& share, bool connected) {
+bool ShareConnector::resolve(std::string& root, const SharePath& share, bool connected,
+                             ShareUse& use) {
     std::string mount;
-    if (connected)
+    if (connected) {
         mount = NetCon.MountPath();
-    else
-        mount = (mounter_ ? *mounter_ : GvfsMounter()).FindMount(share.Uri());
+    } else {
+        use.Enter(mounter().UsersFolder(), share.Uri());
+        mount = mounter().FindMount(share.Uri());
+        use.Admit();
+    }
     if (mount.empty())
         return false;
     root = share.LocalPath(mount);
@@ -63,11 +67,12 @@ bool ShareConnector::ConnectForRun(RunContext& run) {
         }
         NetCon.SetPassword("");
     }
-    const bool hostOk = hostForm != ShareForm::Share ||
-                        resolve(run.HostRoot, host, credentials && SameShare(host, picked));
-    const bool mirrorOk =
-        hostOk && (mirrorForm != ShareForm::Share ||
-                   resolve(run.MirrorRoot, mirror, credentials && SameShare(mirror, picked)));
+    const bool hostOk =
+        hostForm != ShareForm::Share ||
+        resolve(run.HostRoot, host, credentials && SameShare(host, picked), found_[0]);
+    const bool mirrorOk = hostOk && (mirrorForm != ShareForm::Share ||
+                                     resolve(run.MirrorRoot, mirror,
+                                             credentials && SameShare(mirror, picked), found_[1]));
     if (!hostOk || !mirrorOk) {
         DisconnectAfterRun();
         fail(run, kNetPathNotFound);
@@ -86,6 +91,12 @@ bool ShareConnector::ConnectForRun(RunContext& run) {
 
 std::string ShareConnector::DisconnectAfterRun() {
     disconnectError_.clear();
+    // A found share that a Duplora run mounted goes with the last run out.
+    for (ShareUse& use : found_)
+        if (use.Leave()) {
+            const int code = mounter().Unmount(use.Uri(), true);
+            use.Done(code == 0 || code == kNetNotConnected);
+        }
     if (!Connected())
         return "";
     try {

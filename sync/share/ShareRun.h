@@ -9,10 +9,14 @@
 // then points every share root at its mount's local folder, so nothing of
 // the run ever sees a "//server/share" text: on Linux that would be the
 // local folder /server/share. A share root that cannot be reached abandons
-// the run before anything is read.
+// the run before anything is read. Every share the run uses, connected or
+// found mounted, counts as used by this run until DisconnectAfterRun
+// (ShareUse.h), so that no other run unmounts it meanwhile.
 
 #include "platform/NetConn.h"
+#include "platform/ShareMount.h"
 #include "platform/SharePath.h"
+#include "platform/ShareUse.h"
 
 #include <string>
 
@@ -46,10 +50,13 @@ public:
     TNetConnection NetCon; // ResourceType rtDisk
 
 private:
-    bool resolve(std::string& root, const SharePath& share, bool connected);
+    bool resolve(std::string& root, const SharePath& share, bool connected, ShareUse& use);
     void fail(RunContext& run, int code);
+    ShareMounter& mounter() { return mounter_ ? *mounter_ : GvfsMounter(); }
 
     ShareMounter* mounter_;
+    // The host's and the mirror's share when found mounted, not connected.
+    ShareUse found_[2];
     std::string error_;
     std::string disconnectError_;
     int errorCode_ = 0;

@@ -434,10 +434,16 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const char* folder;
         const char* limit;
     };
-    const std::string longest(29, 'v'), tooLong(30, 'v');
+    // 4,095 bytes in folders of 99, relative to each side.
+    std::string longest;
+    while (longest.size() + 100 <= 4095)
+        longest += std::string(99, 'v') + "/";
+    longest += std::string(4095 - longest.size(), 'v');
+    const std::string tooLong = longest + "v";
     const Case cases[] = {
         {{"--on-delete", "trash"}, "trash", "", "0"},
-        {{"--on-delete", "PERMANENT", "--delete-limit", "100"}, "permanent", "", "100"},
+        {{"--on-delete", "PERMANENT", "--delete-limit", "99"}, "permanent", "", "99"},
+        {{"--delete-limit", "100"}, nullptr, nullptr, nullptr}, // would never stop a run
         {{"--delete-limit", "0"}, "permanent", "", "0"},
         {{"--on-delete", "versions", "--versions-folder", longest},
          "versions",
@@ -447,7 +453,7 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         {{"--delete-limit", "-1"}, nullptr, nullptr, nullptr},
         {{"--delete-limit", "40%"}, nullptr, nullptr, nullptr},
         {{"--on-delete", "recycle"}, nullptr, nullptr, nullptr},
-        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut to 29
+        {{"--versions-folder", tooLong}, nullptr, nullptr, nullptr},  // never cut
         {{"--versions-folder", "../up"}, nullptr, nullptr, nullptr},  // leaves the side
         {{"--versions-folder", "/h/old"}, nullptr, nullptr, nullptr}, // inside a root
         {{"--versions-folder", ""}, nullptr, nullptr, nullptr},       // none for versions
@@ -463,7 +469,10 @@ TEST(CliEdit, SafetyOptionsAreCheckedAndShown) {
         const std::string shown = c.options[0] + " " + c.options[1].substr(0, 10);
         if (!c.onDelete) {
             EXPECT_EQ(r.code, 2) << shown;
-            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 29" : "--")) << shown;
+            EXPECT_TRUE(HasText(r.err, c.options.back() == tooLong ? "at most 4095"
+                                       : c.options.back() == "100" ? "never stop a run"
+                                                                   : "--"))
+                << shown;
             EXPECT_EQ(f.FileBytes(f.config), before) << shown;
             continue;
         }

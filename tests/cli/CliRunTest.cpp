@@ -420,11 +420,11 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
     CliFixture f;
     f.tmp.build(f.host, {{"a.txt", "aaaa"}, {"d/b.txt", "bb"}});
     f.tmp.build(f.mirror, {{"old.txt", "o"}, {"keep.txt", "k"}, {"x.txt", "x"}});
-    ASSERT_EQ(f.Cli({"new", "Copy", "--host", f.host, "--mirror", f.mirror, "--subfolders", "on",
-                     "--only-in-host", "to-mirror", "--only-in-mirror", "delete", "--delete-limit",
-                     "100"})
-                  .code,
-              0);
+    ASSERT_EQ(
+        f.Cli({"new", "Copy", "--host", f.host, "--mirror", f.mirror, "--subfolders", "on",
+               "--only-in-host", "to-mirror", "--only-in-mirror", "delete", "--delete-limit", "0"})
+            .code,
+        0);
     ASSERT_EQ(f.Cli({"new", "Idle", "--host", f.host, "--mirror", f.mirror}).code, 0);
     ASSERT_EQ(f.Cli({"new", "Unsafe", "--host", f.host, "--mirror", f.tmp.sub("nowhere"),
                      "--only-in-host", "delete"})
@@ -478,11 +478,11 @@ TEST(CliRun, JsonReportHasOneObjectPerRunAndTheLogKeepsTheLines) {
         bool over;
     };
     const Expect expected[] = {
-        {"Copy", "finished", nullptr, 2, 3, 0, 2, 100, 3, 3, false}, // at the limit: runs
+        {"Copy", "finished", nullptr, 2, 3, 0, 2, 0, 3, 3, false}, // no limit: every file may go
         {"Idle", "refused", "no_operation", 0, 0, 0, 0, 0, -1, -1, false},
         {"Unsafe", "refused", "safety_test", 0, 0, 0, 0, 0, -1, -1, false},
         {"Gone", "refused", "host_missing", 0, 0, 0, 0, 0, -1, -1, false},
-        {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 0, 100, 2, 0, false},
+        {"Copy", "nothing_to_do", nullptr, 0, 0, 0, 0, 0, 2, 0, false},
         {"Clash", "error_limit", nullptr, 0, 0, 1, 1, 0, 0, 0, false}, // clash/inside not scanned
         {"Guarded", "refused", "delete_limit", 0, 0, 0, 1, 50, 3, 3, true},
     };

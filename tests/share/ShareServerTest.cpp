@@ -6,8 +6,8 @@
 #include "cli/CliFixture.h"
 #include "platform/ShareFile.h"
 #include "platform/ShareMount.h"
-#include "sync/share/ShareRun.h"
 #include "sync/TreeFixture.h"
+#include "sync/share/ShareRun.h"
 
 #include <gtest/gtest.h>
 
@@ -248,6 +248,86 @@ TEST_F(ShareServerTest, DirectWritesNeverTakeAnExistingName) {
     struct stat st {};
     ASSERT_EQ(::stat((Server("data") + "/there.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, kT0 + 61);
+}
+
+} // namespace
+} // namespace duplora::test
+
+namespace duplora::test {
+namespace {
+
+// Two runs on one share, each with the task's credentials: the run that
+// mounted it ends first, and the share stays mounted for the other, also
+// through a console run in another process that ends meanwhile; the last run
+// out unmounts it.
+TEST_F(ShareServerTest, AShareStaysMountedWhileAnyRunUsesIt) {
+    Seed("data", {{"a.txt", "a", kT0}});
+    RunFixture first, second;
+    auto connect = [&](RunFixture& f, ShareConnector& shares) {
+        f.run.HostRoot = "//" + env->server.Server() + "/data";
+        f.run.MirrorRoot = f.mirror;
+        f.run.Task.set_net_user(SambaServer::kUser);
+        f.run.Task.set_net_password(SambaServer::kPassword);
+        return shares.ConnectForRun(f.run);
+    };
+    ShareConnector a, b;
+    ASSERT_TRUE(connect(first, a)) << a.Error();
+    EXPECT_TRUE(a.NetCon.MountedByUs());
+    ASSERT_TRUE(connect(second, b)) << b.Error();
+    EXPECT_FALSE(b.NetCon.MountedByUs());
+    EXPECT_EQ(a.DisconnectAfterRun(), "");
+    ASSERT_TRUE(Mounted()) << "unmounted under the second run";
+    EXPECT_EQ(ReadTree(second.run.HostRoot), (Tree{{"a.txt", "a"}}));
+
+    CliFixture c;
+    ASSERT_EQ(c.Cli({"new", "Nas", "--host", "//" + env->server.Server() + "/data", "--mirror",
+                     c.mirror, "--only-in-host", "to-mirror", "--net-user", SambaServer::kUser,
+                     "--net-password", SambaServer::kPassword})
+                  .code,
+              0);
+    std::string out;
+    EXPECT_EQ(
+        RunProgram({DUPLORA_CLI_PATH, "--config", c.config, "--lang", "en", "run", "Nas"}, out), 0)
+        << out;
+    EXPECT_EQ(ReadTree(c.mirror), (Tree{{"a.txt", "a"}}));
+    ASSERT_TRUE(Mounted()) << "the console run unmounted it under the second run";
+    EXPECT_EQ(ReadTree(second.run.HostRoot), (Tree{{"a.txt", "a"}}));
+
+    EXPECT_EQ(b.DisconnectAfterRun(), "");
+    EXPECT_FALSE(Mounted()) << "the last run out leaves what a run mounted";
+}
+
+// Under a D-Bus session of its own (the cron recipe), the share daemons that
+// the bus would start write to the command's standard output; the JSON of
+// `run --json` must be all there is.
+TEST_F(ShareServerTest, OnlyOurOwnOutputReachesStandardOutput) {
+    Seed("data", {{"a.txt", "a", kT0}});
+    CliFixture c;
+    ASSERT_EQ(c.Cli({"new", "Nas", "--host", "//" + env->server.Server() + "/data", "--mirror",
+                     c.mirror, "--only-in-host", "to-mirror", "--net-user", SambaServer::kUser,
+                     "--net-password", SambaServer::kPassword})
+                  .code,
+              0);
+    std::string runtime = c.tmp.sub("xdg");
+    ASSERT_TRUE(std::filesystem::create_directory(runtime));
+    ::chmod(runtime.c_str(), 0700);
+    const std::string command = "exec env XDG_RUNTIME_DIR='" + runtime + "' dbus-run-session -- '" +
+                                DUPLORA_CLI_PATH + "' --config '" + c.config +
+                                "' --lang en run --json Nas 2>/dev/null";
+    std::string out;
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", command}, out), 0) << out;
+    const std::vector<std::string> lines = CliFixture::Lines(out);
+    ASSERT_EQ(lines.size(), 1u) << out;
+    EXPECT_EQ(lines[0].front(), '{') << out;
+    EXPECT_NE(lines[0].find("\"task\":\"Nas\""), std::string::npos) << out;
+    EXPECT_EQ(ReadTree(c.mirror), (Tree{{"a.txt", "a"}}));
+    // The session's FUSE folder goes a moment after the session.
+    for (int i = 0; i < 100 && std::filesystem::exists(runtime + "/gvfs"); ++i) {
+        std::error_code ec;
+        std::filesystem::remove_all(runtime, ec);
+        if (ec)
+            ::usleep(50000);
+    }
 }
 
 } // namespace

@@ -46,20 +46,30 @@ TEST(DeleteGuard, CountsDeletesAndReplacementsPerSide) {
     EXPECT_EQ(blind.Host.Lost, 2);
 }
 
-TEST(DeleteGuard, OverOnlyAboveTheLimit) {
+TEST(DeleteGuard, OverOnlyAboveTheLimitAndShownAboveIt) {
     struct Case {
         std::int64_t files, lost;
         int limit;
         bool over;
         int percent;
+        const char* shown; // in the line about that limit
     } cases[] = {
-        {10, 4, 40, false, 40},     {10, 5, 40, true, 50}, {3, 1, 33, true, 33},
-        {3, 1, 34, false, 33},      {0, 0, 1, false, 0},   {1000, 1000, 0, false, 100},
-        {3010, 1204, 39, true, 40}, {200, 1, 1, false, 1}, {2, 1, 100, false, 50},
+        {10, 4, 40, false, 40, "40"},
+        {10, 5, 40, true, 50, "50"},
+        {3, 1, 33, true, 33, "33.3"},
+        {3, 1, 34, false, 33, "33"},
+        {0, 0, 1, false, 0, "0"},
+        {1000, 1000, 0, false, 100, "100"},
+        {3010, 1204, 39, true, 40, "40"},
+        {200, 1, 1, false, 1, "1"},
+        {2, 1, 99, false, 50, "50"},
+        {2000, 661, 33, true, 33, "33.05"},
+        {10001, 5001, 50, true, 50, "50.004"},
     };
     for (const Case& c : cases) {
         const SideLoss s{c.files, c.lost};
         EXPECT_EQ(s.Over(c.limit), c.over) << c.files << " " << c.lost << " " << c.limit;
         EXPECT_EQ(s.Percent(), c.percent) << c.files << " " << c.lost;
+        EXPECT_EQ(s.PercentText(c.limit), c.shown) << c.files << " " << c.lost << " " << c.limit;
     }
 }

@@ -6,6 +6,7 @@
 #include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 
+#include "TmpfsMount.h"
 #include "TreeFixture.h"
 
 #include <gtest/gtest.h>
@@ -52,29 +53,7 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-// A tmpfs of its own at `at`: another volume than the test folder's.
-class Mount {
-public:
-    explicit Mount(const std::string& at) : at_(at) {
-        fs::create_directories(at);
-        ok_ = ::mount("duplora-test", at.c_str(), "tmpfs", 0, "size=16m") == 0;
-        if (!ok_)
-            why_ = std::strerror(errno);
-    }
-    ~Mount() {
-        if (ok_)
-            ::umount2(at_.c_str(), MNT_DETACH);
-    }
-    bool ok() const { return ok_; }
-    const std::string& why() const { return why_; }
-    std::string sub(const std::string& name) const { return at_ + "/" + name; }
-    const std::string& path() const { return at_; }
-
-private:
-    std::string at_;
-    bool ok_ = false;
-    std::string why_;
-};
+using Mount = TmpfsMount;
 
 std::string Decode(const std::string& s) {
     std::string out;
@@ -93,7 +72,8 @@ std::string Decode(const std::string& s) {
 
 // The trash folder's entries as a file manager reads them: original path
 // (decoded) -> content of files/NAME, each checked for a well-formed info.
-Tree ReadTrash(const std::string& trash) {
+// `top`: the trash is a volume's, whose Path= is relative to that folder.
+Tree ReadTrash(const std::string& trash, const std::string& top = "") {
     Tree out;
     if (!fs::exists(trash + "/info"))
         return out;
@@ -109,7 +89,11 @@ Tree ReadTrash(const std::string& trash) {
         std::getline(in, when);
         std::getline(in, rest);
         EXPECT_EQ(header, "[Trash Info]");
-        EXPECT_EQ(path.rfind("Path=/", 0), 0u) << path;
+        EXPECT_EQ(path.rfind(top.empty() ? "Path=/" : "Path=", 0), 0u) << path;
+        if (!top.empty()) {
+            EXPECT_NE(path.substr(0, 6), "Path=/") << path;
+            path.insert(5, top + "/");
+        }
         EXPECT_EQ(path.find_first_of(" \n\xFF"), std::string::npos) << path;
         EXPECT_EQ(when.rfind("DeletionDate=", 0), 0u);
         EXPECT_TRUE(std::regex_match(when.substr(13), date)) << when;
@@ -196,11 +180,11 @@ TEST(SafetyNet, TrashAndVersionsOnASecondVolume) {
     EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
     const std::string trashName = ".Trash-" + std::to_string(::getuid());
     const std::string own = volume.sub(trashName);
-    EXPECT_EQ(ReadTrash(own), Kept(f.mirror));
+    EXPECT_EQ(ReadTrash(own, volume.path()), Kept(f.mirror));
     BuildReplaceAndDelete(f);
     EXPECT_EQ(f.Run(), RunOutcome::Finished);
     EXPECT_EQ(f.run.Plan.DeletedInMirror, 4);
-    EXPECT_EQ(ReadTrash(own).size(), 8u);
+    EXPECT_EQ(ReadTrash(own, volume.path()).size(), 8u);
     Tree mirror = ReadTree(f.mirror);
     std::erase_if(mirror, [&](const auto& e) { return e.first.rfind(trashName, 0) == 0; });
     EXPECT_EQ(mirror, Replaced());
@@ -340,6 +324,21 @@ TEST(SafetyNet, DeleteLimitStopsQuietRunsAboveIt) {
             EXPECT_EQ(ReadTree(f.mirror).size(), 6u);
         }
     }
+}
+
+// The line shows the share that was compared: 1 of 3 is above 33%, and says so.
+TEST(SafetyNet, DeleteLimitLineShowsWhatWasCompared) {
+    SetLanguage(Language::English);
+    RunFixture f;
+    f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+    f.run.Task.set_delete_limit(33);
+    f.run.Start = RunStart::CommandLine;
+    f.tmp.build(f.host, {{"a", "a"}, {"b", "b"}});
+    f.tmp.build(f.mirror, {{"a", "a"}, {"b", "b"}, {"c", "c"}});
+    EXPECT_EQ(f.Run(), RunOutcome::Skipped);
+    EXPECT_EQ(f.run.RefusedLine,
+              "Stopped: the run would delete or replace 0 of 2 files of the host (0%) and "
+              "1 of 3 files of the mirror (33.3%), above the task's limit of 33%");
 }
 
 TEST(SafetyNet, UnusableVersionsFolderIsRefusedAtRunStart) {

@@ -605,3 +605,75 @@ TEST(ConfigFileOnDisk, PipesAndDevicesAreNotReadAsFiles) {
     EXPECT_EQ(LoadConfiguration(zero, list, error), LoadStatus::CannotOpen);
     EXPECT_EQ(error, "Cannot open file " + zero);
 }
+
+namespace {
+
+void PutUint(Bytes& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void PutEntry(Bytes& out, std::uint32_t task, const std::string& name, const std::string& value) {
+    PutUint(out, task, 4);
+    PutUint(out, static_cast<std::uint32_t>(name.size()), 2);
+    PutText(out, name);
+    PutUint(out, static_cast<std::uint32_t>(value.size()), 4);
+    PutText(out, value);
+}
+
+} // namespace
+
+// Options that do not fit a record follow the schedules in a block that the
+// loading of older programs never reaches: the file up to the block is what
+// such a program writes for a task without the option.
+TEST(ConfigFile, ExtensionBlockAfterTheSchedules) {
+    const std::string folder = "/media/usb-disk/Backups/duplora/versions"; // 40 bytes
+    TaskList list = SampleList(3, 2);
+    list[1].record.set_on_delete(DeleteMode::Versions);
+    TaskList plain = list;
+    list[1].record.set_versions_folder(folder);
+    list[2].record.set_versions_folder("short"); // in the record: no entry
+
+    plain[2].record.set_versions_folder("short");
+    Bytes expected = SerializeConfiguration(plain);
+    const std::size_t oldEnd = expected.size();
+    PutText(expected, "DUPLORAX");
+    PutUint(expected, 1, 4);
+    PutUint(expected, 1, 4);
+    PutEntry(expected, 1, "versions_folder", folder);
+    const Bytes file = SerializeConfiguration(list);
+    EXPECT_EQ(file, expected);
+
+    ExpectSameContents(Parse(file), list);
+    // What a reader that stops after the schedules has: no folder, so a
+    // Versions run is refused instead of filling a cut path.
+    const TaskList old = Parse(Bytes(file.begin(), file.begin() + oldEnd));
+    EXPECT_EQ(old[1].record.versions_folder(), "");
+    EXPECT_EQ(old[1].record.on_delete(), DeleteMode::Versions);
+    EXPECT_EQ(old.schedules(), list.schedules());
+
+    // Names of later options are kept and written back; a block of another
+    // version, a foreign one and entries past the damage are passed over.
+    Bytes future(file.begin(), file.begin() + oldEnd);
+    PutText(future, "DUPLORAX");
+    PutUint(future, 1, 4);
+    PutUint(future, 3, 4);
+    PutEntry(future, 0, "later_option", std::string("\0\1x", 3));
+    PutEntry(future, 1, "versions_folder", folder);
+    PutEntry(future, 7, "versions_folder", folder); // no task 7: reading ends
+    TaskList read = Parse(future);
+    EXPECT_EQ(read[0].record.extension(),
+              (TaskRecord::Extension{{"later_option", std::string("\0\1x", 3)}}));
+    EXPECT_EQ(read[1].record.versions_folder(), folder);
+    Bytes again = SerializeConfiguration(read);
+    EXPECT_EQ(Parse(again)[0].record.extension(), read[0].record.extension());
+    for (const char* damage : {"DUPLORAY", "version"}) {
+        Bytes other = file;
+        if (std::string(damage) == "version")
+            other[oldEnd + 8] = 2;
+        else
+            std::memcpy(other.data() + oldEnd, damage, 8);
+        EXPECT_EQ(Parse(other)[1].record.versions_folder(), "") << damage;
+    }
+    for (std::size_t cut = oldEnd; cut < file.size(); ++cut)
+        EXPECT_EQ(Parse(Bytes(file.begin(), file.begin() + cut))[1].record.versions_folder(), "");
+}

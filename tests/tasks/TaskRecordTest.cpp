@@ -99,9 +99,31 @@ TEST(TaskRecord, SafetyOptionsLiveInTheFormerlyUnusedBytes) {
     r.bytes()[0] = 9;
     r.bytes()[1] = 250;
     EXPECT_EQ(r.on_delete(), DeleteMode::Permanent);
-    EXPECT_EQ(r.delete_limit(), 100);
-    r.set_versions_folder("0123456789012345678901234567890123");
-    EXPECT_EQ(r.versions_folder().size(), TaskRecord::kVersionsFolderCapacity);
+    EXPECT_EQ(r.delete_limit(), 0); // above 99: no limit, as such a limit always was
+    r.set_delete_limit(100);
+    EXPECT_EQ(r.delete_limit(), 0);
+    r.set_delete_limit(99);
+    EXPECT_EQ(r.delete_limit(), 99);
+}
+
+// A versioning folder longer than the record's 29 bytes is kept whole in the
+// extension, and the record then names none; a short one is the record's.
+TEST(TaskRecord, LongVersionsFolderLivesOutsideTheRecord) {
+    TaskRecord r = TaskRecord::MakeForLoading();
+    const TaskRecord::Bytes plain = r.bytes();
+    const std::string longest(TaskRecord::kVersionsFolderCapacity, 'v');
+    r.set_versions_folder("/media/usb/Backups/versions");
+    EXPECT_TRUE(r.extension().empty());
+    r.set_versions_folder(longest + "cut");
+    EXPECT_EQ(r.versions_folder(), longest);
+    EXPECT_EQ(r.bytes(), plain) << "the record keeps no part of it";
+    EXPECT_EQ(r.extension().size(), 1u);
+    TaskRecord copy = r;
+    EXPECT_TRUE(copy == r);
+    copy.set_versions_folder("short");
+    EXPECT_FALSE(copy == r);
+    EXPECT_TRUE(copy.extension().empty());
+    EXPECT_EQ(copy.versions_folder(), "short");
 }
 
 TEST(TaskRecord, ToleranceSecondsRoundTrip) {

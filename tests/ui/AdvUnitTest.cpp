@@ -297,8 +297,8 @@ TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
     outside.set_on_delete(DeleteMode::Versions);
     outside.set_versions_folder("../old");
     const Refused refused[] = {
-        // 30 bytes in 10 characters: refused, never cut to fit.
-        {QString::fromUtf8("版本版本版本版本版本"), MsgFill(219, "29", "30")},
+        // 4,096 bytes: refused, never cut to fit.
+        {QString(4096, QChar('v')), MsgFill(219, "4095", "4096")},
         {QStringLiteral("../old"), VersionsFolderProblem(outside)},
     };
     for (const Refused& r : refused) {
@@ -310,19 +310,21 @@ TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
         EXPECT_EQ(f.changed, 0);
     }
 
-    f.dlg.edVersions->setText(QStringLiteral("Old versions"));
-    f.dlg.edDelLimit->setValue(100);
+    // Longer than the record's 29 bytes: kept outside it.
+    const std::string folder = "/media/usb/Backups/Old versions of " + std::string(200, 'x');
+    f.dlg.edVersions->setText(QString::fromStdString(folder));
+    f.dlg.edDelLimit->setValue(100); // the box stops at 99
     // DUPLORA_SCREENSHOT_ADV saves the dialog for the README
     // (scripts/screenshot-preview.sh).
     if (const char* path = std::getenv("DUPLORA_SCREENSHOT_ADV")) {
         f.dlg.edDelLimit->setValue(40);
         QCoreApplication::processEvents();
         EXPECT_TRUE(f.dlg.grab().save(QString::fromLocal8Bit(path)));
-        f.dlg.edDelLimit->setValue(100);
+        f.dlg.edDelLimit->setValue(99);
     }
     EXPECT_EQ(ok(), QString());
     EXPECT_EQ(f.changed, 1);
     EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
-    EXPECT_EQ(f.record.versions_folder(), "Old versions");
-    EXPECT_EQ(f.record.delete_limit(), 100);
+    EXPECT_EQ(f.record.versions_folder(), folder);
+    EXPECT_EQ(f.record.delete_limit(), 99);
 }

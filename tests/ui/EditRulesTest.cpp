@@ -126,16 +126,21 @@ TEST(EditRules, EveryFrontEndAcceptsAndRefusesAlike) {
          Dialog([](AdvValues& v) { v.netUser = "uuuuuuuuuuuuuuuu"; }),
          [](cli::FieldEdits& e) { e.netUser = "uuuuuuuuuuuuuuuu"; },
          false},
-        {"30-byte versioning folder",
+        {"versioning folder longer than a task keeps",
          {},
          Dialog([](AdvValues& v) {
              v.onDelete = DeleteMode::Versions;
-             v.versionsFolder = std::string(30, 'v');
+             v.versionsFolder = std::string(TaskRecord::kVersionsFolderCapacity + 1, 'v');
          }),
          [](cli::FieldEdits& e) {
              e.onDelete = "versions";
-             e.versionsFolder = std::string(30, 'v');
+             e.versionsFolder = std::string(TaskRecord::kVersionsFolderCapacity + 1, 'v');
          },
+         false},
+        {"delete limit 100",
+         {},
+         Dialog([](AdvValues& v) { v.deleteLimit = 100; }),
+         [](cli::FieldEdits& e) { e.deleteLimit = "100"; },
          false},
     };
     for (const EditRow& row : rows) {
