@@ -1,12 +1,14 @@
 #include "sync/compare/MoveDetection.h"
 
+#include "platform/OrderedWorkers.h"
+
 #include "sync/fs/BelowRoot.h"
 #include "sync/fs/FileIo.h"
 #include "sync/fs/FileTime.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/plan/SortList.h"
 #include "sync/run/RunContext.h"
 #include "sync/run/RunDisplay.h"
-#include "sync/plan/SortList.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -15,13 +17,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -214,10 +214,10 @@ struct PairFiles {
 // on four threads as on one. Each thread holds two 1 MiB buffers.
 constexpr unsigned kCompareThreads = 4;
 
-// Compares every pair of `jobs` on a few worker threads, each taking the
-// next pair in order. Only the calling thread talks to the display and the
-// observer: it shows the oldest pair still being compared, the bytes
-// compared so far, pumps the events after every step of any worker and
+// Compares every pair of `jobs` on a few worker threads (OrderedWorkers),
+// each taking the next pair in order. Only the calling thread talks to the
+// display and the observer: while it waits it shows the oldest pair still
+// being compared and the bytes compared so far, pumps the events, and
 // passes a cancel on to the workers, which stop within one step. Returns a
 // result per pair; the pairs never started are Cancelled.
 std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairFiles>& jobs,
@@ -229,106 +229,19 @@ std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairF
     for (const PairFiles& j : jobs)
         total += j.size;
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    // Guarded by `mutex`.
-    std::size_t next = 0; // the next pair a worker takes
-    std::vector<char> ended(jobs.size(), 0);
-    std::int64_t done = 0; // bytes compared, over all pairs
-    bool news = false;     // a step or a pair ended since the last look
-    unsigned running = 0;  // workers not yet finished
+    std::atomic<std::int64_t> done{0}; // bytes compared, over all pairs
     std::atomic<bool> stop{false};
-
-    auto work = [&] {
-        for (;;) {
-            std::size_t k = 0;
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                if (next == jobs.size() || stop.load())
-                    break;
-                k = next++;
-            }
-            const PairFiles& j = jobs[k];
-            ContentResult r = ContentResult::Unreadable;
-            try {
-                r = CompareContents(run.HostRoot, j.hostRel, run.MirrorRoot, j.mirrorRel, j.size,
-                                    [&](std::int64_t n) {
-                                        {
-                                            const std::lock_guard<std::mutex> lock(mutex);
-                                            done += n;
-                                            news = true;
-                                        }
-                                        wake.notify_one();
-                                        return !stop.load();
-                                    });
-            } catch (...) {
-                // No memory for the buffers: no move, the pair is copied and deleted.
-            }
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                results[k] = r;
-                ended[k] = 1;
-                news = true;
-            }
-            wake.notify_one();
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            --running;
-            news = true;
-        }
-        wake.notify_one();
-    };
-
-    // Joined however this function is left: the workers use its locals.
-    struct Workers {
-        std::atomic<bool>& stop;
-        std::vector<std::thread> threads;
-        ~Workers() {
-            stop.store(true);
-            for (std::thread& t : threads)
-                if (t.joinable())
-                    t.join();
-        }
-    } pool{stop, {}};
-    std::vector<std::thread>& workers = pool.threads;
-    const unsigned count =
-        static_cast<unsigned>(std::min<std::size_t>(kCompareThreads, jobs.size()));
-    for (unsigned i = 0; i < count; ++i) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            ++running;
-        }
-        try {
-            workers.emplace_back(work);
-        } catch (const std::system_error&) {
-            // No more threads to be had: the ones started do all the pairs.
-            const std::lock_guard<std::mutex> lock(mutex);
-            --running;
-            break;
-        }
-    }
-
-    RunObserver& ui = run.ui();
-    std::size_t oldest = 0; // the first pair not yet ended
+    std::size_t oldest = 0; // the first pair not yet finished
     std::size_t shown = jobs.size();
-    for (bool last = workers.empty(); !last;) {
-        std::int64_t bytes = 0;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [&] { return news; });
-            news = false;
-            bytes = done;
-            while (oldest < jobs.size() && ended[oldest])
-                ++oldest;
-            last = running == 0;
-        }
+    RunObserver& ui = run.ui();
+    const auto show = [&] {
         if (oldest < jobs.size() && oldest != shown) {
             shown = oldest;
             const PairFiles& j = jobs[oldest];
             ShowPath(run, JoinRoot(onMirror ? run.HostRoot : run.MirrorRoot,
                                    onMirror ? j.hostRel : j.mirrorRel));
         }
+        const std::int64_t bytes = done.load();
         ShowTotals(run, MsgFill(51, ShortSizeText(bytes), ShortSizeText(total - bytes)));
         ShowTotalGauge(run, total > 0
                                 ? static_cast<int>(std::min<std::int64_t>(100, bytes * 100 / total))
@@ -336,8 +249,35 @@ std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairF
         ui.Pump();
         if (run.State == RunState::Cancelled)
             stop.store(true);
+    };
+
+    OrderedWorkers pool(static_cast<int>(std::min<std::size_t>(kCompareThreads, jobs.size())),
+                        show);
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        pool.Submit(
+            [&, k] {
+                if (stop.load())
+                    return; // stays Cancelled
+                const PairFiles& j = jobs[k];
+                ContentResult r = ContentResult::Unreadable;
+                try {
+                    r = CompareContents(run.HostRoot, j.hostRel, run.MirrorRoot, j.mirrorRel,
+                                        j.size, [&](std::int64_t n) {
+                                            done += n;
+                                            return !stop.load();
+                                        });
+                } catch (...) {
+                    // No memory for the buffers: no move, the pair is copied and deleted.
+                }
+                results[k] = r;
+            },
+            [&, k] {
+                oldest = k + 1;
+                show();
+            });
     }
-    return results; // `pool` joins the workers, all of them done by now
+    pool.Drain();
+    return results;
 }
 
 } // namespace

@@ -6,16 +6,10 @@
 #include <chrono>
 #include <utility>
 
-#include <pthread.h>
-#include <signal.h>
-
 namespace duplora {
 
 namespace {
 
-// How long the run's thread waits for a copy before it lets the interface
-// process its events again.
-constexpr auto kPumpEvery = std::chrono::milliseconds(25);
 // A copy under way when the run stops ends as a copy until it has moved this
 // much.
 constexpr std::int64_t kStopFrom = 1 << 20;
@@ -36,136 +30,75 @@ bool OnRemoteFileSystem(const std::string& path) {
 }
 
 CopyPipeline::CopyPipeline(int workers, std::function<void()> pump)
-    : workers_(workers < 1 ? 1 : workers), pump_(pump ? std::move(pump) : [] {}) {}
+    : workers_(static_cast<std::size_t>(workers < 1 ? 1 : workers)),
+      pool_(workers < 1 ? 1 : workers, std::move(pump)) {}
 
 CopyPipeline::~CopyPipeline() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.erase(jobs_.begin() + static_cast<std::ptrdiff_t>(started_), jobs_.end());
-        stopping_ = true;
-        quit_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& t : threads_)
-        t.join();
+    stopping_ = true; // the pool's destructor waits for the copies under way
 }
 
 bool CopyPipeline::Fits(std::string_view folder, std::string_view name, bool foldCase) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& job : jobs_) {
-        if (job->folder != folder)
+    for (const auto& [f, n] : inFlight_) {
+        if (f != folder)
             return false;
-        if (foldCase ? CompareKeysFolded(job->name, name) == 0 : job->name == name)
+        if (foldCase ? CompareKeysFolded(n, name) == 0 : n == name)
             return false;
     }
     return true;
 }
 
-void CopyPipeline::Work() {
-    // Signals (Ctrl+C, a stop request) go to the run's thread, as without
-    // workers, and never interrupt a worker's call halfway.
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return quit_ || started_ < jobs_.size(); });
-        if (started_ >= jobs_.size())
-            return; // quitting with nothing left to take
-        Job& job = *jobs_[started_++];
-        lock.unlock();
-        // The hooks stay on this thread: no pump (the run's thread pumps),
-        // the steps are kept for the run's thread to show.
-        // A stopped run lets a small copy under way end as a copy: it is a
-        // few round trips from done. One that has grown since the scan stops
-        // between its steps like any large copy.
-        CopyHooks hooks;
-        std::int64_t moved = 0;
-        hooks.cancelRequested = [this, &moved] { return moved >= kStopFrom && stopping_.load(); };
-        hooks.onChunk = [&job, &moved](std::int64_t chunk, std::int64_t position,
-                                       std::int64_t size) {
-            moved += chunk;
-            job.steps.push_back({chunk, position, size});
-        };
-        hooks.setAside = job.setAside;
-        CopyOutcome outcome = CopyOneFile(job.request, hooks);
-        lock.lock();
-        job.outcome = std::move(outcome);
-        job.done = true;
-        finished_.notify_all();
-    }
-}
-
-void CopyPipeline::FinishFront(std::unique_lock<std::mutex>& lock) {
-    std::unique_ptr<Job> job = std::move(jobs_.front());
-    jobs_.pop_front();
-    --started_;
-    lock.unlock();
-    job->finish(job->outcome, job->steps);
-    lock.lock();
-}
-
 void CopyPipeline::FinishReady() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!jobs_.empty() && jobs_.front()->done)
-        FinishFront(lock);
+    pool_.FinishReady();
 }
 
 void CopyPipeline::WaitForRoom() {
-    const std::size_t most = static_cast<std::size_t>(workers_) * 2;
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        while (!jobs_.empty() && jobs_.front()->done)
-            FinishFront(lock);
-        if (jobs_.size() < most)
-            return;
-        if (!finished_.wait_for(lock, kPumpEvery, [this] { return jobs_.front()->done; })) {
-            lock.unlock();
-            pump_();
-            lock.lock();
-        }
-    }
+    pool_.WaitBelow(workers_ * 2);
 }
 
 void CopyPipeline::Submit(CopyRequest request, std::string_view folder, std::string_view name,
                           SetAside* setAside, Finish finish) {
-    auto job = std::make_unique<Job>();
-    job->request = std::move(request);
-    job->folder = folder;
-    job->name = name;
-    job->setAside = setAside;
-    job->finish = std::move(finish);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.push_back(std::move(job));
-        // One thread per copy handed out, up to the number asked for: a run
-        // with a single small copy starts one.
-        if (threads_.size() < static_cast<std::size_t>(workers_) && threads_.size() < jobs_.size())
-            threads_.emplace_back([this] { Work(); });
-    }
-    wake_.notify_one();
+    // What the worker writes and the run's thread reads after it is done.
+    struct Done {
+        CopyOutcome outcome;
+        std::vector<CopiedChunk> steps;
+    };
+    auto done = std::make_shared<Done>();
+    inFlight_.emplace_back(folder, name);
+    pool_.Submit(
+        [this, done, request = std::move(request), setAside] {
+            // The hooks stay on the worker: no pump (the run's thread
+            // pumps), the steps are kept for the run's thread to show. A
+            // stopped run lets a small copy under way end as a copy: it is a
+            // few round trips from done. One that has grown since the scan
+            // stops between its steps like any large copy.
+            CopyHooks hooks;
+            std::int64_t moved = 0;
+            hooks.cancelRequested = [this, &moved] {
+                return moved >= kStopFrom && stopping_.load();
+            };
+            hooks.onChunk = [&done, &moved](std::int64_t chunk, std::int64_t position,
+                                            std::int64_t size) {
+                moved += chunk;
+                done->steps.push_back({chunk, position, size});
+            };
+            hooks.setAside = setAside;
+            done->outcome = CopyOneFile(request, hooks);
+        },
+        [this, done, finish = std::move(finish)] {
+            inFlight_.pop_front();
+            finish(done->outcome, done->steps);
+        });
 }
 
 void CopyPipeline::Drain() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!jobs_.empty()) {
-        if (jobs_.front()->done) {
-            FinishFront(lock);
-        } else if (!finished_.wait_for(lock, kPumpEvery, [this] { return jobs_.front()->done; })) {
-            lock.unlock();
-            pump_();
-            lock.lock();
-        }
-    }
+    pool_.Drain();
 }
 
 void CopyPipeline::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.erase(jobs_.begin() + static_cast<std::ptrdiff_t>(started_), jobs_.end());
-        stopping_ = true;
-    }
-    Drain();
+    for (std::size_t n = pool_.DropWaiting(); n > 0; --n)
+        inFlight_.pop_back();
+    stopping_ = true;
+    pool_.Drain();
     stopping_ = false;
 }
 

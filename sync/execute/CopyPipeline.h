@@ -11,18 +11,16 @@
 // file through a set-aside. Anything else waits until the copies handed out
 // are finished.
 
+#include "platform/OrderedWorkers.h"
 #include "sync/execute/FileCopier.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace duplora {
@@ -72,32 +70,14 @@ public:
     void Stop();
 
 private:
-    struct Job {
-        CopyRequest request;
-        std::string folder;
-        std::string name;
-        SetAside* setAside = nullptr;
-        Finish finish;
-        // Written by the worker until `done`; read by the run's thread after.
-        CopyOutcome outcome;
-        std::vector<CopiedChunk> steps;
-        bool done = false; // under mutex_
-    };
-
-    void Work();
-    void FinishFront(std::unique_lock<std::mutex>& lock);
-
-    const int workers_;
-    std::function<void()> pump_;
-    std::vector<std::thread> threads_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;     // a job to take, or quitting
-    std::condition_variable finished_; // a job done
-    // Jobs in the order handed out; the first `started_` were taken by a worker.
-    std::deque<std::unique_ptr<Job>> jobs_;
-    std::size_t started_ = 0;
-    bool quit_ = false;
+    const std::size_t workers_;
+    // Set while Stop() drains: a copy under way that has moved 1 MiB stops
+    // between its steps. Read by the workers, so it outlives them.
     std::atomic<bool> stopping_{false};
+    // The folder and name of each copy in flight, oldest first; only the
+    // run's thread touches it.
+    std::deque<std::pair<std::string, std::string>> inFlight_;
+    OrderedWorkers pool_;
 };
 
 } // namespace duplora
