@@ -1,10 +1,12 @@
 // Carrying out an accepted plan: the host list in order, the mirror list
 // from last to first, then the empty folders.
 
+#include "sync/execute/Execution.h"
+
+#include "sync/compare/MoveDetection.h"
 #include "sync/execute/CopyPipeline.h"
 #include "sync/execute/FileCopier.h"
 #include "sync/fs/FolderOps.h"
-#include "sync/compare/MoveDetection.h"
 #include "sync/run/RunDisplay.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/Helpers.h"

@@ -5,6 +5,7 @@
 #include "sync/compare/Analysis.h"
 #include "sync/compare/MoveDetection.h"
 #include "sync/compare/RootRelation.h"
+#include "sync/execute/Execution.h"
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FolderOps.h"
 #include "sync/plan/DeleteGuard.h"
@@ -19,9 +20,6 @@
 #include <string>
 
 namespace duplora {
-
-void SyncEmptyFolders(RunContext& run);          // Execution.cpp
-void RemoveLeftoverTemporaries(RunContext& run); // Execution.cpp
 
 namespace {
 
