@@ -4,6 +4,7 @@
 #include "cli/RunTasks.h"
 #include "schedule/Scheduler.h"
 #include "sync/run/RunMarker.h"
+#include "tasks/ConfigEdit.h"
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
 
@@ -15,37 +16,7 @@
 
 namespace duplora::cli {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-// What tells a changed configuration file: a save writes a new file and
-// renames it over the old one, so the inode changes even within one
-// timestamp tick.
-struct FileStamp {
-    bool exists = false;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec mtime{};
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && inode == o.inode && size == o.size &&
-               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-    }
-};
-
-FileStamp StampOf(const std::string& path) {
-    FileStamp s;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return s;
-    s.exists = true;
-    s.inode = st.st_ino;
-    s.size = st.st_size;
-    s.mtime = st.st_mtim;
-    return s;
-}
-
-} // namespace
 
 std::vector<ScheduleRecord> MergeReloadedSchedules(const std::vector<ScheduleRecord>& live,
                                                    std::vector<ScheduleRecord>& lastRead,
@@ -103,7 +74,9 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
     }
 
     TaskList list;
-    FileStamp stamp = StampOf(configPath);
+    // A save writes a new file and renames it over the old one, so the stamp
+    // (ConfigEdit.h) changes even within one tick of the file times.
+    ConfigStamp stamp = StampOf(configPath);
     if (LoadConfiguration(configPath, list, error) == LoadStatus::CannotOpen) {
         err << "duplora-cli: " << error << '\n';
         return 2;
@@ -128,7 +101,7 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
         if (!scheduler.Tick(false))
             continue;
 
-        const FileStamp now = StampOf(configPath);
+        const ConfigStamp now = StampOf(configPath);
         if (!(now == stamp)) {
             TaskList fresh;
             if (LoadConfiguration(configPath, fresh, error) == LoadStatus::CannotOpen) {
