@@ -26,6 +26,14 @@ constexpr std::string_view Utf8Prefix(std::string_view text, std::size_t maxByte
     return text.substr(0, end);
 }
 
+// As Utf8Prefix, but a text that is not UTF-8 at the cut (nothing but
+// continuation bytes before it) is cut at `maxBytes`: file names are bytes,
+// and an empty name would be no name at all.
+constexpr std::string_view Utf8PrefixOrBytes(std::string_view text, std::size_t maxBytes) {
+    const std::string_view cut = Utf8Prefix(text, maxBytes);
+    return cut.empty() ? text.substr(0, maxBytes) : cut;
+}
+
 // Characters (lead bytes) in `text`.
 constexpr std::size_t Utf8CharCount(std::string_view text) {
     std::size_t n = 0;

@@ -1,5 +1,7 @@
 #include "sync/execute/FileCopier.h"
 
+#include "platform/Utf8.h"
+
 #include "platform/ShareFile.h"
 #include "sync/fs/FileIo.h"
 #include "tasks/TextTable.h"
@@ -59,12 +61,7 @@ std::string TempName(std::string_view name) {
     // take 22, so a long name is cut (at a character boundary, to keep the
     // name valid UTF-8).
     constexpr std::size_t kKeep = 255 - 1 - kTempMarker.size() - kTempRandomLength;
-    if (name.size() > kKeep) {
-        std::size_t cut = kKeep;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-            --cut;
-        name = name.substr(0, cut);
-    }
+    name = std::string(Utf8Prefix(name, kKeep));
     static constexpr char kChars[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{std::random_device{}() ^

@@ -1,5 +1,7 @@
 #include "sync/setaside/Trash.h"
 
+#include "platform/Utf8.h"
+
 #include "sync/fs/FileIo.h"
 #include "tasks/TextTable.h"
 
@@ -38,12 +40,7 @@ std::string Folder(const std::string& path) {
 
 // A name cut to `max` bytes, not inside a UTF-8 sequence when it is UTF-8.
 std::string CutName(const std::string& name, std::size_t max) {
-    if (name.size() <= max)
-        return name;
-    std::size_t cut = max;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-        --cut;
-    return name.substr(0, cut == 0 ? max : cut);
+    return std::string(Utf8PrefixOrBytes(name, max));
 }
 
 std::string Unusable(int error) {

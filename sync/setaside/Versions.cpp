@@ -1,5 +1,7 @@
 #include "sync/setaside/Versions.h"
 
+#include "platform/Utf8.h"
+
 #include "sync/execute/FileCopier.h"
 #include "sync/fs/BelowRoot.h"
 #include "sync/fs/FileIo.h"
@@ -137,12 +139,7 @@ constexpr std::size_t kLongestExtension = 32;
 // Longest prefix of `text` within `max` bytes that does not end inside a
 // UTF-8 sequence (a name that is not UTF-8 is cut at `max`).
 std::string_view CutAtCharacter(std::string_view text, std::size_t max) {
-    if (text.size() <= max)
-        return text;
-    std::size_t cut = max;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
-    return text.substr(0, cut == 0 ? max : cut);
+    return Utf8PrefixOrBytes(text, max);
 }
 
 // FNV-1a, 32 bits, as eight hex digits.
