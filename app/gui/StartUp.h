@@ -10,10 +10,10 @@
 //   main window ─ the tasks of the due schedule run
 //   closing: save question, log block (ui/Closing.h) ─ program ends
 
-#include "tasks/ProgramPaths.h"
 #include "schedule/HiResTim.h"
 #include "schedule/Scheduler.h"
 #include "tasks/FileLock.h"
+#include "tasks/ProgramPaths.h"
 #include "tasks/TextTable.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "sync/compare/Analysis.h"
 
-#include "sync/fs/CaseProbe.h"
 #include "sync/execute/FileCopier.h"
+#include "sync/fs/CaseProbe.h"
 #include "sync/fs/FileTime.h"
 #include "sync/fs/FolderOps.h"
 #include "sync/run/RunContext.h"

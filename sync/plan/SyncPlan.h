@@ -3,8 +3,8 @@
 // will be done with each file, and the counters derived from that.
 
 #include "sync/plan/FileEntry.h"
-#include "sync/scan/PathArena.h"
 #include "sync/plan/SortList.h"
+#include "sync/scan/PathArena.h"
 #include "tasks/TaskRecord.h"
 
 #include <cstdint>

@@ -70,10 +70,10 @@ std::string VersionName(std::string_view name, std::time_t when, int number = 1)
 // The versioning folder is never scanned, so a copy cut off by a crash or
 // kill -9 would stay there for ever. While copies across volumes are made,
 // the folder holds a marker ".duplora-copying-XXXXXXXX" that the run keeps
-// locked and removes when its copies have ended (Settle()); RemoveLeftovers() of a later run finds a
-// marker nobody holds and only then walks the folder for temporary files
-// that no living copy holds. A run that never crashed costs one listing of
-// the folder's top, not a walk of every version kept.
+// locked and removes when its copies have ended (Settle()); RemoveLeftovers() of a later run finds
+// a marker nobody holds and only then walks the folder for temporary files that no living copy
+// holds. A run that never crashed costs one listing of the folder's top, not a walk of every
+// version kept.
 class VersionsFolder final : public SetAside {
 public:
     VersionsFolder(VersionsPlace place, std::string hostRoot, std::string mirrorRoot,
