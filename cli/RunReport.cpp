@@ -29,25 +29,6 @@ Json Side(const SideLoss& side, int limit) {
                 {"over", side.Over(limit)}};
 }
 
-// A scan took place, so the plan holds both sides' files.
-bool Scanned(const RunContext& run) {
-    switch (run.Outcome) {
-    case RunOutcome::NothingToDo:
-    case RunOutcome::Declined:
-    case RunOutcome::Finished:
-    case RunOutcome::ErrorLimit:
-        return true;
-    case RunOutcome::Cancelled:
-        return !run.InvalidMaskFound && !run.HostMissing;
-    case RunOutcome::Skipped:
-        return run.Refusal == RefusalReason::DeleteLimit;
-    case RunOutcome::NotRun:
-    case RunOutcome::Unreachable:
-        break;
-    }
-    return false;
-}
-
 Json Failure(const RunFailure& f) {
     Json j;
     switch (f.Op) {
@@ -85,7 +66,7 @@ std::string IsoLocalTime(std::time_t t) {
     return out;
 }
 
-ReportOutcome ClassifyRun(const RunContext& run) {
+ReportOutcome ClassifyRun(const RunReport& run) {
     switch (run.Refusal) {
     case RefusalReason::None:
         break;
@@ -131,40 +112,37 @@ ReportOutcome ClassifyRun(const RunContext& run) {
     return {"refused", "invalid_folders"};
 }
 
-std::string RunReportJson(const RunContext& run, const RunTimes& times) {
-    const SyncPlan& plan = run.Plan;
+std::string RunReportJson(const RunReport& run, const RunTimes& times) {
     const ReportOutcome how = ClassifyRun(run);
     Json j;
     j["format_version"] = kJsonFormatVersion;
     j["task"] = run.TaskName;
-    // A run refused before its roots were prepared reports them as stored.
-    PutPath(j, "host_root", run.HostRoot.empty() ? run.Task.host_path() : run.HostRoot);
-    PutPath(j, "mirror_root", run.MirrorRoot.empty() ? run.Task.mirror_path() : run.MirrorRoot);
+    PutPath(j, "host_root", run.HostRoot);
+    PutPath(j, "mirror_root", run.MirrorRoot);
     j["start"] = IsoLocalTime(times.start);
     j["end"] = IsoLocalTime(times.end);
     j["outcome"] = how.outcome;
     if (how.reason) {
         j["reason"] = how.reason;
-        j["message"] = run.RefusedLine;
+        j["message"] = run.Line;
     }
-    const bool scanned = Scanned(run);
-    j["counts"] =
-        Json{{"to_mirror", plan.CopiedToMirror},  {"to_host", plan.CopiedToHost},
-             {"delete_host", plan.DeletedInHost}, {"delete_mirror", plan.DeletedInMirror},
-             {"moves", plan.MovedCount},          {"empty_folders", plan.EmptyFoldersDone},
-             {"failures", plan.FailedCount}};
-    j["planned"] = scanned ? Json{{"to_mirror", plan.ToMirrorCount},
-                                  {"to_host", plan.ToHostCount},
-                                  {"delete_host", plan.HostDeleteCount},
-                                  {"delete_mirror", plan.MirrorDeleteCount},
-                                  {"moves", plan.MoveCount},
-                                  {"empty_folders", plan.EmptyFolderCount}}
-                           : Json{{"to_mirror", 0},     {"to_host", 0}, {"delete_host", 0},
-                                  {"delete_mirror", 0}, {"moves", 0},   {"empty_folders", 0}};
-    j["bytes"] = Json{{"total", scanned ? plan.TotalBytes : 0}, {"done", plan.DoneBytes}};
-    if (scanned) {
-        const DeleteGuard guard =
-            MeasureDeleteGuard(plan, run.Task.delete_limit(), !run.SkipMirrorScan);
+    j["counts"] = Json{{"to_mirror", run.CopiedToMirror},
+                       {"to_host", run.CopiedToHost},
+                       {"delete_host", run.DeletedInHost},
+                       {"delete_mirror", run.DeletedInMirror},
+                       {"moves", run.Moved},
+                       {"empty_folders", run.EmptyFoldersDone},
+                       {"failures", run.Failed}};
+    const RunReport::Counts& p = run.Planned;
+    j["planned"] = Json{{"to_mirror", p.ToMirror},
+                        {"to_host", p.ToHost},
+                        {"delete_host", p.DeleteHost},
+                        {"delete_mirror", p.DeleteMirror},
+                        {"moves", p.Moves},
+                        {"empty_folders", p.EmptyFolders}};
+    j["bytes"] = Json{{"total", run.TotalBytes}, {"done", run.DoneBytes}};
+    if (run.Guard) {
+        const DeleteGuard& guard = *run.Guard;
         j["delete_guard"] = Json{{"limit", guard.Limit},
                                  {"host", Side(guard.Host, guard.Limit)},
                                  {"mirror", Side(guard.Mirror, guard.Limit)}};

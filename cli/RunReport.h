@@ -19,7 +19,7 @@
 // Paths that are not valid UTF-8 carry a "<key>_bytes" member with the
 // exact bytes in base64, as the plan output does.
 
-#include "sync/run/SyncRun.h"
+#include "sync/run/RunReport.h"
 
 #include <ctime>
 #include <string>
@@ -35,14 +35,14 @@ struct ReportOutcome {
     const char* outcome;
     const char* reason; // null unless outcome is "refused"
 };
-ReportOutcome ClassifyRun(const RunContext& run);
+ReportOutcome ClassifyRun(const RunReport& run);
 
 struct RunTimes {
     std::time_t start = 0;
     std::time_t end = 0;
 };
 
-// The object for one finished RunSteps() call, without a line break.
-std::string RunReportJson(const RunContext& run, const RunTimes& times);
+// The object for the report of one run, without a line break.
+std::string RunReportJson(const RunReport& run, const RunTimes& times);
 
 } // namespace duplora::cli

@@ -14,14 +14,6 @@
 
 namespace duplora::cli {
 
-namespace {
-
-bool RunSucceeded(const RunContext& run) {
-    return ReportOf(run).Succeeded();
-}
-
-} // namespace
-
 int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
              std::ostream& err) {
     ProgressBar* const bar = request.bar;
@@ -60,17 +52,18 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         if (bar)
             bar->Clear();
 
-        if (run.Refusal != RefusalReason::None)
+        const RunReport report = ReportOf(run);
+        if (report.Refusal != RefusalReason::None)
             err << "duplora-cli: task '" << task.name << "'"
-                << (run.Outcome == RunOutcome::Cancelled ? ": " : " not run: ") << run.RefusedLine
+                << (report.Outcome == RunOutcome::Cancelled ? ": " : " not run: ") << report.Line
                 << '\n';
         if (request.json)
-            out << RunReportJson(run, times) << '\n' << std::flush;
+            out << RunReportJson(report, times) << '\n' << std::flush;
         if (!shares.DisconnectError().empty()) {
             err << "duplora-cli: task '" << task.name << "': " << shares.DisconnectError() << '\n';
             code = 1;
         }
-        if (!RunSucceeded(run))
+        if (!report.Succeeded())
             code = 1;
     }
     if (bar)

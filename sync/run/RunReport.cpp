@@ -4,6 +4,29 @@
 
 namespace duplora {
 
+namespace {
+
+// A scan took place, so the plan holds both sides' files.
+bool Scanned(const RunContext& run) {
+    switch (run.Outcome) {
+    case RunOutcome::NothingToDo:
+    case RunOutcome::Declined:
+    case RunOutcome::Finished:
+    case RunOutcome::ErrorLimit:
+        return true;
+    case RunOutcome::Cancelled:
+        return !run.InvalidMaskFound && !run.HostMissing;
+    case RunOutcome::Skipped:
+        return run.Refusal == RefusalReason::DeleteLimit;
+    case RunOutcome::NotRun:
+    case RunOutcome::Unreachable:
+        break;
+    }
+    return false;
+}
+
+} // namespace
+
 RunReport ReportOf(const RunContext& run) {
     RunReport r;
     r.TaskName = run.TaskName;
@@ -18,14 +41,25 @@ RunReport ReportOf(const RunContext& run) {
         r.Line = Msg(55);
     else if (run.Outcome == RunOutcome::Declined)
         r.Line = Msg(63);
+    r.HostRoot = run.HostRoot.empty() ? run.Task.host_path() : run.HostRoot;
+    r.MirrorRoot = run.MirrorRoot.empty() ? run.Task.mirror_path() : run.MirrorRoot;
     const SyncPlan& plan = run.Plan;
     r.CopiedToMirror = plan.CopiedToMirror;
     r.CopiedToHost = plan.CopiedToHost;
     r.DeletedInHost = plan.DeletedInHost;
     r.DeletedInMirror = plan.DeletedInMirror;
     r.Moved = plan.MovedCount;
+    r.EmptyFoldersDone = plan.EmptyFoldersDone;
     r.Failed = plan.FailedCount;
     r.Failures = run.Failures;
+    r.DoneBytes = plan.DoneBytes;
+    r.Scanned = Scanned(run);
+    if (r.Scanned) {
+        r.Planned = {plan.ToMirrorCount,     plan.ToHostCount, plan.HostDeleteCount,
+                     plan.MirrorDeleteCount, plan.MoveCount,   plan.EmptyFolderCount};
+        r.TotalBytes = plan.TotalBytes;
+        r.Guard = MeasureDeleteGuard(plan, run.Task.delete_limit(), !run.SkipMirrorScan);
+    }
     return r;
 }
 

@@ -4,8 +4,11 @@
 // this value; none of them reads the result lines back to learn what
 // happened.
 
+#include "sync/plan/DeleteGuard.h"
 #include "sync/run/RunContext.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,14 +22,30 @@ struct RunReport {
     // The line that ends the run in words: the refusal's line, the end line
     // (67, 68, 69) or message 55 / 63 for a run without work.
     std::string Line;
+    // The roots as the run used them; as the task stores them for a run
+    // refused before they were prepared.
+    std::string HostRoot;
+    std::string MirrorRoot;
+
     // What was done.
     int CopiedToMirror = 0;
     int CopiedToHost = 0;
     int DeletedInHost = 0;
     int DeletedInMirror = 0;
     int Moved = 0;
+    int EmptyFoldersDone = 0;
     int Failed = 0;
     std::vector<RunFailure> Failures;
+
+    // What the plan held; all 0 when no scan took place (Scanned false).
+    bool Scanned = false;
+    struct Counts {
+        int ToMirror = 0, ToHost = 0, DeleteHost = 0, DeleteMirror = 0, Moves = 0, EmptyFolders = 0;
+    } Planned;
+    std::int64_t TotalBytes = 0;
+    std::int64_t DoneBytes = 0;
+    // The delete guard's numbers of the plan; none when no scan took place.
+    std::optional<DeleteGuard> Guard;
 
     // Ended with "Task finish!" or "No file need to be synchronized!" and
     // no failure: the console's exit code 0.
