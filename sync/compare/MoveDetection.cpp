@@ -4,9 +4,9 @@
 #include "sync/fs/FileIo.h"
 #include "sync/fs/FileTime.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/plan/SortList.h"
 #include "sync/run/RunContext.h"
 #include "sync/run/RunDisplay.h"
-#include "sync/plan/SortList.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
@@ -495,6 +495,7 @@ void ExecuteMoves(RunContext& run) {
         if (MoveOneFile(root, from.RelPath, to.RelPath, ScanView::Of(from), modelRoot,
                         ScanView::Of(to), why)) {
             ++plan.MovedCount;
+            plan.NoteRemoved(!m.OnMirror, from.RelPath);
         } else {
             ++plan.FailedCount;
             run.Lines->Append(Msg(224) + fromPath + " -> " + JoinRoot(root, to.RelPath) + " (" +
