@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl1-mesa-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-    xvfb xauth fonts-noto-cjk tzdata
+    xvfb xauth fonts-noto-cjk tzdata rsync
     exfat-fuse exfatprogs fuse3
     # Network shares: GIO to mount them, and a real Samba server with the
     # GVfs smb backend and FUSE bridge for the share tests.
