@@ -301,12 +301,12 @@ class ClearTheWay {
 public:
     explicit ClearTheWay(RunContext& run) : run_(run), plan_(run.Plan) {}
 
-    // Files to be deleted where the other side has a folder: one lookup per
-    // folder of the other side, O(log n) each.
+    // Files to be deleted (or moved) where the other side has a folder: one
+    // lookup per folder of the other side, O(log n) each.
     void FilesInTheWay() {
         SyncPlan& plan = plan_;
         const SyncAction empty = run_.Task.empty_folder_action();
-        if (plan.MirrorDeleteCount > 0 &&
+        if ((plan.MirrorDeleteCount > 0 || plan.MoveCount > 0) &&
             (plan.ToMirrorCount > 0 || plan.MoveCount > 0 || empty == SyncAction::HostToMirror)) {
             for (const FolderItem& f : plan.HostFolders) {
                 const int i = plan.MirrorFiles.Find(f.Path);
@@ -314,12 +314,12 @@ public:
                     return;
             }
         }
-        if (plan.HostDeleteCount > 0 &&
+        if ((plan.HostDeleteCount > 0 || plan.MoveCount > 0) &&
             (plan.ToHostCount > 0 || plan.MoveCount > 0 || empty == SyncAction::MirrorToHost)) {
             std::unordered_map<std::string_view, std::uint32_t, KeyHash, KeyEqual> deletes(
                 0, KeyHash{plan.FoldCase()}, KeyEqual{plan.FoldCase()});
             for (std::uint32_t i = 0; i < plan.HostFiles.size(); ++i)
-                if (plan.HostFiles[i].Op == opDelete)
+                if (plan.HostFiles[i].Op == opDelete || plan.HostFiles[i].Op == opMoveFrom)
                     deletes.emplace(plan.HostFiles[i].RelPath, i);
             for (const FolderItem& f : plan.MirrorFolders) {
                 const auto it = deletes.find(f.Path);
@@ -330,8 +330,8 @@ public:
     }
 
     // Folders where a file is copied or moved to: one hash lookup per such
-    // file. Everything planned for deletion below the folder goes, then the
-    // folders, deepest first.
+    // file. Everything planned for deletion (or moving away) below the
+    // folder goes, then the folders, deepest first.
     void FoldersInTheWay() {
         SyncPlan& plan = plan_;
         if ((plan.ToMirrorCount > 0 || plan.MoveCount > 0) && !plan.MirrorFolders.empty())
@@ -354,7 +354,12 @@ public:
     }
 
 private:
+    // Deletes `e` now when the plan deletes it. A file the plan moves away
+    // is deleted and copied instead (its move may lead below itself, a to
+    // a/a, or into the folder being cleared): the move is dissolved first.
     bool DeleteNow(bool hostSide, TFileEntry& e) {
+        if (e.Op == opMoveFrom)
+            plan_.DissolveMove(plan_.MoveOf(e, hostSide));
         if (e.Op != opDelete)
             return true;
         run_.ui().Pump();

@@ -326,6 +326,14 @@ private:
             Note("file to folder", f);
             for (int i = Uniform(0, 3); i > 0; --i)
                 NewFile(f);
+        } else if (what < 95 && !files.empty()) {
+            // A file moved into a new folder of its own name.
+            const std::string f = pick(files);
+            fs::rename(f, f + ".tmp-move");
+            fs::create_directory(f);
+            const std::string to = FreeName(f);
+            fs::rename(f + ".tmp-move", to);
+            Note("file into a folder of its name", f + " -> " + to);
         } else if (!folders.empty()) {
             const std::string d = pick(folders);
             fs::remove_all(d);
@@ -358,7 +366,12 @@ constexpr Mode kModes[] = {
 
 // One case: a random tree and a few runs with random changes between them.
 // Returns false (after reporting) on the first run that does not converge.
-bool RunCase(std::uint64_t seed, const Mode& mode, int& runs) {
+struct Totals {
+    int runs = 0;
+    long copied = 0, deleted = 0, moved = 0, folders = 0;
+};
+
+bool RunCase(std::uint64_t seed, const Mode& mode, Totals& totals) {
     RunFixture f;
     f.OneWay();
     f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
@@ -400,7 +413,11 @@ bool RunCase(std::uint64_t seed, const Mode& mode, int& runs) {
         const Snapshot before = Take(f.mirror);
         f.lines = ResultLines();
         const RunOutcome outcome = f.Run();
-        ++runs;
+        ++totals.runs;
+        totals.copied += f.run.Plan.CopiedToMirror;
+        totals.deleted += f.run.Plan.DeletedInMirror;
+        totals.moved += f.run.Plan.MovedCount;
+        totals.folders += f.run.Plan.EmptyFoldersDone;
         if ((outcome != RunOutcome::Finished && outcome != RunOutcome::NothingToDo) ||
             f.run.Plan.FailedCount != 0)
             return fail(step, "the run did not end cleanly");
@@ -447,11 +464,11 @@ TEST(ConvergenceProperty, MirrorEqualsRsyncAfterEveryRun) {
     const char* seedText = std::getenv("DUPLORA_PROPERTY_SEED");
     const double seconds = secondsText ? std::atof(secondsText) : 60.0;
     int cases = 0;
-    int runs = 0;
+    Totals totals;
     if (seedText) {
         const std::uint64_t seed = std::strtoull(seedText, nullptr, 10);
         for (const Mode& mode : kModes)
-            RunCase(seed, mode, runs);
+            RunCase(seed, mode, totals);
         return;
     }
     std::uint64_t seed = std::random_device{}();
@@ -462,10 +479,12 @@ TEST(ConvergenceProperty, MirrorEqualsRsyncAfterEveryRun) {
            seconds) {
         const Mode& mode = kModes[static_cast<std::size_t>(cases) % std::size(kModes)];
         ++cases;
-        if (!RunCase(seed + static_cast<std::uint64_t>(cases), mode, runs))
+        if (!RunCase(seed + static_cast<std::uint64_t>(cases), mode, totals))
             break;
     }
-    std::cout << "convergence: " << cases << " cases, " << runs << " runs in "
+    std::cout << "convergence: " << cases << " cases, " << totals.runs << " runs (" << totals.copied
+              << " copies, " << totals.deleted << " deletes, " << totals.moved << " moves, "
+              << totals.folders << " folders made or removed) in "
               << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
               << " s (first seed " << seed + 1 << ")\n";
 }

@@ -130,38 +130,47 @@ TEST(OneRunConverges, FoldersEmptiedByTheRunGoInTheSameRun) {
 
 // A file that became a folder and a folder that became a file, at depth:
 // the mirror's entry goes first (to the trash when the task says so), then
-// the host's is copied, and the run counts no failure.
+// the host's is copied, and the run counts no failure. A file moved into a
+// new folder of its own name (m to m/m) cannot be renamed there: it is
+// deleted and copied instead.
 TEST(OneRunConverges, FileAndFolderSwapPlacesInOneRun) {
-    for (const bool trash : {false, true}) {
+    for (const char* mode : {"permanent", "trash", "moves"}) {
+        const bool trash = std::string(mode) == "trash";
         RunFixture f;
         Mirror(f);
+        f.run.Task.set_detect_moves(std::string(mode) == "moves");
+        f.run.Task.set_move_min_size(1);
         if (trash) {
             ::setenv("XDG_DATA_HOME", f.tmp.sub("data").c_str(), 1);
             f.run.Task.set_on_delete(DeleteMode::Trash);
         }
-        f.tmp.build(
-            f.host,
-            {{"a/x/1.txt", "one"}, {"a/x/deep/2.txt", "two"}, {"b/y", "now a file"}, {"c/", ""}});
+        f.tmp.build(f.host, {{"a/x/1.txt", "one"},
+                             {"a/x/deep/2.txt", "two"},
+                             {"b/y", "now a file"},
+                             {"c/", ""},
+                             {"m/m", "moved into itself"}});
         f.tmp.build(f.mirror, {{"a/x", "was a file"},
                                {"b/y/1.txt", "old one"},
                                {"b/y/sub/2.txt", "old two"},
                                {"b/y/empty/"},
-                               {"c/"}});
+                               {"c/"},
+                               {"m", "moved into itself"}});
         EXPECT_EQ(f.Run(), RunOutcome::Finished);
-        EXPECT_EQ(f.run.Plan.FailedCount, 0) << f.Text();
-        EXPECT_EQ(ReadTree(f.mirror), ReadTree(f.host)) << trash;
-        EXPECT_EQ(f.run.Plan.DeletedInMirror, 3);
-        EXPECT_EQ(f.run.Plan.CopiedToMirror, 3);
+        EXPECT_EQ(f.run.Plan.FailedCount, 0) << mode << "\n" << f.Text();
+        EXPECT_EQ(ReadTree(f.mirror), ReadTree(f.host)) << mode;
+        EXPECT_EQ(f.run.Plan.DeletedInMirror, 4) << mode;
+        EXPECT_EQ(f.run.Plan.CopiedToMirror, 4) << mode;
         if (trash) {
             const Tree bin = ReadTree(f.tmp.sub("data") + "/Trash/files");
             std::vector<std::string> kept;
             for (const auto& [path, content] : bin)
                 kept.push_back(content);
             std::sort(kept.begin(), kept.end());
-            EXPECT_EQ(kept, (std::vector<std::string>{"old one", "old two", "was a file"}));
+            EXPECT_EQ(kept, (std::vector<std::string>{"moved into itself", "old one", "old two",
+                                                      "was a file"}));
             ::unsetenv("XDG_DATA_HOME");
         }
-        EXPECT_EQ(WorkLeft(f), 0) << trash;
+        EXPECT_EQ(WorkLeft(f), 0) << mode;
     }
 }
 
