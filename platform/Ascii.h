@@ -12,6 +12,17 @@ constexpr char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+constexpr char AsciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline std::string AsciiUpper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = AsciiUpper(c);
+    return out;
+}
+
 inline std::string AsciiLower(std::string_view s) {
     std::string out(s);
     for (char& c : out)

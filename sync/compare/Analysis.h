@@ -1,9 +1,11 @@
 #pragma once
-// The analysis of one run: which folders and files are looked at, the entry
-// of each file found, and the comparison that gives each host file its
-// operation. The run steps (SyncRun.h) drive these.
+// The comparison of one run: the operation each host file gets from its
+// mirror twin (or its absence), and the names left alone because they differ
+// only in letter case. The scan that fills both sides' lists is in
+// sync/scan/ScanSides.h; the run steps (SyncRun.h) drive both.
 
 #include "sync/plan/FileEntry.h"
+#include "sync/scan/ScanSides.h"
 #include "sync/scan/SearchDirW.h"
 #include "tasks/TaskRecord.h"
 
@@ -21,50 +23,6 @@ struct RunContext;
 // in letter case (text 230 and the names, comma-separated).
 std::string CaseCollisionLine(const std::vector<std::string>& names);
 
-// The folder filter: recycle-bin folders, then the folder list's lines in
-// exclude mode (skip a folder the list names) or include mode (scan only
-// folders that are a listed folder or lie inside one). Lines are relative
-// paths starting with '/'. O(depth) per folder.
-class FolderFilter {
-public:
-    FolderFilter(const TaskRecord& task, bool foldCase);
-    // `rel` is the folder's path below the root, starting with '/'.
-    TSearchOperation Ask(std::string_view rel) const;
-
-private:
-    std::string key(std::string_view rel) const;
-    bool include_ = false;
-    bool fold_ = false;
-    std::unordered_set<std::string> lines_; // each with a trailing '/'
-};
-
-// The folders of one side that could not be read, asked whether a path of
-// the other side lies below one of them. O(depth) per path.
-class UnreadableFolders {
-public:
-    UnreadableFolders(const std::vector<std::string>& folders, bool foldCase);
-    bool Empty() const { return keys_.empty(); }
-    // `rel` is a file's path below the root, starting with '/'.
-    bool Covers(std::string_view rel) const;
-
-private:
-    std::string key(std::string_view rel) const;
-    bool fold_ = false;
-    std::unordered_set<std::string> keys_;
-};
-
-// A copy's temporary file (".NAME.duplora-XXXXXX") left behind when the
-// program was killed in the middle of a copy. It is never part of the plan:
-// it would otherwise be copied to the other side as a file of its own.
-bool IsCopyTempName(std::string_view name);
-
-// "RECYCLED" or "RECYCLER" in any letter case.
-bool IsRecycleFolderName(std::string_view name);
-
-// Lines of a file-type task that name a plain file in the root; lines with
-// '/', ".", ".." and empty ones are passed over, repeated lines kept once.
-std::vector<std::string> ListedFileNames(const TaskRecord& task);
-
 // The same-time rule. Ages are compared as exact wall-clock seconds; the
 // tolerance is in days as stored (seconds / 86400 + 1e-8, so 2 s stored is
 // a little over 2 s and a 2-second step counts as the same time).
@@ -77,10 +35,5 @@ TSyncOp ComparePair(const TFileEntry& host, const TFileEntry& mirror, const Task
 // The whole comparison: every host entry still at opNone gets its operation,
 // twins in the mirror list are set to opNone.
 void CompareHostEntries(RunContext& run);
-
-// Scans one side into the plan (folder-type task) or reads the listed files
-// (file-type task). Returns false when an invalid mask was met.
-void ScanHostSide(RunContext& run);
-void ScanMirrorSide(RunContext& run);
 
 } // namespace duplora

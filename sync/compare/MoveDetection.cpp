@@ -435,6 +435,7 @@ void ExecuteMoves(RunContext& run) {
         if (MoveOneFile(root, from.RelPath, to.RelPath, ScanView::Of(from), modelRoot,
                         ScanView::Of(to), why)) {
             ++plan.MovedCount;
+            plan.NoteRemoved(!m.OnMirror, from.RelPath);
         } else {
             ++plan.FailedCount;
             run.Lines->Append(Msg(224) + fromPath + " -> " + JoinRoot(root, to.RelPath) + " (" +

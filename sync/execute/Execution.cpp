@@ -12,8 +12,12 @@
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace duplora {
@@ -83,7 +87,18 @@ struct PlannedCopy {
 // result line names: the source when it could not be read or changed while
 // read, else the target.
 void CountCopy(RunContext& run, TSyncOp op, const std::string& source, const std::string& target,
-               int& counter, const CopyOutcome& outcome) {
+               const std::string& targetRoot, int& counter, CopyOutcome outcome) {
+    // A folder in the target's place that the scan saw there already is no
+    // change since the scan: the target simply cannot be created.
+    Below below;
+    if (outcome.result == CopyResult::TargetChanged && SplitBelowRoot(target, targetRoot, below) &&
+        (targetRoot == run.MirrorRoot ? run.Plan.MirrorHasFolder(below.rel)
+                                      : run.Plan.HostHasFolder(below.rel)) &&
+        IsFolder(target)) {
+        outcome.result = CopyResult::TargetCreateFailed;
+        outcome.messageLine = Msg(47) + target;
+        outcome.error = std::strerror(EISDIR);
+    }
     if (!outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
     if (outcome.result == CopyResult::Copied) {
@@ -108,18 +123,21 @@ void CopyFile(RunContext& run, const PlannedCopy& c) {
     hooks.onChunk = [&run](std::int64_t chunk, std::int64_t position, std::int64_t size) {
         ShowCopyStep(run, chunk, position, size);
     };
-    CountCopy(run, c.op, c.request.source, c.request.target, *c.counter,
+    CountCopy(run, c.op, c.request.source, c.request.target, c.request.targetRoot, *c.counter,
               CopyOneFile(c.request, hooks));
 }
 
-bool DeleteFile(RunContext& run, const std::string& path, const std::string& root,
-                const TFileEntry& seen) {
+bool DeleteFile(RunContext& run, bool hostSide, const TFileEntry& seen) {
+    const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
+    const std::string path = JoinRoot(root, seen.RelPath);
     const ScanView view = ScanView::Of(seen);
     const DeleteOutcome outcome = DeleteOneFile(path, root, &view, run.Aside.get());
     if (!outcome.ok && !outcome.messageLine.empty())
         run.Lines->Append(outcome.messageLine);
     if (!outcome.ok)
         CountFailure(run, path, opDelete, outcome.error);
+    else
+        run.Plan.NoteRemoved(hostSide, seen.RelPath);
     return outcome.ok;
 }
 
@@ -197,19 +215,20 @@ public:
         const std::string folder(below.folderPart);
         const std::string name(below.name);
         RunContext& run = run_;
-        CopyPipeline::Finish finish = [&run, op = c.op, counter = c.counter, source = r.source,
-                                       target = r.target](const CopyOutcome& outcome,
-                                                          const std::vector<CopiedChunk>& steps) {
-            ShowPath(run, source);
-            ShowOperation(run, Performing(op));
-            ShowFileGauge(run, 0);
-            for (const CopiedChunk& step : steps) {
-                ShowCopyStep(run, step.chunk, step.position, step.size);
-                run.ui().Pump();
-            }
-            CountCopy(run, op, source, target, *counter, outcome);
-            CheckErrorLimit(run);
-        };
+        CopyPipeline::Finish finish =
+            [&run, op = c.op, counter = c.counter, source = r.source, target = r.target,
+             targetRoot = r.targetRoot](const CopyOutcome& outcome,
+                                        const std::vector<CopiedChunk>& steps) {
+                ShowPath(run, source);
+                ShowOperation(run, Performing(op));
+                ShowFileGauge(run, 0);
+                for (const CopiedChunk& step : steps) {
+                    ShowCopyStep(run, step.chunk, step.position, step.size);
+                    run.ui().Pump();
+                }
+                CountCopy(run, op, source, target, targetRoot, *counter, outcome);
+                CheckErrorLimit(run);
+            };
         pipe_.Submit(std::move(r), folder, name, run.Aside.get(), std::move(finish));
         pipe_.FinishReady();
         return true;
@@ -261,14 +280,208 @@ struct SettleAside {
     }
 };
 
+// Whether the task's empty-folder action removes the folder `f` of one side
+// when it is empty: any folder under Delete, a folder the other side lacks
+// under the action that copies the other way.
+bool RemovesWhenEmpty(const RunContext& run, bool hostSide, const FolderItem& f) {
+    const SyncAction action = run.Task.empty_folder_action();
+    if (action == SyncAction::Delete)
+        return true;
+    const SyncAction removes = hostSide ? SyncAction::MirrorToHost : SyncAction::HostToMirror;
+    return action == removes && !f.OtherUnknown &&
+           !(hostSide ? run.Plan.MirrorHasFolder(f.Path) : run.Plan.HostHasFolder(f.Path));
+}
+
+// A file that became a folder, or a folder that became a file, on the side
+// the plan copies from: the plan removes what stands in the way on the other
+// side (the file's delete; the deletes of everything in the folder) and puts
+// the new entry in its place. Removing goes first, through the run's
+// set-aside like any delete, so the copies (and moves) that follow find the
+// place free; otherwise every copy below a new folder would fail, and only
+// the next runs would get there.
+class ClearTheWay {
+public:
+    explicit ClearTheWay(RunContext& run) : run_(run), plan_(run.Plan) {}
+
+    // Files to be deleted (or moved) where the other side has a folder: one
+    // lookup per folder of the other side, O(log n) each.
+    void FilesInTheWay() {
+        SyncPlan& plan = plan_;
+        const SyncAction empty = run_.Task.empty_folder_action();
+        if ((plan.MirrorDeleteCount > 0 || plan.MoveCount > 0) &&
+            (plan.ToMirrorCount > 0 || plan.MoveCount > 0 || empty == SyncAction::HostToMirror)) {
+            for (const FolderItem& f : plan.HostFolders) {
+                const int i = plan.MirrorFiles.Find(f.Path);
+                if (i >= 0 && !DeleteNow(false, plan.MirrorFiles.Items(i)))
+                    return;
+            }
+        }
+        if ((plan.HostDeleteCount > 0 || plan.MoveCount > 0) &&
+            (plan.ToHostCount > 0 || plan.MoveCount > 0 || empty == SyncAction::MirrorToHost)) {
+            std::unordered_map<std::string_view, std::uint32_t, KeyHash, KeyEqual> deletes(
+                0, KeyHash{plan.FoldCase()}, KeyEqual{plan.FoldCase()});
+            for (std::uint32_t i = 0; i < plan.HostFiles.size(); ++i)
+                if (plan.HostFiles[i].Op == opDelete || plan.HostFiles[i].Op == opMoveFrom)
+                    deletes.emplace(plan.HostFiles[i].RelPath, i);
+            for (const FolderItem& f : plan.MirrorFolders) {
+                const auto it = deletes.find(f.Path);
+                if (it != deletes.end() && !DeleteNow(true, plan.HostFiles[it->second]))
+                    return;
+            }
+        }
+    }
+
+    // Folders where a file is copied or moved to: one hash lookup per such
+    // file. Everything planned for deletion (or moving away) below the
+    // folder goes, then the folders, deepest first.
+    void FoldersInTheWay() {
+        SyncPlan& plan = plan_;
+        if ((plan.ToMirrorCount > 0 || plan.MoveCount > 0) && !plan.MirrorFolders.empty())
+            for (const TFileEntry& e : plan.HostFiles)
+                if ((e.Op == opToMirror || e.Op == opMoveTo) && plan.MirrorHasFolder(e.RelPath) &&
+                    !ClearFolder(false, e.RelPath))
+                    return;
+        if ((plan.ToHostCount > 0 || plan.MoveCount > 0) && !plan.HostFolders.empty())
+            for (const TFileEntry& e : plan.MirrorFiles)
+                if ((e.Op == opToHost || e.Op == opMoveTo) && plan.HostHasFolder(e.RelPath) &&
+                    !ClearFolder(true, e.RelPath))
+                    return;
+    }
+
+    // Folders that still held a file moving away: tried again after the moves.
+    void Retry() {
+        for (const auto& [hostSide, at] : pending_)
+            RemoveFolders(hostSide, at);
+        pending_.clear();
+    }
+
+private:
+    // Deletes `e` now when the plan deletes it. A file the plan moves away
+    // is deleted and copied instead (its move may lead below itself, a to
+    // a/a, or into the folder being cleared): the move is dissolved first.
+    bool DeleteNow(bool hostSide, TFileEntry& e) {
+        if (e.Op == opMoveFrom)
+            plan_.DissolveMove(plan_.MoveOf(e, hostSide));
+        if (e.Op != opDelete)
+            return true;
+        run_.ui().Pump();
+        if (Stopped(run_))
+            return false;
+        run_.State = RunState::ExecHost;
+        BeforeOperation(run_, e, opDelete);
+        ShowPath(run_, JoinRoot(hostSide ? run_.HostRoot : run_.MirrorRoot, e.RelPath));
+        ShowOperation(run_, Performing(opDelete));
+        if (DeleteFile(run_, hostSide, e))
+            ++(hostSide ? plan_.DeletedInHost : plan_.DeletedInMirror);
+        // Done, or failed and counted: the side's own loop passes it over.
+        e.Op = opNone;
+        CheckErrorLimit(run_);
+        return !Stopped(run_);
+    }
+
+    bool UnderFolder(std::string_view path, std::string_view prefix) const {
+        return path.size() > prefix.size() &&
+               plan_.MirrorFiles.Compare(prefix, path.substr(0, prefix.size())) == 0;
+    }
+
+    bool ClearFolder(bool hostSide, std::string_view folder) {
+        SyncPlan& plan = plan_;
+        const std::string prefix = std::string(folder) + '/';
+        if (hostSide) {
+            const std::vector<std::uint32_t>& sorted = SortedHost();
+            auto it = std::lower_bound(
+                sorted.begin(), sorted.end(), prefix, [&](std::uint32_t i, const std::string& key) {
+                    return plan.MirrorFiles.Compare(plan.HostFiles[i].RelPath, key) < 0;
+                });
+            for (; it != sorted.end() && UnderFolder(plan.HostFiles[*it].RelPath, prefix); ++it)
+                if (!DeleteNow(true, plan.HostFiles[*it]))
+                    return false;
+        } else {
+            const int found = plan.MirrorFiles.Find(prefix);
+            for (int i = found >= 0 ? found : ~found;
+                 i < plan.MirrorFiles.Count() &&
+                 UnderFolder(plan.MirrorFiles.Items(i).RelPath, prefix);
+                 ++i)
+                if (!DeleteNow(false, plan.MirrorFiles.Items(i)))
+                    return false;
+        }
+        const auto& index = FolderIndex(hostSide);
+        const auto at = index.find(folder);
+        if (at != index.end() && !RemoveFolders(hostSide, at->second))
+            pending_.emplace_back(hostSide, at->second);
+        return true;
+    }
+
+    // Removes the folder at `at` in the side's folder list and those below
+    // it, which the scan listed right before it, deepest first, as far as
+    // the empty-folder action removes them. True when the folder is gone.
+    bool RemoveFolders(bool hostSide, std::size_t at) {
+        const std::vector<FolderItem>& items = hostSide ? plan_.HostFolders : plan_.MirrorFolders;
+        const std::string& root = hostSide ? run_.HostRoot : run_.MirrorRoot;
+        const std::string prefix = std::string(items[at].Path) + '/';
+        std::size_t first = at;
+        while (first > 0 && UnderFolder(items[first - 1].Path, prefix))
+            --first;
+        bool removed = false;
+        for (std::size_t k = first; k <= at; ++k) {
+            removed = RemovesWhenEmpty(run_, hostSide, items[k]) &&
+                      RemoveEmptyFolderBelow(root, items[k].Path);
+            if (removed) {
+                ++plan_.EmptyFoldersDone;
+                plan_.NoteRemoved(hostSide, items[k].Path);
+            }
+        }
+        return removed;
+    }
+
+    // Host entries in the order of the mirror's list, made on first need.
+    const std::vector<std::uint32_t>& SortedHost() {
+        if (sortedHost_.empty() && !plan_.HostFiles.empty()) {
+            sortedHost_.resize(plan_.HostFiles.size());
+            for (std::uint32_t i = 0; i < sortedHost_.size(); ++i)
+                sortedHost_[i] = i;
+            std::sort(sortedHost_.begin(), sortedHost_.end(),
+                      [&](std::uint32_t a, std::uint32_t b) {
+                          return plan_.MirrorFiles.Compare(plan_.HostFiles[a].RelPath,
+                                                           plan_.HostFiles[b].RelPath) < 0;
+                      });
+        }
+        return sortedHost_;
+    }
+
+    using Index = std::unordered_map<std::string_view, std::size_t, KeyHash, KeyEqual>;
+    const Index& FolderIndex(bool hostSide) {
+        Index& index = hostSide ? hostFolders_ : mirrorFolders_;
+        const std::vector<FolderItem>& items = hostSide ? plan_.HostFolders : plan_.MirrorFolders;
+        if (index.empty() && !items.empty()) {
+            index = Index(items.size(), KeyHash{plan_.FoldCase()}, KeyEqual{plan_.FoldCase()});
+            for (std::size_t k = 0; k < items.size(); ++k)
+                index.emplace(items[k].Path, k);
+        }
+        return index;
+    }
+
+    RunContext& run_;
+    SyncPlan& plan_;
+    std::vector<std::uint32_t> sortedHost_;
+    Index hostFolders_;
+    Index mirrorFolders_;
+    std::vector<std::pair<bool, std::size_t>> pending_;
+};
+
 } // namespace
 
 void StepSyncMain(RunContext& run) {
     SyncPlan& plan = run.Plan;
     run.ui().StartAnimation();
-    // Moves first: they must come before the deletes of their side, and a
-    // renamed file is then already in place when the copies start.
+    // What stands in the way of a copy or move goes first; then the moves:
+    // they must come before the other deletes of their side, and a renamed
+    // file is then already in place when the copies start.
+    ClearTheWay way(run);
+    way.FilesInTheWay();
+    way.FoldersInTheWay();
     ExecuteMoves(run);
+    way.Retry();
     if (run.Aside) {
         std::vector<std::string> paths;
         for (const TFileEntry& e : plan.HostFiles)
@@ -317,7 +530,7 @@ void StepSyncMain(RunContext& run) {
         BeforeOperation(run, e, e.Op);
         ShowPath(run, host);
         ShowOperation(run, Performing(opDelete));
-        if (DeleteFile(run, host, run.HostRoot, e))
+        if (DeleteFile(run, true, e))
             ++plan.DeletedInHost;
         CheckErrorLimit(run);
     }
@@ -361,7 +574,7 @@ void StepSyncMirror(RunContext& run) {
         ShowPath(run, mirror);
         ShowOperation(run, Performing(e.Op));
         BeforeOperation(run, e, e.Op);
-        if (DeleteFile(run, mirror, run.MirrorRoot, e))
+        if (DeleteFile(run, false, e))
             ++plan.DeletedInMirror;
         CheckErrorLimit(run);
     }
@@ -385,6 +598,13 @@ void RemoveLeftoverTemporaries(RunContext& run) {
 // Empty folders. Folders come after their contents, so a chain of empty
 // folders is removed inner first. Folder operations are neither in the result
 // lines nor logged, and their failures are silent; the run report counts them.
+//
+// A folder that held files at the scan but that this run emptied (its files
+// deleted or moved away, its sub-folders removed) goes as well, when the
+// empty-folder action would remove it were it empty: a folder only on one
+// side, or any folder under Delete. Whatever still holds anything (an
+// ignored file, a failed delete) stays, as removing never takes more than an
+// empty folder.
 void SyncEmptyFolders(RunContext& run) {
     const SyncAction action = run.Task.empty_folder_action();
     if (action == SyncAction::Ignore)
@@ -397,33 +617,29 @@ void SyncEmptyFolders(RunContext& run) {
         const std::string& own = hostSide ? run.HostRoot : run.MirrorRoot;
         const std::string& other = hostSide ? run.MirrorRoot : run.HostRoot;
         // The action that creates the folder on the other side when it is
-        // missing there; the opposite one removes it on this side.
+        // missing there (the opposite one removes it on this side).
         const SyncAction creates = hostSide ? SyncAction::HostToMirror : SyncAction::MirrorToHost;
         for (const FolderItem& f : items) {
-            if (f.Total != 0)
+            const bool emptied = f.Total > 0 && plan.TookFrom(hostSide, f.Path);
+            if (f.Total != 0 && !emptied)
                 continue;
             run.ui().Pump();
             if (Stopped(run))
                 return;
             run.State = RunState::ExecMirror;
             const std::string path = JoinRoot(own, f.Path);
-            if (action == SyncAction::Delete) {
+            if (RemovesWhenEmpty(run, hostSide, f)) {
                 ShowOperation(run, Performing(opDelete));
                 ShowPath(run, path);
-                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
-                continue;
-            }
-            if (f.OtherUnknown ||
-                (hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path)))
-                continue;
-            if (action == creates) {
+                if (RemoveEmptyFolderBelow(own, f.Path)) {
+                    ++plan.EmptyFoldersDone;
+                    plan.NoteRemoved(hostSide, f.Path);
+                }
+            } else if (action == creates && !emptied && !f.OtherUnknown &&
+                       !(hostSide ? plan.MirrorHasFolder(f.Path) : plan.HostHasFolder(f.Path))) {
                 ShowOperation(run, Performing(hostSide ? opToMirror : opToHost));
                 ShowPath(run, path);
                 plan.EmptyFoldersDone += CreateFolderBelow(other, f.Path);
-            } else {
-                ShowOperation(run, Performing(opDelete));
-                ShowPath(run, path);
-                plan.EmptyFoldersDone += RemoveEmptyFolderBelow(own, f.Path);
             }
         }
     }

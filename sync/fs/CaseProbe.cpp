@@ -60,10 +60,8 @@ std::string MakeProbeName(std::uint64_t bits) {
     return name;
 }
 
-// Step 1. The probe has a size nobody else's file is likely to have, so the
-// answer holds also where the file system hands out one inode number per
-// spelling (FUSE file systems without their own inode numbers do).
-Verdict ProbeByFile(int dirFd) {
+// Creates the probe, looks it up under the other spelling, removes it.
+Verdict ProbeByFileOnce(int dirFd) {
     const std::uint64_t bits = RandomBits();
     const std::string name = MakeProbeName(bits);
     const int fd =
@@ -91,6 +89,22 @@ Verdict ProbeByFile(int dirFd) {
     return Verdict::Exact;
 }
 
+// Step 2. The probe has a size nobody else's file is likely to have, so the
+// answer holds also where the file system hands out one inode number per
+// spelling (FUSE file systems without their own inode numbers do). The
+// folder's access and modification times are put back afterwards: asking
+// changes nothing a user or a backup could see but the change time.
+Verdict ProbeByFile(int dirFd) {
+    struct stat folder {};
+    const bool folderTimes = fstat(dirFd, &folder) == 0;
+    const Verdict verdict = ProbeByFileOnce(dirFd);
+    if (folderTimes) {
+        const struct timespec times[2] = {folder.st_atim, folder.st_mtim};
+        futimens(dirFd, times);
+    }
+    return verdict;
+}
+
 bool HasLetter(const char* name) {
     for (const char* p = name; *p; ++p)
         if ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z'))
@@ -98,7 +112,7 @@ bool HasLetter(const char* name) {
     return false;
 }
 
-// Step 2: nothing is created. When the other spelling of an entry's name can
+// Step 1: nothing is created. When the other spelling of an entry's name can
 // be looked up, the listing tells the two cases apart: a folding file system
 // lists one entry, a case-sensitive one holding both spellings lists both.
 Verdict ProbeByListing(int dirFd) {
@@ -231,10 +245,9 @@ bool RootFoldsCase(const std::string& root) {
     const int fd = OpenRootOrParent(root, own);
     Verdict verdict = Verdict::Unknown;
     if (fd >= 0) {
-        if (own)
+        verdict = ProbeByListing(fd);
+        if (verdict == Verdict::Unknown && own)
             verdict = ProbeByFile(fd);
-        if (verdict == Verdict::Unknown)
-            verdict = ProbeByListing(fd);
         close(fd);
     }
     if (verdict != Verdict::Unknown)

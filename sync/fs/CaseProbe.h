@@ -5,11 +5,13 @@
 // decides for itself.
 //
 // In order, until one gives an answer:
-//   1. a writable root: create a probe file of a unique name and a random
-//      size, look it up with the letters' case swapped, remove it;
-//   2. a read-only (or missing) root: look up an existing entry's name with
-//      the case swapped, and check whether the listing holds that other
-//      spelling as an entry of its own;
+//   1. look up an existing entry's name with the case swapped, and check
+//      whether the listing holds that other spelling as an entry of its own
+//      (nothing is written);
+//   2. a writable root without such an entry (an empty one, say): create a
+//      probe file of a unique name and a random size, look it up with the
+//      letters' case swapped, remove it, and put the root's access and
+//      modification times back, so that `duplora-cli plan` changes nothing;
 //   3. the file-system type (vfat, exfat, ntfs, cifs/smb, and FUSE mounts
 //      whose subtype is exfat, ntfs or ntfs-3g).
 // A missing root is asked through its nearest existing parent, without

@@ -7,6 +7,8 @@ void SyncPlan::SetFoldCase(bool fold) {
     MirrorFiles.FoldCase = fold;
     hostSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
     mirrorSet_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    hostTaken_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
+    mirrorTaken_ = FolderSet(0, KeyHash{fold}, KeyEqual{fold});
     hostSetBuilt_ = mirrorSetBuilt_ = false;
 }
 
@@ -19,6 +21,7 @@ void SyncPlan::ClearHost() {
     HostTemporaries.clear();
     hostSet_.clear();
     hostSetBuilt_ = false;
+    hostTaken_.clear();
     hostPaths_.Clear();
     Moves.clear();
     CaseCollisions.clear();
@@ -33,6 +36,7 @@ void SyncPlan::ClearMirror() {
     MirrorTemporaries.clear();
     mirrorSet_.clear();
     mirrorSetBuilt_ = false;
+    mirrorTaken_.clear();
     mirrorPaths_.Clear();
     Moves.clear();
     CaseCollisions.clear();
@@ -42,6 +46,20 @@ void SyncPlan::ClearMirror() {
 void SyncPlan::ClearResults() {
     CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = MovedCount = FailedCount = 0;
     EmptyFoldersDone = 0;
+    hostTaken_.clear();
+    mirrorTaken_.clear();
+}
+
+void SyncPlan::NoteRemoved(bool hostSide, std::string_view rel) {
+    const std::size_t slash = rel.find_last_of('/');
+    if (slash == 0 || slash == std::string_view::npos)
+        return; // the root itself is never removed
+    (hostSide ? hostTaken_ : mirrorTaken_).insert(rel.substr(0, slash));
+}
+
+bool SyncPlan::TookFrom(bool hostSide, std::string_view folder) const {
+    const FolderSet& taken = hostSide ? hostTaken_ : mirrorTaken_;
+    return !taken.empty() && taken.count(folder) != 0;
 }
 
 const SyncPlan::FolderSet& SyncPlan::folderSet(const std::vector<FolderItem>& items, FolderSet& set,

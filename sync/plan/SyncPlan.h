@@ -85,6 +85,13 @@ public:
     std::int32_t FailedCount = 0;
     std::int32_t EmptyFoldersDone = 0; // empty folders created or removed (not in the result lines)
 
+    // Folders a run took something out of (a file deleted or moved away, a
+    // folder removed). When everything below a folder the task removes
+    // when empty is gone, the run removes it too, in the same run, although
+    // the scan saw it holding files. O(1) per removal.
+    void NoteRemoved(bool hostSide, std::string_view rel);
+    bool TookFrom(bool hostSide, std::string_view folder) const;
+
     // Chooses the key comparison for paths (both sides, folder lookups).
     void SetFoldCase(bool fold);
     bool FoldCase() const { return foldCase_; }
@@ -146,6 +153,8 @@ private:
     mutable FolderSet mirrorSet_{0, KeyHash{}, KeyEqual{}};
     mutable bool hostSetBuilt_ = false;
     mutable bool mirrorSetBuilt_ = false;
+    FolderSet hostTaken_{0, KeyHash{}, KeyEqual{}};
+    FolderSet mirrorTaken_{0, KeyHash{}, KeyEqual{}};
 };
 
 } // namespace duplora

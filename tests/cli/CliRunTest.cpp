@@ -11,6 +11,8 @@
 #include <ctime>
 #include <regex>
 
+#include <sys/stat.h>
+
 namespace duplora::test {
 namespace {
 
@@ -63,6 +65,46 @@ TEST(CliPlan, TextListsOperationsInExecutionOrderAndChangesNothing) {
     EXPECT_EQ(ReadTree(f.host), hostBefore);
     EXPECT_EQ(ReadTree(f.mirror), mirrorBefore);
     EXPECT_FALSE(fs::exists(f.log)) << "a plan is not a run: nothing is logged";
+}
+
+// The letter-case probe of each root leaves the roots' modification times
+// as they were: a root with entries is asked by looking one up under another
+// spelling, an empty one by a probe file whose traces are put back; a run
+// whose work lies below a sub-folder changes neither root either.
+TEST(CliPlan, LeavesTheRootsModificationTimesAsTheyWere) {
+    PlanFixture f;
+    const std::string empty = f.tmp.sub("empty");
+    fs::create_directories(empty);
+    ASSERT_EQ(f.Cli({"new", "E", "--host", f.host, "--mirror", empty, "--subfolders", "on",
+                     "--only-in-host", "to-mirror"})
+                  .code,
+              0);
+    for (const char* name : {"a.txt", "same.txt", "newer.txt"})
+        fs::remove(f.host + "/" + name);
+    auto mtimeIsT0 = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && st.st_mtim.tv_sec == kT0 &&
+               st.st_mtim.tv_nsec == 0;
+    };
+    const std::string roots[] = {f.host, f.mirror, empty};
+    for (const std::string& root : roots)
+        TempRoot::SetMtime(root, kT0);
+    for (const char* task : {"p", "e"}) {
+        const CliResult r = f.Cli({"plan", task});
+        EXPECT_EQ(r.code, 0) << r.err;
+    }
+    for (const std::string& root : roots)
+        EXPECT_TRUE(mtimeIsT0(root)) << "plan: " << root;
+
+    // Work below a folder that both sides have already.
+    fs::create_directories(empty + "/d");
+    for (const std::string& root : roots)
+        TempRoot::SetMtime(root, kT0);
+    const CliResult r = f.Cli({"run", "e"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(ReadTree(empty), (std::map<std::string, std::string>{{"d/", ""}, {"d/b.txt", "bb"}}));
+    for (const std::string& root : {f.host, empty})
+        EXPECT_TRUE(mtimeIsT0(root)) << "run: " << root;
 }
 
 TEST(CliPlan, JsonCarriesTheSameOperationsAndCounts) {
