@@ -184,7 +184,8 @@ constexpr TextArray kEnglish = {
     /* 157 */ "",
     /* 158 */ "",
     /* 159 */ "",
-    /* 160 */ "Another scheduler runs the schedules of this configuration; this window starts none.",
+    /* 160 */
+    "Another scheduler runs the schedules of this configuration; this window starts none.",
     /* 161 */ "Invalid input value.  Use escape key to abandon changes",
     /* 162 */ "",
     /* 163 */ "",
@@ -228,13 +229,18 @@ constexpr TextArray kEnglish = {
     /* 197 */ "",
     /* 198 */ "",
     /* 199 */ "",
-    /* 200 */ "No versioning folder is given: enter one, or choose another place for deleted files.",
+    /* 200 */
+    "No versioning folder is given: enter one, or choose another place for deleted files.",
     /* 201 */ "The versioning folder is the host or mirror folder itself: %1",
-    /* 202 */ "The versioning folder lies inside the host or mirror folder: %1. Give a folder relative to each side instead (for example \"versions\"), or one outside both.",
+    /* 202 */
+    "The versioning folder lies inside the host or mirror folder: %1. Give a folder relative to "
+    "each side instead (for example \"versions\"), or one outside both.",
     /* 203 */ "The versioning folder holds the host or mirror folder: %1",
     /* 204 */ "The versioning folder must not contain \"..\": %1",
     /* 205 */ "The versioning folder passes through a link or a file: %1",
-    /* 206 */ "Stopped: the run would delete or replace %1 of %2 files of the host (%3%) and %4 of %5 files of the mirror (%6%), above the task's limit of %7%",
+    /* 206 */
+    "Stopped: the run would delete or replace %1 of %2 files of the host (%3%) and %4 of %5 files "
+    "of the mirror (%6%), above the task's limit of %7%",
     /* 207 */ "Failed to move file to the trash, left as it is (%1), path: ",
     /* 208 */ "Failed to move file to the versioning folder, left as it is (%1), path: ",
     /* 209 */ "no trash folder can be used on this volume",
@@ -270,6 +276,40 @@ constexpr TextArray kEnglish = {
     /* 237 */ "Removed a temporary file left by an interrupted copy, path: ",
     /* 238 */ "Source file changed while it was copied, not copied, path: ",
     /* 239 */ "File changed since the scan, left as it is, path: ",
+    /* 240 */ "Started by: the window",
+    /* 241 */ "Started by: the command line",
+    /* 242 */ "Started by: schedule %1",
+    /* 243 */ "Started by: the console",
+    /* 244 */ "Last run %1: %2",
+    /* 245 */ "copied %1, deleted %2, moved %3, failed %4",
+    /* 246 */ "Not run yet",
+    /* 247 */ "Next scheduled run: %1",
+    /* 248 */ "Open",
+    /* 249 */ "Run ticked tasks",
+    /* 250 */ "Pause schedules",
+    /* 251 */ "Resume schedules",
+    /* 252 */ "Quit",
+    /* 253 */ "Copy to the mirror",
+    /* 254 */ "Copy to the host",
+    /* 255 */ "Delete from the host",
+    /* 256 */ "Delete from the mirror",
+    /* 257 */ "Delete from the host: the only copy",
+    /* 258 */ "Delete from the mirror: the only copy",
+    /* 259 */ "Leave as it is",
+    /* 260 */
+    "Over the delete limit: the run would delete or replace %1 of %2 files of the host (%3%) and "
+    "%4 of %5 files of the mirror (%6%); the task's limit is %7%. Synchronize anyway?",
+    /* 261 */
+    "This share has no trash: \"Move to the trash\" would fail for every file of %1. Choose the "
+    "versioning folder instead.",
+    /* 262 */ "Mirror backup",
+    /* 263 */ "Two-way",
+    /* 264 */ "no limit",
+    /* 265 */ "A scheduled run failed: %1",
+    /* 266 */ "Schedules paused",
+    /* 267 */ "Host folder -> Mirror folder: 1 file",
+    /* 268 */ "Host folder <- Mirror folder: 1 file",
+    /* 269 */ "Started by: auto mode",
 };
 
 constexpr TextArray kSimplifiedChinese = {
@@ -475,11 +515,15 @@ constexpr TextArray kSimplifiedChinese = {
     /* 199 */ "",
     /* 200 */ "未指定版本文件夹：请输入一个，或为删除的文件选择其他去处。",
     /* 201 */ "版本文件夹就是源文件夹或镜像文件夹本身: %1",
-    /* 202 */ "版本文件夹位于源文件夹或镜像文件夹之内: %1。请改用相对于每一侧的文件夹（例如 \"versions\"），或两者之外的文件夹。",
+    /* 202 */
+    "版本文件夹位于源文件夹或镜像文件夹之内: %1。请改用相对于每一侧的文件夹（例如 "
+    "\"versions\"），或两者之外的文件夹。",
     /* 203 */ "版本文件夹包含了源文件夹或镜像文件夹: %1",
     /* 204 */ "版本文件夹不能包含 \"..\": %1",
     /* 205 */ "版本文件夹经过了链接或文件: %1",
-    /* 206 */ "已停止：本次运行将删除或替换源文件夹 %2 个文件中的 %1 个 (%3%) 和镜像文件夹 %5 个文件中的 %4 个 (%6%)，超过任务的上限 %7%",
+    /* 206 */
+    "已停止：本次运行将删除或替换源文件夹 %2 个文件中的 %1 个 (%3%) 和镜像文件夹 %5 个文件中的 %4 "
+    "个 (%6%)，超过任务的上限 %7%",
     /* 207 */ "无法将文件移到回收站，保持原样 (%1)，路径: ",
     /* 208 */ "无法将文件移到版本文件夹，保持原样 (%1)，路径: ",
     /* 209 */ "此卷上没有可用的回收站文件夹",
@@ -513,6 +557,38 @@ constexpr TextArray kSimplifiedChinese = {
     /* 237 */ "已删除中断的复制留下的临时文件，路径: ",
     /* 238 */ "源文件在复制过程中被修改，未复制，路径: ",
     /* 239 */ "文件在扫描后已被修改，保持原样，路径: ",
+    /* 240 */ "启动者: 窗口",
+    /* 241 */ "启动者: 命令行",
+    /* 242 */ "启动者: 计划 %1",
+    /* 243 */ "启动者: 控制台",
+    /* 244 */ "上次运行 %1: %2",
+    /* 245 */ "复制 %1, 删除 %2, 移动 %3, 失败 %4",
+    /* 246 */ "尚未运行",
+    /* 247 */ "下次计划运行: %1",
+    /* 248 */ "打开",
+    /* 249 */ "运行已勾选的任务",
+    /* 250 */ "暂停计划",
+    /* 251 */ "恢复计划",
+    /* 252 */ "退出",
+    /* 253 */ "复制到镜像文件夹",
+    /* 254 */ "复制到源文件夹",
+    /* 255 */ "从源文件夹删除",
+    /* 256 */ "从镜像文件夹删除",
+    /* 257 */ "从源文件夹删除: 唯一的副本",
+    /* 258 */ "从镜像文件夹删除: 唯一的副本",
+    /* 259 */ "保持原样",
+    /* 260 */
+    "超过删除上限: 本次运行将删除或替换源文件夹 %2 个文件中的 %1 个 (%3%) 和镜像文件夹 %5 "
+    "个文件中的 %4 个 (%6%)，任务的上限为 %7%。仍要同步吗?",
+    /* 261 */ "此共享没有回收站: \"移到回收站\" 对 %1 的每个文件都会失败。请改用版本文件夹。",
+    /* 262 */ "镜像备份",
+    /* 263 */ "双向同步",
+    /* 264 */ "不限速",
+    /* 265 */ "计划运行失败: %1",
+    /* 266 */ "计划已暂停",
+    /* 267 */ "源文件夹 -> 镜像文件夹: 1 个文件",
+    /* 268 */ "源文件夹 <- 镜像文件夹: 1 个文件",
+    /* 269 */ "启动者: 自动模式",
 };
 
 constexpr TextArray kTraditionalChinese = {
@@ -718,11 +794,15 @@ constexpr TextArray kTraditionalChinese = {
     /* 199 */ "",
     /* 200 */ "未指定版本資料夾：請輸入一個，或為刪除的檔案選擇其他去處。",
     /* 201 */ "版本資料夾就是源資料夾或鏡像資料夾本身: %1",
-    /* 202 */ "版本資料夾位於源資料夾或鏡像資料夾之內: %1。請改用相對於每一側的資料夾（例如 \"versions\"），或兩者之外的資料夾。",
+    /* 202 */
+    "版本資料夾位於源資料夾或鏡像資料夾之內: %1。請改用相對於每一側的資料夾（例如 "
+    "\"versions\"），或兩者之外的資料夾。",
     /* 203 */ "版本資料夾包含了源資料夾或鏡像資料夾: %1",
     /* 204 */ "版本資料夾不能包含 \"..\": %1",
     /* 205 */ "版本資料夾經過了連結或檔案: %1",
-    /* 206 */ "已停止：本次執行將刪除或取代源資料夾 %2 個檔案中的 %1 個 (%3%) 和鏡像資料夾 %5 個檔案中的 %4 個 (%6%)，超過任務的上限 %7%",
+    /* 206 */
+    "已停止：本次執行將刪除或取代源資料夾 %2 個檔案中的 %1 個 (%3%) 和鏡像資料夾 %5 個檔案中的 %4 "
+    "個 (%6%)，超過任務的上限 %7%",
     /* 207 */ "無法將檔案移到資源回收筒，保持原樣 (%1)，路徑: ",
     /* 208 */ "無法將檔案移到版本資料夾，保持原樣 (%1)，路徑: ",
     /* 209 */ "此磁碟區上沒有可用的資源回收筒資料夾",
@@ -756,6 +836,39 @@ constexpr TextArray kTraditionalChinese = {
     /* 237 */ "已刪除中斷的複製留下的暫存檔案，路徑: ",
     /* 238 */ "來源檔案在複製過程中被修改，未複製，路徑: ",
     /* 239 */ "檔案在掃描後已被修改，保持原樣，路徑: ",
+    /* 240 */ "啟動者: 視窗",
+    /* 241 */ "啟動者: 命令列",
+    /* 242 */ "啟動者: 排程 %1",
+    /* 243 */ "啟動者: 主控台",
+    /* 244 */ "上次執行 %1: %2",
+    /* 245 */ "複製 %1, 刪除 %2, 移動 %3, 失敗 %4",
+    /* 246 */ "尚未執行",
+    /* 247 */ "下次排程執行: %1",
+    /* 248 */ "開啟",
+    /* 249 */ "執行已勾選的任務",
+    /* 250 */ "暫停排程",
+    /* 251 */ "恢復排程",
+    /* 252 */ "結束",
+    /* 253 */ "複製到鏡像資料夾",
+    /* 254 */ "複製到源資料夾",
+    /* 255 */ "從源資料夾刪除",
+    /* 256 */ "從鏡像資料夾刪除",
+    /* 257 */ "從源資料夾刪除: 唯一的副本",
+    /* 258 */ "從鏡像資料夾刪除: 唯一的副本",
+    /* 259 */ "保持原樣",
+    /* 260 */
+    "超過刪除上限: 本次執行將刪除或取代源資料夾 %2 個檔案中的 %1 個 (%3%) 和鏡像資料夾 %5 "
+    "個檔案中的 %4 個 (%6%)，任務的上限為 %7%。仍要同步嗎?",
+    /* 261 */
+    "此共用沒有資源回收筒: \"移到資源回收筒\" 對 %1 的每個檔案都會失敗。請改用版本資料夾。",
+    /* 262 */ "鏡像備份",
+    /* 263 */ "雙向同步",
+    /* 264 */ "不限速",
+    /* 265 */ "排程執行失敗: %1",
+    /* 266 */ "排程已暫停",
+    /* 267 */ "源資料夾 -> 鏡像資料夾: 1 個檔案",
+    /* 268 */ "源資料夾 <- 鏡像資料夾: 1 個檔案",
+    /* 269 */ "啟動者: 自動模式",
 };
 
 // An aggregate initialiser with too few texts would leave the last entries empty without a word.
