@@ -106,6 +106,8 @@ ReportOutcome ClassifyRun(const RunContext& run) {
         return {"refused", "same_folder"};
     case RefusalReason::VersionsFolder:
         return {"refused", "versions_folder"};
+    case RefusalReason::ShareTrash:
+        return {"refused", "share_trash"};
     case RefusalReason::DeleteLimit:
         return {"refused", "delete_limit"};
     case RefusalReason::SafetyTest:
