@@ -82,8 +82,16 @@ public:
         p->save();
         const QRect r = option.rect;
         const bool selected = option.state & QStyle::State_Selected;
+        // A delete of the only copy has its own background and bold text.
+        const QVariant background = index.data(Qt::BackgroundRole);
         p->fillRect(r, selected ? option.palette.brush(QPalette::Active, QPalette::Highlight)
-                                : option.palette.brush(QPalette::Base));
+                       : background.isValid() ? QBrush(background.value<QColor>())
+                                              : option.palette.brush(QPalette::Base));
+        if (index.data(Qt::FontRole).isValid()) {
+            QFont bold = option.font;
+            bold.setBold(true);
+            p->setFont(bold);
+        }
         const auto op = static_cast<TSyncOp>(index.data(TPreviewGridModel::kOpRole).toInt());
         const QString image = index.data(TPreviewGridModel::kImageRole).toString();
         const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
@@ -304,7 +312,8 @@ QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::FontRole:
         // A delete of a file that exists on one side only: the last copy.
-        if (column == 3 && DeletesOnlyCopy(row)) {
+        // The name is bold; the times and sizes keep their width.
+        if ((column == 0 || column == 3) && DeletesOnlyCopy(row)) {
             QFont font;
             font.setBold(true);
             return font;

@@ -493,8 +493,10 @@ TEST(TreeVForm, Screenshot) {
         tip.adjustSize();
         const QRect cell = w.ListV->visualRect(w.GridModel()->index(lock, 3));
         QPainter painter(&shot);
-        painter.drawPixmap(w.ListV->viewport()->mapTo(&w, cell.center() + QPoint(6, 14)),
-                           tip.grab());
+        QPoint at = w.ListV->viewport()->mapTo(&w, cell.center() + QPoint(6, 14));
+        at.setX(std::min(at.x(), shot.width() / static_cast<int>(shot.devicePixelRatio()) -
+                                     tip.width() - 4));
+        painter.drawPixmap(at, tip.grab());
         painter.end();
         if (const char* path = std::getenv("DUPLORA_SCREENSHOT")) {
             EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
