@@ -973,17 +973,7 @@ RunOutcome TcltForm::RunTaskAt(int row) {
 }
 
 std::string TcltForm::StartedByLine(const RunContext& run, const std::string& schedule) {
-    switch (run.Start) {
-    case RunStart::Window:
-        return Msg(run.Task.auto_mode() ? 269 : 240);
-    case RunStart::CommandLine:
-        return Msg(241);
-    case RunStart::Schedule:
-        return MsgFill(242, schedule);
-    case RunStart::Console:
-        return Msg(243);
-    }
-    return {};
+    return StartedByText(run.Start, run.Task.auto_mode(), schedule);
 }
 
 // The run's block goes to the log now, not at the program's end: a program
