@@ -249,6 +249,10 @@ void TcltForm::buildControls() {
     lbLastRun->setWordWrap(true);
     lbLastRun->setFixedWidth(140);
     lbLastRun->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed room for the longest last run (five lines of Chinese at this
+    // width, and one to spare): a run's text never makes the column taller
+    // and the window scroll.
+    lbLastRun->setFixedHeight(lbLastRun->fontMetrics().lineSpacing() * 6 + 4);
 
     auto* left = new QVBoxLayout;
     left->addWidget(Label1);
@@ -312,6 +316,9 @@ void TcltForm::buildControls() {
         label->setObjectName(QStringLiteral("Label%1").arg(8 + i));
         auto* box = Named(new QComboBox(GroupBox1), listNames[i]);
         box->setMinimumWidth(150);
+        // As wide as its longest action in the current language, also after
+        // a change of language.
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         label->setBuddy(box);
         connect(box, &QComboBox::currentIndexChanged, this, &TcltForm::StoreCurrentTask);
         actions->addRow(label, box);
@@ -457,7 +464,15 @@ void TcltForm::ApplyTexts() {
     // (the fields then scroll), larger gains nothing. The layouts are
     // recomputed first: the new font and texts have only been posted to them,
     // and the old sizes would open a Chinese window at the English size.
-    for (QLayout* l : {fields_->layout(), layout()})
+    lbLastRun->setFixedHeight(lbLastRun->fontMetrics().lineSpacing() * 6 + 4);
+    // The status line as tall as a line of Chinese, which a fallback font
+    // draws taller than the interface font: a run's Chinese end line would
+    // otherwise take height from the fields and make them scroll.
+    const QFontMetrics statusMetrics = StatusBar1->fontMetrics();
+    StatusBar1->setMinimumHeight(std::max(
+        statusMetrics.height(),
+        statusMetrics.boundingRect(QStringLiteral("Agjy_\u540c\u6b65\u5b8c\u6bd5")).height() + 2));
+    for (QLayout* l : {fields_->layout(), statusBar()->layout(), layout()})
         if (l) {
             l->invalidate();
             l->activate();
@@ -470,8 +485,12 @@ void TcltForm::ApplyTexts() {
 
 QSize TcltForm::NaturalSize() const {
     const QSize fields = fields_->sizeHint();
-    return {fields.width(),
-            fields.height() + ToolBar1->sizeHint().height() + statusBar()->sizeHint().height()};
+    // The status line's own minimum (a Chinese line) counts when it is more
+    // than the bar's hint.
+    const int status = std::max(statusBar()->sizeHint().height(),
+                                StatusBar1->minimumHeight() + statusBar()->contentsMargins().top() +
+                                    statusBar()->contentsMargins().bottom() + 4);
+    return {fields.width(), fields.height() + ToolBar1->sizeHint().height() + status};
 }
 
 // --- the task list ---

@@ -16,6 +16,8 @@
 #include "ui/addDirU.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QProcess>
@@ -89,12 +91,21 @@ TEST_F(WindowSizes, EveryWindowFitsTheScreenAndShrinksOntoASmallOne) {
             EXPECT_TRUE(smallRoom.expandedTo(least) == smallRoom) << name << " lang " << lang;
         }
 
-        // The main window at the size it opens with: no scroll bar, no cut
-        // text.
+        // The main window at the size it opens with, showing a task's last
+        // run: no scroll bar, no cut text, no action list narrower than its
+        // longest action.
         TcltForm& main = *w.cltForm;
         main.show();
         main.resize(main.NaturalSize());
+        TcltForm::LastRun last;
+        last.When = 1796831692;
+        last.Report.Line = Msg(69);
+        last.Report.CopiedToMirror = 12345;
+        main.lbLastRun->setText(TcltForm::LastRunText(last));
         QCoreApplication::processEvents();
+        for (QComboBox* box : main.GroupBox1->findChildren<QComboBox*>())
+            EXPECT_GE(box->width(), box->sizeHint().width())
+                << box->objectName().toStdString() << " lang " << lang;
         auto* scroll = main.findChild<QScrollArea*>(QStringLiteral("scrollFields"));
         ASSERT_NE(scroll, nullptr);
         EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible()) << "lang " << lang;
