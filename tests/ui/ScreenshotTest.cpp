@@ -45,6 +45,16 @@ TEST_F(Screenshots, MainProgressAndResultWindows) {
         GTEST_SKIP() << "DUPLORA_SCREENSHOT_DIR not set";
     const QString dir = QString::fromUtf8(target);
     fs::create_directories(target);
+    // DUPLORA_SCREENSHOT_LANG (en, zh-CN, zh-TW) draws the windows in that
+    // language, to look at their layout.
+    if (const char* code = std::getenv("DUPLORA_SCREENSHOT_LANG")) {
+        Language language{};
+        ASSERT_TRUE(LanguageFromCode(code, language)) << code;
+        SetLanguage(language);
+        windows_->cltForm->ApplyTexts();
+        windows_->SyncForm->ApplyTexts();
+        windows_->resForm->ApplyTexts();
+    }
 
     // A small demo: documents to a backup disk, photos both ways, a file list.
     // A fixed demo folder, so the pictures show the same paths every time.
