@@ -12,6 +12,7 @@
 #include "tasks/ConfigFile.h"
 #include "tasks/FileLock.h"
 #include "tasks/ProgramPaths.h"
+#include "tasks/TaskPresets.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
@@ -350,6 +351,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     FieldOptions newOptions, setOptions;
     CLI::App* cmdNew = app.add_subcommand("new", "append a task with the new-task defaults");
     cmdNew->add_option("NAME", name, "task name (at most 15 characters)")->required();
+    std::string presetName;
+    cmdNew->add_option("--preset", presetName,
+                       "start from a preset instead of the defaults: mirror or two-way");
     newOptions.Add(cmdNew);
 
     CLI::App* cmdSet = app.add_subcommand("set", "change fields of a task");
@@ -399,13 +403,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         FieldEdits edits;
         if (std::string error; !newOptions.Edits(in, edits, error))
             return console.Fail(kExitUsage, error);
+        const std::optional<TaskPreset> preset = PresetFromName(presetName);
+        if (!presetName.empty() && !preset)
+            return console.Fail(kExitUsage,
+                                "--preset: expected mirror or two-way, got '" + presetName + "'");
         return EditConfig(
             configPath,
             [&](TaskList& list) {
                 std::string error;
                 if (!CheckTaskName(name, list, list.size(), error))
                     return console.Fail(kExitUsage, error);
-                Task task{name, TaskRecord::MakeNew(Msg(76))};
+                Task task{name, preset ? MakePresetRecord(*preset, Msg(76))
+                                       : TaskRecord::MakeNew(Msg(76))};
                 if (!ApplyFieldEdits(edits, list, list.size(), task, error))
                     return console.Fail(kExitUsage, error);
                 list.append(task.name, task.record);

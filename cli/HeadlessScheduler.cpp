@@ -2,6 +2,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/RunTasks.h"
+#include "schedule/ScheduleRecord.h"
 #include "schedule/Scheduler.h"
 #include "sync/run/RunMarker.h"
 #include "tasks/ConfigEdit.h"
@@ -119,14 +120,18 @@ int RunHeadlessScheduler(const std::string& configPath, const std::string& logPa
             }
         }
 
-        if (scheduler.Check(list.schedules(), clock.Now()) < 0)
+        const int taken = scheduler.Check(list.schedules(), clock.Now());
+        if (taken < 0)
             continue;
+        const std::string scheduleName =
+            schedule::name(list.schedules()[static_cast<std::size_t>(taken)]);
         bool scheduledRun = false;
         scheduler.Trigger(
             list.size(), [&](std::size_t i) -> std::string_view { return list[i].name; },
             [&](std::size_t i) {
                 RunRequest request;
                 request.start = RunStart::Schedule;
+                request.schedule = scheduleName;
                 request.tasks = {i};
                 request.logPath = logPath;
                 request.interrupted = InterruptRequested;

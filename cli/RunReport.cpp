@@ -87,6 +87,8 @@ ReportOutcome ClassifyRun(const RunReport& run) {
         return {"refused", "same_folder"};
     case RefusalReason::VersionsFolder:
         return {"refused", "versions_folder"};
+    case RefusalReason::ShareTrash:
+        return {"refused", "share_trash"};
     case RefusalReason::DeleteLimit:
         return {"refused", "delete_limit"};
     case RefusalReason::SafetyTest:

@@ -70,7 +70,14 @@ int RunTasks(const TaskList& list, const RunRequest& request, std::ostream& out,
         bar->Clear();
 
     std::string error;
-    switch (AppendLogBlock(request.logPath, lines.Lines(), error, request.lockPath)) {
+    // The block names what started its runs, before their lines.
+    std::vector<std::string> block;
+    if (!lines.Empty()) {
+        block.reserve(lines.Lines().size() + 1);
+        block.push_back(StartedByText(request.start, false, request.schedule));
+        block.insert(block.end(), lines.Lines().begin(), lines.Lines().end());
+    }
+    switch (AppendLogBlock(request.logPath, block, error, request.lockPath)) {
     case LogStatus::Written:
     case LogStatus::NothingToWrite:
         break;

@@ -23,8 +23,10 @@ struct RunRequest {
     // One JSON object per run (see RunReport.h) on `out` instead of the
     // result lines; the log still gets the lines.
     bool json = false;
-    // Who started the runs: the console, or the headless scheduler.
+    // Who started the runs: the console, or the headless scheduler; the log
+    // block's first line names it (and the schedule, by `schedule`).
     RunStart start = RunStart::Console;
+    std::string schedule;
 };
 
 // 0 when every run ended with "Task finish!" or "No file need to be

@@ -48,6 +48,24 @@ void ApplyNextRun(ScheduleRecord& r, double now) {
     }
 }
 
+namespace {
+
+// True when the local clock jumped forward over `next` during the last few
+// real seconds before `now`: the spring change skips the hour `next` lies in.
+// A moment missed while the machine slept or the program was not running
+// lies further back than these seconds and stays missed.
+bool ClockJumpedOver(double next, double now) {
+    constexpr std::time_t kLookBackSeconds = 5;
+    constexpr double kJumpDays = 60.0 / 86400.0;
+    std::time_t epoch = 0;
+    if (!EpochFromLocalDateTime(now, epoch))
+        return false;
+    const double before = LocalDateTimeFromEpoch(epoch - kLookBackSeconds, 0);
+    return before < next && now - before > kJumpDays;
+}
+
+} // namespace
+
 Due TestDue(const ScheduleRecord& r, double now) {
     const double next = next_run(r);
     // Written so that a NaN next_run counts as not set.
@@ -56,7 +74,7 @@ Due TestDue(const ScheduleRecord& r, double now) {
     if (now < next)
         return Due::NotYetDue;
     if (now - kDueWindow >= next)
-        return Due::Overdue;
+        return ClockJumpedOver(next, now) ? Due::Due : Due::Overdue;
     return Due::Due;
 }
 

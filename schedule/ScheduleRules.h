@@ -29,7 +29,10 @@ bool Usable(const ScheduleRecord& r);
 void ApplyNextRun(ScheduleRecord& r, double now);
 
 // Not active: next_run not set, repeat_count 0, or an unusable record.
-// Due: next_run <= now < next_run + kDueWindow; overdue after the window.
+// Due: next_run <= now < next_run + kDueWindow; overdue after the window,
+// except at the first checks after the local clock jumped forward over
+// next_run (a time inside the hour the spring change skips): that moment is
+// due once, as if it had come.
 Due TestDue(const ScheduleRecord& r, double now);
 inline bool Active(const ScheduleRecord& r) {
     return TestDue(r, 0.0) != Due::NotActive;

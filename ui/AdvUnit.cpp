@@ -1,7 +1,7 @@
 #include "ui/AdvUnit.h"
 
+#include "sync/run/RunGate.h"
 #include "ui/MessageBoxes.h"
-
 #include "ui/SpinEdit.h"
 #include "ui/WidgetTexts.h"
 
@@ -48,12 +48,15 @@ QPlainTextEdit* makeList(QWidget* parent, const char* name) {
     return l;
 }
 
-QLineEdit* makeCredential(QWidget* parent, const char* name) {
+// The password is masked; the user name is shown as typed.
+QLineEdit* makeCredential(QWidget* parent, const char* name, bool masked) {
     auto* e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
-    e->setEchoMode(QLineEdit::Password);
-    // Every character shows as '*' (42), whatever the style's own choice.
-    e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    if (masked) {
+        e->setEchoMode(QLineEdit::Password);
+        // Every character shows as '*' (42), whatever the style's own choice.
+        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    }
     e->setMaxLength(AdvLimits::kCredentialChars);
     return e;
 }
@@ -97,9 +100,9 @@ TadvForm::TadvForm(QWidget* parent)
     };
 
     Label2 = label("Label2");
-    edNetName = makeCredential(this, "edNetName");
+    edNetName = makeCredential(this, "edNetName", false);
     Label1 = label("Label1");
-    edNetPass = makeCredential(this, "edNetPass");
+    edNetPass = makeCredential(this, "edNetPass", true);
     Label2->setBuddy(edNetName);
     Label1->setBuddy(edNetPass);
     chkOnlyType = check("chkOnlyType");
@@ -151,6 +154,16 @@ TadvForm::TadvForm(QWidget* parent)
     connect(cbOnDelete, &QComboBox::currentIndexChanged, this, &TadvForm::cbOnDeleteChange);
     connect(btnDef, &QPushButton::clicked, this, &TadvForm::btnDefClick);
     connect(btnOk, &QPushButton::clicked, this, &TadvForm::btnOkClick);
+    // Choosing the trash for a task on a share says at once that runs will
+    // be refused (a share has no trash).
+    connect(cbOnDelete, &QComboBox::activated, this, [this](int index) {
+        if (!record_ || index != static_cast<int>(DeleteMode::Trash))
+            return;
+        TaskRecord chosen = *record_;
+        chosen.set_on_delete(DeleteMode::Trash);
+        if (const std::string problem = ShareTrashProblem(chosen); !problem.empty())
+            NoticeBox(this, QUtf8(problem), QMsg(31));
+    });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     edNetName->installEventFilter(this);
     edNetPass->installEventFilter(this);
@@ -235,6 +248,8 @@ void TadvForm::ApplyTexts() {
     Label2->setText(QMsg(106));
     Label1->setText(QMsg(105));
     Label3->setText(QMsg(107));
+    // 0 KB/s is no limit at all, and says so.
+    edSpeed->setSpecialValueText(QMsg(264));
     chkOnlyType->setText(QMsg(117));
     Label4->setText(QMsg(120));
     chk1Hour->setText(QMsg(124));

@@ -45,9 +45,9 @@ struct ClosingActions {
 
 enum class CloseDecision { Close, StayOpen };
 
-// Runs the closing steps. `resultLines` are the result report of every run
-// since the start; they are appended to the log as one block when there are
-// any.
+// Runs the closing steps. `resultLines` are the result lines not yet in the
+// log (each run writes its own block when it ends); they are appended as one
+// block when there are any.
 CloseDecision RunClosing(TaskList& list, const std::string& configPath, const std::string& logPath,
                          const std::vector<std::string>& resultLines, const ClosingTexts& texts,
                          const ClosingActions& actions);

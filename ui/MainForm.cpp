@@ -9,8 +9,11 @@
 #include "sync/run/RunReport.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/ConfigFile.h"
+#include "tasks/FileLock.h"
 #include "tasks/Helpers.h"
+#include "tasks/LogFile.h"
 #include "tasks/TaskEditRules.h"
+#include "tasks/TaskPresets.h"
 #include "tasks/TextTable.h"
 #include "ui/AboutU.h"
 #include "ui/AdvUnit.h"
@@ -32,10 +35,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,6 +50,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -74,6 +80,29 @@ void ClearListCurrent(QListWidget* list) {
     list->setCurrentIndex(QModelIndex());
 }
 
+// A round mark for a task's last run: green finished, red failed or refused.
+QIcon OutcomeMark(bool ok) {
+    QPixmap p(16, 16);
+    p.fill(Qt::transparent);
+    QPainter painter(&p);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ok ? QColor(0x2e, 0x9d, 0x48) : QColor(0xd0, 0x30, 0x30));
+    painter.drawEllipse(QRectF(3, 3, 10, 10));
+    return QIcon(p);
+}
+
+// The tray icon with a red corner: an unattended run failed.
+QIcon ErrorTrayIcon() {
+    QPixmap p = QIcon(QStringLiteral(":/icons/duplora.svg")).pixmap(32, 32);
+    QPainter painter(&p);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 2));
+    painter.setBrush(QColor(0xd0, 0x30, 0x30));
+    painter.drawEllipse(QRectF(15, 15, 16, 16));
+    return QIcon(p);
+}
+
 } // namespace
 
 TcltForm::TcltForm(QWidget* parent)
@@ -85,8 +114,35 @@ TcltForm::TcltForm(QWidget* parent)
     ShowCurrentTask();
     TrayIcon1 = new TTrayIcon(this);
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
-    TrayIcon1->SetIcon(QIcon(QStringLiteral(":/icons/duplora.svg")));
+    UpdateTrayStatus();
     TrayIcon1->OnClick = [this](TTrayIcon*) { TrayIcon1Click(); };
+    TrayMenu = Named(new QMenu(this), "TrayMenu");
+    TrayOpen = TrayMenu->addAction(QString());
+    TrayRun = TrayMenu->addAction(QString());
+    TrayPause = TrayMenu->addAction(QString());
+    TrayMenu->addSeparator();
+    TrayQuit = TrayMenu->addAction(QString());
+    connect(TrayOpen, &QAction::triggered, this, &TcltForm::TrayIcon1Click);
+    connect(TrayRun, &QAction::triggered, this, &TcltForm::GoSyncClick);
+    connect(TrayPause, &QAction::triggered, this, [this] {
+        if (PauseSchedules && SchedulesPaused)
+            PauseSchedules(!SchedulesPaused());
+        UpdateTrayStatus();
+    });
+    connect(TrayQuit, &QAction::triggered, this, [this] {
+        TrayIcon1Click();
+        close();
+    });
+    // The pause entry names what it will do, read when the menu opens.
+    connect(TrayMenu, &QMenu::aboutToShow, this, [this] {
+        TrayPause->setEnabled(PauseSchedules && SchedulesPaused);
+        TrayPause->setText(QMsg(SchedulesPaused && SchedulesPaused() ? 251 : 250));
+    });
+    TrayIcon1->PopupMenu = TrayMenu;
+    ShowBalloon = [this](const QString& title, const QString& text) {
+        if (QSystemTrayIcon* icon = TrayIcon1->platformIcon())
+            icon->showMessage(title, text, QSystemTrayIcon::Warning);
+    };
     TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 }
 
@@ -110,6 +166,16 @@ void TcltForm::buildControls() {
     ToolButton1 = tool("ToolButton1", "save", &TcltForm::ToolButton1Click);
     ToolBar1->addSeparator();
     NewBtn = tool("NewBtn", "newtask", &TcltForm::NewBtnClick);
+    // A click makes a task with the defaults; the arrow offers the presets.
+    NewMenu = Named(new QMenu(this), "NewMenu");
+    for (int preset : {0, 1}) {
+        QAction* a = NewMenu->addAction(QString());
+        a->setObjectName(preset == 0 ? QStringLiteral("NewMirror") : QStringLiteral("NewTwoWay"));
+        connect(a, &QAction::triggered, this, [this, preset] { NewPresetClick(preset); });
+    }
+    NewBtn->setMenu(NewMenu);
+    if (auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(NewBtn)))
+        b->setPopupMode(QToolButton::MenuButtonPopup);
     AddBtn = tool("AddBtn", "copytask", &TcltForm::AddBtnClick);
     DelBtn = tool("DelBtn", "deltask", &TcltForm::DelBtnClick);
     ToolBar1->addSeparator();
@@ -179,15 +245,26 @@ void TcltForm::buildControls() {
     rDragController1->setListBox(liTask);
     rDragController1->OnItemMove = [this](QListWidget*, int from, int to) { ItemMoved(from, to); };
 
+    lbLastRun = Named(new QLabel(central), "lbLastRun");
+    lbLastRun->setWordWrap(true);
+    lbLastRun->setFixedWidth(140);
+    lbLastRun->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A fixed room for the longest last run (five lines of Chinese at this
+    // width, and one to spare): a run's text never makes the column taller
+    // and the window scroll.
+    lbLastRun->setFixedHeight(lbLastRun->fontMetrics().lineSpacing() * 6 + 4);
+
     auto* left = new QVBoxLayout;
     left->addWidget(Label1);
     left->addWidget(liTask, 1);
     left->addWidget(edDesc);
+    left->addWidget(lbLastRun);
 
     // Right column: the current task's fields.
     Label6 = Named(new QLabel(central), "Label6");
     edName = Named(new QLineEdit(central), "edName");
-    edName->setMaxLength(kTaskNameMaxChars);
+    // No cut at 15 characters: the rulebook refuses a longer name and the
+    // status line says so while it is typed.
     edName->installEventFilter(this);
     Label6->setBuddy(edName);
     connect(edName, &QLineEdit::textChanged, this, &TcltForm::StoreCurrentTask);
@@ -239,6 +316,9 @@ void TcltForm::buildControls() {
         label->setObjectName(QStringLiteral("Label%1").arg(8 + i));
         auto* box = Named(new QComboBox(GroupBox1), listNames[i]);
         box->setMinimumWidth(150);
+        // As wide as its longest action in the current language, also after
+        // a change of language.
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         label->setBuddy(box);
         connect(box, &QComboBox::currentIndexChanged, this, &TcltForm::StoreCurrentTask);
         actions->addRow(label, box);
@@ -371,11 +451,32 @@ void TcltForm::ApplyTexts() {
     A1->setText(QMsg(115));
     C1->setText(QMsg(116));
     btTask->setToolTip(QMsg(126));
+    NewMenu->actions()[0]->setText(QMsg(262));
+    NewMenu->actions()[1]->setText(QMsg(263));
+    TrayOpen->setText(QMsg(248));
+    TrayRun->setText(QMsg(249));
+    TrayPause->setText(QMsg(250));
+    TrayQuit->setText(QMsg(252));
     if (statusIsLink_)
         setStatusText(QUtf8(Msg(41) + "  " + Msg(43)));
     ShowCurrentTask();
     // Opens at the size the texts of this language need; smaller is allowed
-    // (the fields then scroll), larger gains nothing.
+    // (the fields then scroll), larger gains nothing. The layouts are
+    // recomputed first: the new font and texts have only been posted to them,
+    // and the old sizes would open a Chinese window at the English size.
+    lbLastRun->setFixedHeight(lbLastRun->fontMetrics().lineSpacing() * 6 + 4);
+    // The status line as tall as a line of Chinese, which a fallback font
+    // draws taller than the interface font: a run's Chinese end line would
+    // otherwise take height from the fields and make them scroll.
+    const QFontMetrics statusMetrics = StatusBar1->fontMetrics();
+    StatusBar1->setMinimumHeight(std::max(
+        statusMetrics.height(),
+        statusMetrics.boundingRect(QStringLiteral("Agjy_\u540c\u6b65\u5b8c\u6bd5")).height() + 2));
+    for (QLayout* l : {fields_->layout(), statusBar()->layout(), layout()})
+        if (l) {
+            l->invalidate();
+            l->activate();
+        }
     const QSize natural = NaturalSize();
     setMinimumSize(kMinimumSize.boundedTo(natural));
     setMaximumSize(natural);
@@ -384,8 +485,12 @@ void TcltForm::ApplyTexts() {
 
 QSize TcltForm::NaturalSize() const {
     const QSize fields = fields_->sizeHint();
-    return {fields.width(),
-            fields.height() + ToolBar1->sizeHint().height() + statusBar()->sizeHint().height()};
+    // The status line's own minimum (a Chinese line) counts when it is more
+    // than the bar's hint.
+    const int status = std::max(statusBar()->sizeHint().height(),
+                                StatusBar1->minimumHeight() + statusBar()->contentsMargins().top() +
+                                    statusBar()->contentsMargins().bottom() + 4);
+    return {fields.width(), fields.height() + ToolBar1->sizeHint().height() + status};
 }
 
 // --- the task list ---
@@ -438,6 +543,11 @@ void TcltForm::appendTask(std::string name, const TaskRecord& record) {
 
 void TcltForm::NewBtnClick() {
     appendTask(NewTaskName(tasks_, Msg(26)), TaskRecord::MakeNew(Msg(76)));
+}
+
+void TcltForm::NewPresetClick(int preset) {
+    appendTask(NewTaskName(tasks_, Msg(26)),
+               MakePresetRecord(preset == 0 ? TaskPreset::Mirror : TaskPreset::TwoWay, Msg(76)));
 }
 
 void TcltForm::AddBtnClick() {
@@ -545,6 +655,7 @@ void TcltForm::ShowCurrentTask() {
         applyTypeLabels();
     }
     loading_ = false;
+    showLastRun();
 }
 
 TaskFields TcltForm::fieldsFromControls() const {
@@ -811,8 +922,11 @@ void TcltForm::GoSyncClick() {
     for (int i = 0; i < liTask->count() && !EndRequested; ++i) {
         if (liTask->item(i)->checkState() != Qt::Checked)
             continue;
-        selectRow(i);
-        const RunOutcome outcome = RunSelectedTask();
+        // Go Sync shows each task as it runs; a command-line run leaves the
+        // window as it is.
+        if (!Flags.command_line_run)
+            selectRow(i);
+        const RunOutcome outcome = RunTaskAt(i);
         if (outcome != RunOutcome::Finished && outcome != RunOutcome::NothingToDo)
             lastRunsFailed_ = true;
         if (Flags.command_line_run && lastRunsFailed_)
@@ -825,11 +939,16 @@ void TcltForm::GoSyncClick() {
 }
 
 RunOutcome TcltForm::RunSelectedTask() {
-    if (current_ < 0 || running_ || !SyncForm || EndRequested)
+    return RunTaskAt(current_);
+}
+
+RunOutcome TcltForm::RunTaskAt(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= tasks_.size() || running_ || !SyncForm ||
+        EndRequested)
         return RunOutcome::NotRun;
     running_ = true;
     auto run = std::make_unique<RunContext>();
-    const Task& task = tasks_[static_cast<std::size_t>(current_)];
+    const Task& task = tasks_[static_cast<std::size_t>(row)];
     run->TaskName = task.name;
     run->Task = task.record;
     run->Start = ScheduledRun             ? RunStart::Schedule
@@ -838,6 +957,7 @@ RunOutcome TcltForm::RunSelectedTask() {
     run->SkipMirrorScan = Flags.skip_mirror_scan;
     run->Lines = &Results;
     run->Ui = SyncForm;
+    const std::size_t firstLine = Results.Lines().size();
 
     ShareConnector own;
     ShareConnector& shares = Shares ? *Shares : own;
@@ -859,13 +979,109 @@ RunOutcome TcltForm::RunSelectedTask() {
     } else if (verdict == GateVerdict::Unreachable) {
         run->Outcome = RunOutcome::Unreachable;
     }
-    if (!run->EndLine.empty())
-        ShowEndLine(run->EndLine);
+    // The end line comes after every box of the run (a failed disconnect's
+    // among them), never while one is still open.
     if (verdict != GateVerdict::Refused || shares.Connected())
         LeaveGate(*run, shares);
+    if (!run->EndLine.empty())
+        ShowEndLine(run->EndLine);
     LastReport = ReportOf(*run);
+    afterRun(*run, firstLine);
     running_ = false;
     return run->Outcome;
+}
+
+std::string TcltForm::StartedByLine(const RunContext& run, const std::string& schedule) {
+    return StartedByText(run.Start, run.Task.auto_mode(), schedule);
+}
+
+// The run's block goes to the log now, not at the program's end: a program
+// that sits in the tray for weeks, or ends badly, keeps every result. A run
+// refused before its first line (a window run's refusal, a share that did
+// not connect) gets the block a quiet refusal leaves.
+void TcltForm::afterRun(const RunContext& run, std::size_t firstLine) {
+    const std::vector<std::string>& all = Results.Lines();
+    std::vector<std::string> block{StartedByLine(run, ScheduleName)};
+    if (all.size() > firstLine) {
+        block.insert(block.end(), all.begin() + static_cast<std::ptrdiff_t>(firstLine), all.end());
+    } else if (!run.RefusedLine.empty()) {
+        block.push_back(TimeStampText(run.now()));
+        block.push_back(Msg(46) + run.TaskName);
+        block.push_back(run.RefusedLine);
+        block.push_back(SeparatorLine());
+    }
+    if (!LogPath.empty() && block.size() > 1) {
+        std::string error;
+        if (AppendLogBlock(LogPath, block, error, ConfigLockPath(ConfigPath)) !=
+            LogStatus::CannotRead)
+            loggedLines_ = all.size();
+    }
+
+    LastRun& last = lastRuns_[run.TaskName];
+    last.When = std::time(nullptr);
+    last.Report = LastReport;
+    if (run.Start != RunStart::Window) {
+        lastUnattendedName_ = run.TaskName;
+        // Nobody watched this run: a failure is told by the tray, not a box,
+        // and the icon stays marked until the window is opened.
+        if (!LastReport.Succeeded() && LastReport.Outcome != RunOutcome::NotRun && !isVisible()) {
+            trayError_ = true;
+            if (ShowBalloon)
+                ShowBalloon(QMsg(0), QMsg(265).arg(QUtf8(run.TaskName + ": " + LastReport.Line)));
+        }
+    }
+    showLastRun();
+    UpdateTrayStatus();
+}
+
+std::vector<std::string> TcltForm::UnloggedLines() const {
+    const std::vector<std::string>& all = Results.Lines();
+    return {all.begin() + static_cast<std::ptrdiff_t>(std::min(loggedLines_, all.size())),
+            all.end()};
+}
+
+const TcltForm::LastRun* TcltForm::LastRunOf(const std::string& name) const {
+    const auto it = lastRuns_.find(name);
+    return it == lastRuns_.end() ? nullptr : &it->second;
+}
+
+QString TcltForm::LastRunText(const LastRun& last) {
+    const RunReport& r = last.Report;
+    return QMsg(244).arg(QUtf8(TimeStampText(last.When)), QUtf8(r.Line)) + QStringLiteral("\n") +
+           QMsg(245).arg(QString::number(r.CopiedToMirror + r.CopiedToHost),
+                         QString::number(r.DeletedInHost + r.DeletedInMirror),
+                         QString::number(r.Moved), QString::number(r.Failed));
+}
+
+// Each task's mark in the list, its tip, and the current task's last run
+// under the description.
+void TcltForm::showLastRun() {
+    for (int i = 0; i < liTask->count() && static_cast<std::size_t>(i) < tasks_.size(); ++i) {
+        QListWidgetItem* item = liTask->item(i);
+        const LastRun* last = LastRunOf(tasks_[static_cast<std::size_t>(i)].name);
+        const QSignalBlocker block(liTask);
+        item->setIcon(last ? OutcomeMark(last->Report.Succeeded()) : QIcon());
+        item->setToolTip(last ? LastRunText(*last) : QString());
+    }
+    const LastRun* current =
+        current_ >= 0 ? LastRunOf(tasks_[static_cast<std::size_t>(current_)].name) : nullptr;
+    lbLastRun->setText(current ? LastRunText(*current) : current_ >= 0 ? QMsg(246) : QString());
+}
+
+void TcltForm::UpdateTrayStatus() {
+    QString tip = QMsg(0);
+    if (const LastRun* last = LastRunOf(lastUnattendedName_))
+        tip += QStringLiteral("\n") + QUtf8(lastUnattendedName_) + QStringLiteral(": ") +
+               LastRunText(*last);
+    if (SchedulesPaused && SchedulesPaused())
+        tip += QStringLiteral("\n") + QMsg(266);
+    else if (const std::string next = NextScheduledRun ? NextScheduledRun() : std::string();
+             !next.empty())
+        tip += QStringLiteral("\n") + QMsg(247).arg(QUtf8(next));
+    TrayIcon1->SetStatusTip(tip);
+    static const QIcon normal(QStringLiteral(":/icons/duplora.svg"));
+    static const QIcon failed = ErrorTrayIcon();
+    TrayIcon1->SetIcon(trayError_ ? failed : normal);
 }
 
 void TcltForm::OnGoSync() {
@@ -898,6 +1114,8 @@ void TcltForm::HideToTray() {
 }
 
 void TcltForm::TrayIcon1Click() {
+    trayError_ = false;
+    UpdateTrayStatus();
     TrayIcon1->SetActive(false);
     showNormal();
     raise();

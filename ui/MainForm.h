@@ -21,9 +21,12 @@
 #include <QMainWindow>
 
 #include <array>
+#include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -171,6 +174,13 @@ public:
     QComboBox* cbNewInMirror = nullptr;
     QComboBox* cbEmptyDir = nullptr;
     QLabel* StatusBar1 = nullptr; // the one-part status line
+    QLabel* lbLastRun = nullptr;  // the current task's last run
+    QMenu* NewMenu = nullptr;     // New Task's presets
+    QMenu* TrayMenu = nullptr;    // the tray icon's right-click menu
+    QAction* TrayOpen = nullptr;
+    QAction* TrayRun = nullptr;
+    QAction* TrayPause = nullptr;
+    QAction* TrayQuit = nullptr;
     TSDirDlg* SDirDlg = nullptr;
     TrDragController* rDragController1 = nullptr;
     // The notification-area icon: inactive until the window is minimised.
@@ -192,6 +202,8 @@ public:
     void AddExClick();
     void DelExClick();
     void NewBtnClick();
+    // New Task with a preset's record (tasks/TaskPresets.h).
+    void NewPresetClick(int preset);
     void AddBtnClick();
     void DelBtnClick();
     void ItemMoved(int from, int to);
@@ -206,6 +218,37 @@ public:
     void GoSyncClick();
     // Runs the current task to its end; the outcome says how far it got.
     RunOutcome RunSelectedTask();
+    // Runs the task in `row` from its record as it stands now, without
+    // making it current: a run the user did not start here (a schedule, the
+    // command line) leaves the selection and any field being typed alone.
+    RunOutcome RunTaskAt(int row);
+    // The schedule whose trigger starts the coming runs; set around them.
+    std::string ScheduleName;
+    // A task's last run since the start: when it ended and its report.
+    struct LastRun {
+        std::time_t When = 0;
+        RunReport Report;
+    };
+    // By task name; null when the task has not run since the start.
+    const LastRun* LastRunOf(const std::string& name) const;
+    // The last run in words: "Last run <when>: <line>" and the counts.
+    static QString LastRunText(const LastRun& last);
+    // The result lines not yet in the log: each run's block is appended
+    // when the run ends, so the closing step writes only what is left.
+    std::vector<std::string> UnloggedLines() const;
+    // The log line naming what started `run`.
+    static std::string StartedByLine(const RunContext& run, const std::string& schedule);
+    // The next scheduled moment in words ("" none), for the tray's tip.
+    std::function<std::string()> NextScheduledRun;
+    // Pausing the scheduler from the tray menu; empty: no such entry works.
+    std::function<bool()> SchedulesPaused;
+    std::function<void(bool paused)> PauseSchedules;
+    // A desktop notification (the tray's balloon); replaced by tests.
+    std::function<void(const QString& title, const QString& text)> ShowBalloon;
+    // An unattended run failed since the window was last opened.
+    bool TrayShowsError() const { return trayError_; }
+    // Rewrites the tray icon's tip and look from the last unattended run.
+    void UpdateTrayStatus();
     void StatusBar1Click();
     // The run's closing line replaces the maker's link for good.
     void ShowEndLine(const std::string& line);
@@ -246,6 +289,8 @@ private:
     void browse(QLineEdit* field, int caption);
     bool foldCaseForLists() const;
     void setStatusText(const QString& text);
+    void afterRun(const RunContext& run, std::size_t firstLine);
+    void showLastRun();
 
     TaskList tasks_;
     int current_ = -1;
@@ -262,6 +307,10 @@ private:
     QTimer* statusNoteTimer_ = nullptr;
     QWidget* fields_ = nullptr; // the scroll area's contents
     QString statusText_;        // the status line's text under a note
+    std::map<std::string, LastRun> lastRuns_;
+    std::size_t loggedLines_ = 0; // Results lines already in the log
+    bool trayError_ = false;
+    std::string lastUnattendedName_;
 };
 
 } // namespace duplora

@@ -71,9 +71,14 @@ void ScreenFitter::Install() {
 bool ScreenFitter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
-        // Menus and tool tips place themselves; message boxes are small.
+        // Menus and tool tips place themselves; message boxes are small. A
+        // window that bypasses the window manager is placed by someone else:
+        // the notification-area icon is put into its slot by the desktop's
+        // tray, and moving it there pushed it out of the slot, out of reach
+        // of any click.
         if (!w->isWindow() || event->spontaneous() || qobject_cast<QMenu*>(w) ||
-            w->windowType() == Qt::ToolTip || w->windowType() == Qt::Popup)
+            w->windowType() == Qt::ToolTip || w->windowType() == Qt::Popup ||
+            (w->windowFlags() & Qt::BypassWindowManagerHint) || w->inherits("QSystemTrayIconSys"))
             return false;
         // A dialog is centred on its parent at every showing; a window of its
         // own only when it first opens, so that it stays where the user put

@@ -111,7 +111,10 @@ TfmTask::TfmTask(QWidget* parent)
     outer->addLayout(bottom);
     resize(444, 337);
 
+    // A mouse click makes the row current before it selects it; the fields
+    // follow the selection, so both changes reach the handler.
     connect(ListBox1, &QListWidget::currentRowChanged, this, [this] { ListBox1Click(); });
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] { ListBox1Click(); });
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { FieldChange(ComboBox1); });
     connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { FieldChange(ComboBox2); });
     connect(ComboBox3, &QComboBox::currentIndexChanged, this, [this] { FieldChange(ComboBox3); });
@@ -173,7 +176,9 @@ void TfmTask::setFieldsEnabled(bool on) {
 
 void TfmTask::showNext(const ScheduleRecord& r) {
     QString text = QMsg(143);
-    if (schedule::repeat_count(r) != 0)
+    // Not known until a task is picked: nothing rather than the zero date
+    // (a damaged value, NaN, is shown as stored).
+    if (schedule::repeat_count(r) != 0 && !(schedule::next_run(r) <= schedule::kNotSet))
         text += QUtf8(FormatDateTime(schedule::next_run(r), true));
     lbNext->setText(text);
 }
@@ -384,9 +389,25 @@ void TfmTask::Button3Click() {
 void TfmTask::OnCheckSche() {
     if (!scheduler_ || !tasks_)
         return;
-    if (scheduler_->Check(tasks_->schedules(), now()) >= 0 && runTarget_)
+    if (Paused)
+        return;
+    const int taken = scheduler_->Check(tasks_->schedules(), now());
+    if (taken < 0)
+        return;
+    TakenSchedule = schedule::name(tasks_->schedules()[static_cast<std::size_t>(taken)]);
+    if (runTarget_)
         QCoreApplication::postEvent(runTarget_,
                                     new QEvent(static_cast<QEvent::Type>(kDoScheduleEvent)));
+}
+
+std::string TfmTask::NextRunText() const {
+    if (!tasks_)
+        return {};
+    double next = 0;
+    for (const ScheduleRecord& r : tasks_->schedules())
+        if (schedule::Active(r) && (next == 0 || schedule::next_run(r) < next))
+            next = schedule::next_run(r);
+    return next == 0 ? std::string() : FormatDateTime(next, true);
 }
 
 bool TfmTask::event(QEvent* e) {

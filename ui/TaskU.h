@@ -80,6 +80,13 @@ public:
     void Button2Click();
     void Button3Click();
     void OnCheckSche();
+    // Pause schedules (the tray menu): the check takes nothing, and moments
+    // that pass meanwhile are missed as during a run.
+    bool Paused = false;
+    // The name of the schedule the last check took, for the run's log block.
+    std::string TakenSchedule;
+    // The earliest next run of an active schedule in words; "" none.
+    std::string NextRunText() const;
 
 protected:
     bool event(QEvent* e) override;

@@ -4,6 +4,7 @@
 #include "sync/run/RunContext.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
+#include "ui/MessageBoxes.h"
 #include "ui/ScreenFit.h"
 #include "ui/WidgetTexts.h"
 
@@ -12,6 +13,7 @@
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFont>
 #include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
@@ -80,8 +82,16 @@ public:
         p->save();
         const QRect r = option.rect;
         const bool selected = option.state & QStyle::State_Selected;
+        // A delete of the only copy has its own background and bold text.
+        const QVariant background = index.data(Qt::BackgroundRole);
         p->fillRect(r, selected ? option.palette.brush(QPalette::Active, QPalette::Highlight)
-                                : option.palette.brush(QPalette::Base));
+                       : background.isValid() ? QBrush(background.value<QColor>())
+                                              : option.palette.brush(QPalette::Base));
+        if (index.data(Qt::FontRole).isValid()) {
+            QFont bold = option.font;
+            bold.setBold(true);
+            p->setFont(bold);
+        }
         const auto op = static_cast<TSyncOp>(index.data(TPreviewGridModel::kOpRole).toInt());
         const QString image = index.data(TPreviewGridModel::kImageRole).toString();
         const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
@@ -110,7 +120,11 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const int text = option.fontMetrics.horizontalAdvance(index.data().toString());
-        return {kImageSlot + 3 + text + 6, std::max(kTreeRowHeight, option.fontMetrics.height())};
+        // Tall enough for a Chinese label's fallback font too.
+        const int tallest =
+            option.fontMetrics.boundingRect(QStringLiteral("Agjy_\u56fd\u8a9e")).height() + 2;
+        return {kImageSlot + 3 + text + 6,
+                std::max({kTreeRowHeight, option.fontMetrics.height(), tallest})};
     }
 };
 
@@ -237,6 +251,30 @@ int TPreviewGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : 6;
 }
 
+bool DeletesOnlyCopy(const TPreviewRow& row) {
+    return RowOp(row) == opDelete && (row.Host == nullptr) != (row.Mirror == nullptr);
+}
+
+// The action cell's tip: what a run will do with the row, in words.
+int ActionTipText(const TPreviewRow& row) {
+    const bool fromHost = row.Host != nullptr;
+    switch (RowOp(row)) {
+    case opToMirror:
+        return 253;
+    case opToHost:
+        return 254;
+    case opDelete:
+        if (DeletesOnlyCopy(row))
+            return fromHost ? 257 : 258;
+        return fromHost ? 255 : 256;
+    case opMoveFrom:
+    case opMoveTo:
+        return 225;
+    default:
+        return 259;
+    }
+}
+
 QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !rows_ || index.row() >= static_cast<int>(rows_->size()))
         return {};
@@ -265,6 +303,26 @@ QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
         }
     case Qt::ForegroundRole:
         return ToQColor(RowTextColour(op, false));
+    case Qt::ToolTipRole:
+        if (column == 3)
+            return QMsg(ActionTipText(row));
+        // The name with its "moved from ..." note, which a narrow column cuts.
+        if (column == 0)
+            return data(index, Qt::DisplayRole);
+        return {};
+    case Qt::FontRole:
+        // A delete of a file that exists on one side only: the last copy.
+        // The name is bold; the times and sizes keep their width.
+        if ((column == 0 || column == 3) && DeletesOnlyCopy(row)) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        return {};
+    case Qt::BackgroundRole:
+        if (DeletesOnlyCopy(row))
+            return QColor(255, 224, 224);
+        return {};
     case Qt::TextAlignmentRole:
         if (column == 1 || column == 5)
             return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
@@ -490,7 +548,7 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     ListV->verticalHeader()->hide();
     ListV->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ListV->verticalHeader()->setMinimumSectionSize(1);
-    ListV->verticalHeader()->setDefaultSectionSize(std::max(16, ListV->fontMetrics().height()));
+    fitRowHeight();
     ListV->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ListV->horizontalHeader()->setHighlightSections(false);
     ListV->horizontalHeader()->setSectionsClickable(false);
@@ -556,12 +614,20 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
+    // The two delete-guard panels have a row of their own: beside the five
+    // counts they would not fit a narrow window (a small screen, 200 %) and
+    // would be drawn over each other.
+    GuardBar = new QStatusBar(this);
+    GuardBar->setObjectName(QStringLiteral("GuardBar"));
+    GuardBar->setSizeGripEnabled(false);
     for (int i = 0; i < kPanelCount; ++i) {
-        Panels[i] = new QLabel(StatusBar1);
+        QStatusBar* bar = i < 5 ? StatusBar1 : GuardBar;
+        Panels[i] = new QLabel(bar);
         Panels[i]->setObjectName(QStringLiteral("Panel%1").arg(i));
-        StatusBar1->addWidget(Panels[i]);
+        bar->addWidget(Panels[i]);
     }
     outer->addWidget(StatusBar1);
+    outer->addWidget(GuardBar);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -577,6 +643,13 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
             [this] { changeTimer_.start(); });
     connect(ListV, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu1->popup(ListV->viewport()->mapToGlobal(pos)); });
+    PopupMenu1->addSeparator();
+    for (int i = 0; i < 4; ++i) {
+        pmChoice[static_cast<std::size_t>(i)] = PopupMenu1->addAction(QString());
+        pmChoice[static_cast<std::size_t>(i)]->setObjectName(QStringLiteral("pmChoice%1").arg(i));
+        connect(pmChoice[static_cast<std::size_t>(i)], &QAction::triggered, this,
+                [this, i] { ChooseForSelected(i); });
+    }
     connect(pmAll, &QAction::triggered, this, [this] { pmAllClick(); });
     connect(pmClear, &QAction::triggered, this, [this] { pmClearClick(); });
     connect(btnShowAll, &QToolButton::clicked, this, [this] { btnShowAllClick(); });
@@ -596,8 +669,18 @@ TTreeVForm::~TTreeVForm() {
     gridModel_->SetRows(nullptr);
 }
 
+// Rows tall enough for the lowest descender and underscore of any script a
+// name may hold: a Chinese name is drawn by a fallback font taller than the
+// interface font's own line.
+void TTreeVForm::fitRowHeight() {
+    const QFontMetrics fm = ListV->fontMetrics();
+    const int text = fm.boundingRect(QStringLiteral("Agjy_\u56fd\u8a9e\u6587")).height();
+    ListV->verticalHeader()->setDefaultSectionSize(std::max({16, fm.height(), text}) + 2);
+}
+
 void TTreeVForm::ApplyTexts() {
     ApplyInterfaceFont(this);
+    fitRowHeight();
     setWindowTitle(QMsg(77));
     Label1->setText(QMsg(78));
     btnSync->setText(QMsg(82));
@@ -606,6 +689,9 @@ void TTreeVForm::ApplyTexts() {
     btnHideEqu->setToolTip(QMsg(190));
     pmAll->setText(QMsg(92));
     pmClear->setText(QMsg(93));
+    const int choiceTexts[4] = {253, 254, 21, 259};
+    for (std::size_t i = 0; i < pmChoice.size(); ++i)
+        pmChoice[i]->setText(QMsg(choiceTexts[i]));
 }
 
 void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirrorRoot,
@@ -621,7 +707,7 @@ void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirro
 }
 
 bool TTreeVForm::Preview(SyncPlan& plan, const RunContext& run) {
-    SetPlan(&plan, run.HostRoot, run.MirrorRoot, run.Task.empty_folder_action(),
+    SetPlan(&plan, run.ShownHostRoot(), run.ShownMirrorRoot(), run.Task.empty_folder_action(),
             run.Task.delete_limit(), !run.SkipMirrorScan);
     Tag = 0;
     // Room for every column of the grid beside the narrowest tree.
@@ -733,7 +819,10 @@ void TTreeVForm::fitNameColumn() {
     const QFontMetrics fm = ListV->fontMetrics();
     int widest = 0;
     for (std::size_t i = 0; i < rows_.size() && i < 2000; ++i)
-        widest = std::max(widest, fm.horizontalAdvance(QUtf8(RowName(rows_[i]))));
+        widest = std::max(
+            widest, fm.horizontalAdvance(
+                        gridModel_->data(gridModel_->index(static_cast<int>(i), 0), Qt::DisplayRole)
+                            .toString()));
     const int wanted = std::min(widest + 18 + 8, 360);
     if (wanted > ListV->columnWidth(0))
         ListV->setColumnWidth(0, wanted);
@@ -813,6 +902,32 @@ void TTreeVForm::pmAllClick() {
     gridModel_->AllChanged();
 }
 
+void TTreeVForm::ChooseForSelected(int choice) {
+    if (!plan_)
+        return;
+    static constexpr TSyncOp kTargets[3] = {opToMirror, opToHost, opDelete};
+    for (const QModelIndex& index : ListV->selectionModel()->selectedRows()) {
+        if (index.row() < 0 || index.row() >= static_cast<int>(rows_.size()))
+            continue;
+        const TPreviewRow& r = rows_[static_cast<std::size_t>(index.row())];
+        if (RowOp(r) == opNone)
+            continue;
+        if (choice == 3) {
+            SwitchRowOff(*plan_, r);
+            continue;
+        }
+        const TSyncOp target = kTargets[choice];
+        if ((target == opToMirror && !r.Host) || (target == opToHost && !r.Mirror))
+            continue;
+        // The click cycle reaches every allowed operation within three steps.
+        SwitchRowOn(*plan_, r);
+        for (int step = 0; step < 4 && RowOp(r) != target; ++step)
+            ChangeRowOp(*plan_, r);
+    }
+    WriteStatusBar();
+    gridModel_->AllChanged();
+}
+
 void TTreeVForm::pmClearClick() {
     if (!plan_)
         return;
@@ -835,6 +950,13 @@ void TTreeVForm::btnHideEquClick() {
 }
 
 void TTreeVForm::btnSyncClick() {
+    // Over the delete limit on either side the user confirms with the
+    // numbers in front of him; No returns to the preview as it was.
+    if (plan_) {
+        const DeleteGuard guard = MeasureDeleteGuard(*plan_, deleteLimit_, mirrorScanned_);
+        if (guard.Over() && !YesNoBox(this, QUtf8(DeleteLimitQuestion(guard)), QMsg(72)))
+            return;
+    }
     Tag = 1;
     close();
 }
@@ -899,6 +1021,18 @@ std::string GuardPanelText(const SideLoss& side, bool mirror, int limit) {
         MsgFill(mirror ? 211 : 210, GroupThousands(side.Lost), GroupThousands(side.Files));
     if (const std::size_t at = text.find("%3"); at != std::string::npos)
         text.replace(at, 2, side.PercentText(limit));
+    return text;
+}
+
+std::string DeleteLimitQuestion(const DeleteGuard& g) {
+    std::string text = Msg(260);
+    const std::string values[] = {
+        GroupThousands(g.Host.Lost),      GroupThousands(g.Host.Files),
+        std::to_string(g.Host.Percent()), GroupThousands(g.Mirror.Lost),
+        GroupThousands(g.Mirror.Files),   std::to_string(g.Mirror.Percent()),
+        std::to_string(g.Limit)};
+    for (int i = 0; i < 7; ++i)
+        text = ReplaceFirst(text, "%" + std::to_string(i + 1), values[i]);
     return text;
 }
 

@@ -25,6 +25,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <array>
+
 #include <string>
 #include <vector>
 
@@ -50,6 +52,12 @@ bool ShowPreviewWindow(SyncPlan& plan, const RunContext& run, QWidget* parent = 
 // The delete-guard panel of one side: "Mirror: 1,204 of 3,010 files deleted
 // (40%)" (texts 210, 211), the share shown as SideLoss::PercentText(limit).
 std::string GuardPanelText(const SideLoss& side, bool mirror, int limit);
+// A row whose action deletes a file that exists on one side only.
+bool DeletesOnlyCopy(const TPreviewRow& row);
+// The text number of the action cell's tip (what the run will do).
+int ActionTipText(const TPreviewRow& row);
+// Sync Now's question over the delete limit: both sides' numbers and the limit.
+std::string DeleteLimitQuestion(const DeleteGuard& guard);
 
 // A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
 // the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.
@@ -174,6 +182,7 @@ public:
     QToolButton* btnShowAll = nullptr;
     QToolButton* btnHideEqu = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    QStatusBar* GuardBar = nullptr; // Panel5 and Panel6
     // 0..3 counts, 4 moves (only for a plan that has any), 5 and 6 the share
     // of the host's and the mirror's files the run deletes or replaces, red
     // above the task's delete limit.
@@ -182,6 +191,9 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* pmAll = nullptr;
     QAction* pmClear = nullptr;
+    // The explicit choices for the selected rows: copy to the mirror, copy
+    // to the host, delete, leave as it is.
+    std::array<QAction*, 4> pmChoice{};
 
     TFolderTreeModel* TreeModel() const { return treeModel_; }
     TPreviewGridModel* GridModel() const { return gridModel_; }
@@ -197,6 +209,10 @@ public:
     void ListVKeyPress(QChar key);
     void pmAllClick();
     void pmClearClick();
+    // Gives every selected row the operation `choice` (the index into
+    // pmChoice) where the row allows it: a copy needs the file it copies.
+    void ChooseForSelected(int choice);
+    void fitRowHeight();
     void btnShowAllClick();
     void btnHideEquClick();
     void btnSyncClick();

@@ -45,7 +45,7 @@ namespace {
 // RunSelectedTask. A request that arrives during a run (the check came just
 // before it started) runs nothing: the moment is missed as one inside a run
 // is, and the pending name is emptied so the scheduler is not blocked.
-void DoSchedule(TcltForm* main, Scheduler& scheduler) {
+void DoSchedule(TcltForm* main, Scheduler& scheduler, const std::string& scheduleName) {
     if (main->Running() || RunInProgress().load() != 0) {
         scheduler.ClearPending();
         return;
@@ -54,9 +54,11 @@ void DoSchedule(TcltForm* main, Scheduler& scheduler) {
         scheduler.Trigger(
             main->Tasks().size(),
             [main](std::size_t row) -> std::string_view { return main->Tasks()[row].name; },
-            [main](std::size_t row) {
-                main->SelectTask(static_cast<int>(row));
-                main->RunSelectedTask();
+            // The window stays on whatever task the user is editing.
+            [main, &scheduleName](std::size_t row) {
+                main->ScheduleName = scheduleName;
+                main->RunTaskAt(static_cast<int>(row));
+                main->ScheduleName.clear();
             },
             main->ScheduledRun);
     } catch (const std::exception& e) {
@@ -157,7 +159,12 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
     fmTask->SetScheduler(&w->scheduler, main);
     main->ShowScheduleEditor = [fmTask] { fmTask->exec(); };
     Scheduler* scheduler = &w->scheduler;
-    main->DoSchedule = [main, scheduler] { DoSchedule(main, *scheduler); };
+    main->DoSchedule = [main, scheduler, fmTask] {
+        DoSchedule(main, *scheduler, fmTask->TakenSchedule);
+    };
+    main->NextScheduledRun = [fmTask] { return fmTask->NextRunText(); };
+    main->SchedulesPaused = [fmTask] { return fmTask->Paused; };
+    main->PauseSchedules = [fmTask](bool paused) { fmTask->Paused = paused; };
     w->HiTimer.Interval = 20;
     w->HiTimer.Resolution = 20;
     // On the timer's worker thread: count, and post (never touch) the editor.
@@ -185,7 +192,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
             // configuration written half-way through a logout would be
             // worse than the edits lost: only the log is written.
             std::string error;
-            AppendLogBlock(main->LogPath, main->Results.Lines(), error,
+            AppendLogBlock(main->LogPath, main->UnloggedLines(), error,
                            ConfigLockPath(main->ConfigPath));
             return true;
         }
@@ -197,7 +204,7 @@ std::unique_ptr<AppWindows> CreateAppWindows(const StartOptions& options) {
             ErrorBox(main, QUtf8(text), QUtf8(caption));
         };
         actions.save = [main](TaskList&, std::string& error) { return main->SaveTasks(error); };
-        return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->Results.Lines(),
+        return RunClosing(main->Tasks(), main->ConfigPath, main->LogPath, main->UnloggedLines(),
                           ClosingTextsFromTable(), actions) == CloseDecision::Close;
     };
     return w;

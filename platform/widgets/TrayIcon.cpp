@@ -34,11 +34,14 @@ void TTrayIcon::SetActive(bool on) {
     if (!on) {
         ++calls_.remove;
         tray_->hide();
-        tray_.reset();
+        // Not deleted at once: this may run inside the icon's own mouse
+        // handler (a click that restores the window), which must return to
+        // a living object. As a child it still goes with this object.
+        tray_.release()->deleteLater();
         return;
     }
-    tray_ = std::make_unique<QSystemTrayIcon>(icon_);
-    tray_->setToolTip(hint_);
+    tray_ = std::make_unique<QSystemTrayIcon>(icon_, this);
+    tray_->setToolTip(statusTip_.isEmpty() ? hint_ : statusTip_);
     QObject::connect(tray_.get(), &QSystemTrayIcon::activated, this,
                      [this](QSystemTrayIcon::ActivationReason reason) {
                          switch (reason) {
@@ -66,7 +69,14 @@ void TTrayIcon::modify() {
         return;
     ++calls_.modify;
     tray_->setIcon(icon_);
-    tray_->setToolTip(hint_);
+    tray_->setToolTip(statusTip_.isEmpty() ? hint_ : statusTip_);
+}
+
+void TTrayIcon::SetStatusTip(const QString& text) {
+    if (text == statusTip_)
+        return;
+    statusTip_ = text;
+    modify();
 }
 
 void TTrayIcon::SetIcon(const QIcon& icon) {
@@ -92,8 +102,15 @@ void TTrayIcon::SetToolTip(const QString& text) {
 void TTrayIcon::Notify(int mouseMessage, QPoint cursor) {
     switch (mouseMessage) {
     case 514:
-        if (OnClick)
-            OnClick(this);
+        // After the platform's event has been handled: the handler removes
+        // the icon, and the desktop's tray must see the press end first.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (OnClick)
+                    OnClick(this);
+            },
+            Qt::QueuedConnection);
         break;
     case 515:
         if (OnDblClick)

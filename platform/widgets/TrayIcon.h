@@ -38,6 +38,11 @@ public:
     void SetHint(const QString& text);
     const QString& ToolTip() const { return toolTip_; }
     void SetToolTip(const QString& text);
+    // The tip the desktop shows over the icon, when set in place of Hint:
+    // several lines (the last unattended run, the next scheduled one), not
+    // cut. Empty: Hint.
+    const QString& StatusTip() const { return statusTip_; }
+    void SetStatusTip(const QString& text);
     QMenu* PopupMenu = nullptr;
 
     std::function<void(TTrayIcon* sender)> OnClick;
@@ -68,6 +73,7 @@ private:
     QIcon icon_;
     QString hint_;
     QString toolTip_;
+    QString statusTip_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     Calls calls_;
 };

@@ -61,7 +61,7 @@ std::string TempName(std::string_view name) {
     // take 22, so a long name is cut (at a character boundary, to keep the
     // name valid UTF-8).
     constexpr std::size_t kKeep = 255 - 1 - kTempMarker.size() - kTempRandomLength;
-    name = std::string(Utf8Prefix(name, kKeep));
+    name = Utf8Prefix(name, kKeep); // a view into the caller's name
     static constexpr char kChars[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937_64 random{std::random_device{}() ^

@@ -1,6 +1,7 @@
 #include "sync/run/ResultLines.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace duplora {
 
@@ -9,7 +10,7 @@ void ResultLines::Append(std::string_view text) {
     for (;;) {
         std::size_t end = text.find_first_of("\r\n", start);
         std::string line(text.substr(start, end == std::string_view::npos ? end : end - start));
-        lines_.push_back(line);
+        lines_.push_back(shown(std::move(line)));
         if (OnLine)
             OnLine(lines_.back());
         if (end == std::string_view::npos)
@@ -20,6 +21,32 @@ void ResultLines::Append(std::string_view text) {
         if (start >= text.size())
             break;
     }
+}
+
+void ResultLines::ShowPathAs(std::string local, std::string shown) {
+    if (!local.empty() && local != shown)
+        aliases_.emplace_back(std::move(local), std::move(shown));
+}
+
+// Every occurrence of a mount path that ends the line or is followed by a
+// '/', a blank or a closing mark: "…/0/photos2" names another folder.
+std::string ResultLines::shown(std::string line) const {
+    for (const auto& [local, typed] : aliases_) {
+        std::string out;
+        std::size_t pos = 0;
+        for (std::size_t at = line.find(local); at != std::string::npos;
+             at = line.find(local, pos)) {
+            const std::size_t after = at + local.size();
+            out.append(line, pos, at - pos);
+            const bool whole = after == line.size() || std::string_view("/ ),\"'").find(
+                                                           line[after]) != std::string_view::npos;
+            out += whole ? typed : local;
+            pos = after;
+        }
+        out.append(line, pos);
+        line = std::move(out);
+    }
+    return line;
 }
 
 std::string TimeStampText(std::time_t t) {

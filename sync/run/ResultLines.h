@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace duplora {
@@ -19,9 +20,15 @@ public:
     bool Empty() const { return lines_.empty(); }
     // Called with each new line as it is appended (console output, a window).
     std::function<void(const std::string&)> OnLine;
+    // From now on a path under `local` (a share's mount) is written under
+    // `shown` (the share as the user typed it); until ClearPathNames.
+    void ShowPathAs(std::string local, std::string shown);
+    void ClearPathNames() { aliases_.clear(); }
 
 private:
+    std::string shown(std::string line) const;
     std::vector<std::string> lines_;
+    std::vector<std::pair<std::string, std::string>> aliases_;
 };
 
 // "yyyy-mm-dd h:nn:ss" in local time, e.g. "2026-03-07 9:05:41".

@@ -69,6 +69,9 @@ enum class RefusalReason {
     // The versioning folder is unusable (inside the other side, a root
     // itself, or leaving its side): refused before the scan.
     VersionsFolder,
+    // "Move to the trash" with a root on a share, which has no trash: every
+    // delete would fail. Refused before the connection.
+    ShareTrash,
     // A quiet run would delete or replace more of a side than the task's
     // delete limit allows: refused after the scan, before any file operation.
     DeleteLimit,
@@ -108,6 +111,15 @@ struct RunInput {
 struct PreparedRoots {
     std::string HostRoot; // no trailing '/', macros expanded, a share's local folder
     std::string MirrorRoot;
+    // A share root as the task names it (smb://nas/backup), while HostRoot
+    // or MirrorRoot is its local mount; "" for a local root. What the user
+    // is shown: the preview's root and the result lines.
+    std::string HostShown;
+    std::string MirrorShown;
+    const std::string& ShownHostRoot() const { return HostShown.empty() ? HostRoot : HostShown; }
+    const std::string& ShownMirrorRoot() const {
+        return MirrorShown.empty() ? MirrorRoot : MirrorShown;
+    }
     std::vector<std::string> OnlyMasks;
     std::vector<std::string> IgnoreMasks;
     std::vector<std::string> DeleteMasks;

@@ -1,5 +1,6 @@
 #include "sync/run/RunGate.h"
 
+#include "platform/SharePath.h"
 #include "sync/compare/Analysis.h"
 #include "sync/compare/RootRelation.h"
 #include "sync/fs/CaseProbe.h"
@@ -108,6 +109,15 @@ GateVerdict CheckFields(RunContext& run) {
     return GateVerdict::Ready;
 }
 
+// A share root has no trash: "Move to the trash" would fail on every
+// delete, so the run stops before it connects.
+GateVerdict CheckShareTrash(RunContext& run) {
+    std::string problem = ShareTrashProblem(run.Task);
+    if (problem.empty())
+        return GateVerdict::Ready;
+    return Refuse(run, RunOutcome::Skipped, RefusalReason::ShareTrash, std::move(problem), true);
+}
+
 // The safety test: a missing root could make every file of the other side
 // look "only on one side" and be deleted; a root that a macro expanded to
 // nothing would make every path relative to the file system's root; an
@@ -155,6 +165,17 @@ GateVerdict CheckRelation(RunContext& run) {
 
 } // namespace
 
+std::string ShareTrashProblem(const TaskRecord& task) {
+    if (task.on_delete() != DeleteMode::Trash)
+        return {};
+    for (const std::string& root : {task.host_path(), task.mirror_path()}) {
+        SharePath share;
+        if (ParseSharePath(root, share) == ShareForm::Share)
+            return MsgFill(261, root);
+    }
+    return {};
+}
+
 void PrepareRoots(RunContext& run) {
     run.HostRoot = RemoveTrailingBackslash(run.Task.host_path());
     ExpandPathMacros(run.HostRoot);
@@ -198,12 +219,18 @@ GateVerdict PassGate(RunContext& run, ShareConnector& shares) {
     run.Refusal = RefusalReason::None;
     run.RefusedLine.clear();
     run.EndLine.clear();
+    run.HostShown.clear();
+    run.MirrorShown.clear();
     if (CheckFields(run) != GateVerdict::Ready)
         return GateVerdict::Refused;
     PrepareRoots(run);
+    if (CheckShareTrash(run) != GateVerdict::Ready)
+        return GateVerdict::Refused;
     if (!shares.ConnectForRun(run)) {
         run.Refusal = RefusalReason::Unreachable;
         run.RefusedLine = Msg(108) + " (" + shares.Error() + ")";
+        // The window's status line says which reason, as the box does.
+        run.EndLine = run.RefusedLine;
         return GateVerdict::Unreachable;
     }
     if (SafetyTest(run) != GateVerdict::Ready)
@@ -212,6 +239,8 @@ GateVerdict PassGate(RunContext& run, ShareConnector& shares) {
 }
 
 std::string LeaveGate(RunContext& run, ShareConnector& shares) {
+    if (run.Lines)
+        run.Lines->ClearPathNames();
     const std::string error = shares.DisconnectAfterRun();
     if (error.empty())
         return error;

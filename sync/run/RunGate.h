@@ -46,6 +46,11 @@ std::string LeaveGate(RunContext& run, ShareConnector& shares);
 // three mask lists split, FoldCase from a case probe of each root.
 void PrepareRoots(RunContext& run);
 
+// Why "Move to the trash" cannot work for `task` (a share root has no
+// trash), naming the share as typed; "" when it can. The gate refuses the
+// run with it, the advanced options tell it when the choice is made.
+std::string ShareTrashProblem(const TaskRecord& task);
+
 // The error text of the first invalid mask in a list the task uses; "".
 std::string InvalidMaskText(const RunContext& run);
 

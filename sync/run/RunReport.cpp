@@ -63,4 +63,18 @@ RunReport ReportOf(const RunContext& run) {
     return r;
 }
 
+std::string StartedByText(RunStart start, bool autoMode, const std::string& schedule) {
+    switch (start) {
+    case RunStart::Window:
+        return Msg(autoMode ? 269 : 240);
+    case RunStart::CommandLine:
+        return Msg(241);
+    case RunStart::Schedule:
+        return MsgFill(242, schedule);
+    case RunStart::Console:
+        return Msg(243);
+    }
+    return {};
+}
+
 } // namespace duplora

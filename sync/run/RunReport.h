@@ -57,4 +57,9 @@ struct RunReport {
 
 RunReport ReportOf(const RunContext& run);
 
+// The log block's first line, naming what started the run: the window, auto
+// mode (a window run of a task in auto mode), the command line, the console,
+// or the schedule `schedule`.
+std::string StartedByText(RunStart start, bool autoMode, const std::string& schedule);
+
 } // namespace duplora

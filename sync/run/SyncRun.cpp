@@ -150,8 +150,12 @@ void StepSyncFolder(RunContext& run) {
     ResultLines& lines = *run.Lines;
     lines.Append(Msg(end));
     lines.Append("\r\n" + Msg(70));
-    lines.Append(MsgFill(57, std::to_string(plan.CopiedToMirror)));
-    lines.Append(MsgFill(58, std::to_string(plan.CopiedToHost)));
+    // One file reads as one, where the language has a singular.
+    auto copied = [](int count, int one, int many) {
+        return count == 1 ? Msg(one) : MsgFill(many, std::to_string(count));
+    };
+    lines.Append(copied(plan.CopiedToMirror, 267, 57));
+    lines.Append(copied(plan.CopiedToHost, 268, 58));
     lines.Append(MsgFill(59, std::to_string(plan.DeletedInHost)));
     lines.Append(MsgFill(60, std::to_string(plan.DeletedInMirror)));
     if (run.Task.detect_moves())

@@ -14,8 +14,10 @@ ShareConnector::ShareConnector(ShareMounter* mounter) : NetCon(mounter), mounter
 void ShareConnector::fail(RunContext& run, int code) {
     errorCode_ = code;
     error_ = "ERROR: " + NetErrorText(code);
+    // The reason (a wrong password, a server that does not answer) is the
+    // console's text for the same code.
     if (!run.Quiet())
-        run.ui().ShowMessage(Msg(108), Msg(31));
+        run.ui().ShowMessage(Msg(108) + "\n" + error_, Msg(31));
     run.Outcome = RunOutcome::Unreachable;
 }
 
@@ -67,6 +69,7 @@ bool ShareConnector::ConnectForRun(RunContext& run) {
         }
         NetCon.SetPassword("");
     }
+    const std::string hostTyped = run.HostRoot, mirrorTyped = run.MirrorRoot;
     const bool hostOk =
         hostForm != ShareForm::Share ||
         resolve(run.HostRoot, host, credentials && SameShare(host, picked), found_[0]);
@@ -77,6 +80,17 @@ bool ShareConnector::ConnectForRun(RunContext& run) {
         DisconnectAfterRun();
         fail(run, kNetPathNotFound);
         return false;
+    }
+    // The user is shown the share as typed, not its mount's local path.
+    if (hostForm == ShareForm::Share) {
+        run.HostShown = hostTyped;
+        if (run.Lines)
+            run.Lines->ShowPathAs(run.HostRoot, hostTyped);
+    }
+    if (mirrorForm == ShareForm::Share) {
+        run.MirrorShown = mirrorTyped;
+        if (run.Lines)
+            run.Lines->ShowPathAs(run.MirrorRoot, mirrorTyped);
     }
     // Whether the server folds case (Windows always does, Samba by default)
     // is asked of the mounted folder itself: before, the probe could only

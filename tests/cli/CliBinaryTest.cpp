@@ -145,7 +145,7 @@ TEST(CliBinary, ResultLinesArriveWhileTheRunGoesOnAndNoProgressOnAPipe) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(HasText(rest, "Task finish!\n"));
-    EXPECT_TRUE(HasText(rest, "Host folder -> Mirror folder: 1 files\n"));
+    EXPECT_TRUE(HasText(rest, "Host folder -> Mirror folder: 1 file\n"));
     EXPECT_EQ(f.FileBytes(errPath), "") << "no progress bar when stderr is a file";
     EXPECT_EQ(f.FileBytes(f.mirror + "/big.bin").size(), 400u * 1024);
 }

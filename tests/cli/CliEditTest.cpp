@@ -1,6 +1,7 @@
 // list, show, new, set and delete through the console program, in-process.
 
 #include "cli/CliFixture.h"
+#include "tasks/TaskPresets.h"
 
 namespace duplora::test {
 namespace {
@@ -49,6 +50,53 @@ TEST(CliEdit, NewTaskHasTheNewTaskDefaults) {
     const TaskList list = f.LoadList();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].record, TaskRecord::MakeNew("Task description..."));
+}
+
+// --preset gives the preset's record, byte for byte the one the window's
+// New Task menu makes; an unknown preset is refused and nothing is stored.
+TEST(CliEdit, NewWithAPresetStoresThePresetRecord) {
+    CliFixture f;
+    const struct {
+        const char* preset;
+        TaskPreset kind;
+        std::map<std::string, std::string> fields;
+    } cases[] = {
+        {"mirror",
+         TaskPreset::Mirror,
+         {{"include_subfolders", "on"},
+          {"speed_limit", "0"},
+          {"only_in_host_action", "to-mirror"},
+          {"only_in_mirror_action", "delete"},
+          {"size_differs_action", "to-mirror"},
+          {"newer_in_host_action", "to-mirror"},
+          {"newer_in_mirror_action", "to-mirror"},
+          {"on_delete", "trash"},
+          {"delete_limit", "20"}}},
+        {"two-way",
+         TaskPreset::TwoWay,
+         {{"include_subfolders", "on"},
+          {"speed_limit", "0"},
+          {"only_in_host_action", "to-mirror"},
+          {"only_in_mirror_action", "to-host"},
+          {"newer_in_host_action", "to-mirror"},
+          {"newer_in_mirror_action", "to-host"},
+          {"on_delete", "trash"},
+          {"delete_limit", "0"}}},
+    };
+    std::size_t index = 0;
+    for (const auto& c : cases) {
+        const std::string name = std::string("P ") + c.preset;
+        ASSERT_EQ(f.Cli({"new", name, "--preset", c.preset}).code, 0) << c.preset;
+        auto fields = ShowFields(f.Cli({"show", name}));
+        for (const auto& [key, value] : c.fields)
+            EXPECT_EQ(fields[key], value) << c.preset << " " << key;
+        EXPECT_EQ(f.LoadList()[index++].record, MakePresetRecord(c.kind, "Task description..."));
+    }
+    const CliResult bad = f.Cli({"new", "X", "--preset", "backup"});
+    EXPECT_NE(bad.code, 0);
+    EXPECT_NE(bad.err.find("--preset: expected mirror or two-way, got 'backup'"), std::string::npos)
+        << bad.err;
+    EXPECT_EQ(f.LoadList().size(), 2u);
 }
 
 TEST(CliEdit, RoundTripOfEveryFieldOption) {

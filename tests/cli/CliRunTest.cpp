@@ -246,8 +246,9 @@ TEST(CliRun, CopiesWritesResultLinesAndAppendsTheLog) {
 
     EXPECT_EQ(ReadTree(f.mirror), ReadTree(f.host));
 
-    // The log gets the same lines, CR LF each, and one NUL after the block.
-    std::string expected;
+    // The log gets the same lines, CR LF each, after a line naming what
+    // started the run, and one NUL after the block.
+    std::string expected = "Started by: the console\r\n";
     for (const auto& l : lines)
         expected += l + "\r\n";
     EXPECT_EQ(LogBlocks(f.FileBytes(f.log)), std::vector<std::string>{expected});

@@ -204,6 +204,8 @@ TEST(CliScheduler, RunsDueSchedulesHeadlessOneSchedulerPerConfiguration) {
     // The log is appended when the run ends, not when the scheduler stops.
     ASSERT_TRUE(
         WaitFor([&] { return f.FileBytes(f.log).find("Task finish!") != std::string::npos; }, 5s));
+    EXPECT_TRUE(HasText(f.FileBytes(f.log), "Started by: schedule First\r\n"))
+        << f.FileBytes(f.log);
 
     // A schedule added on disk while it runs is picked up.
     f.tmp.build(f.host, {{"b.txt", "beta"}});

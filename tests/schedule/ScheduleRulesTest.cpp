@@ -203,15 +203,17 @@ private:
 constexpr std::time_t kSpringChange = 1774746000;
 constexpr std::time_t kAutumnChange = 1792890000;
 
-TEST_F(BerlinDay, SpringSkipsTheMissingHourAutumnRunsOnce) {
+TEST_F(BerlinDay, SpringRunsTheMissingHourOnceAutumnRunsOnce) {
     std::vector<ScheduleRecord> list{Make(ScheduleKind::EveryDay, Time(2, 30, 0)),
                                      Make(ScheduleKind::EveryDay, Time(8, 0, 0))};
     for (auto& r : list)
         schedule::ApplyNextRun(r, LocalDateTimeFromEpoch(kSpringChange - 3 * 3600, 0));
-    // 02:30 never comes that night: overdue at 03:00, moved to the 30th.
+    // 02:30 never comes that night: it runs at the first check after the
+    // change (local 03:00), once, and moves to the 30th.
     const std::vector<double> spring = Checks(list, kSpringChange - 3 * 3600, 12 * 3600);
-    ASSERT_EQ(spring.size(), 1u);
-    EXPECT_NEAR(spring[0], At(2026, 3, 29, 8, 0, 0), 2.5 / 86400);
+    ASSERT_EQ(spring.size(), 2u);
+    EXPECT_NEAR(spring[0], At(2026, 3, 29, 3, 0, 0), 2.5 / 86400);
+    EXPECT_NEAR(spring[1], At(2026, 3, 29, 8, 0, 0), 2.5 / 86400);
     EXPECT_DOUBLE_EQ(schedule::next_run(list[0]), At(2026, 3, 30, 2, 30, 0));
     EXPECT_DOUBLE_EQ(schedule::next_run(list[1]), At(2026, 3, 30, 8, 0, 0));
 

@@ -154,7 +154,8 @@ TEST_F(ShareServerTest, MirrorOnTheShareThroughTheConsoleProgram) {
 }
 
 // Connections that fail abandon the run before anything is read or written:
-// message 108 in a window run, a failure line and exit 1 from the console.
+// message 108 with the reason in a window run, a failure line and exit 1
+// from the console.
 TEST_F(ShareServerTest, FailedConnectionsChangeNothing) {
     const int deadPort = FreeTcpPort(); // a server that is not running
     struct Case {
@@ -180,8 +181,13 @@ TEST_F(ShareServerTest, FailedConnectionsChangeNothing) {
         f.run.Task.set_net_user(SambaServer::kUser);
         f.run.Task.set_net_password(k.password);
         EXPECT_EQ(f.Run(), RunOutcome::Unreachable);
-        EXPECT_EQ(f.ui.messages, std::vector<std::string>{
-                                     "Error: Invalid net path, or Username, Password error!"});
+        // The window's box tells a wrong password from a stopped server with
+        // the console's reason.
+        EXPECT_EQ(
+            f.ui.messages,
+            std::vector<std::string>{
+                std::string("Error: Invalid net path, or Username, Password error!\nERROR: ") +
+                k.error});
         EXPECT_TRUE(f.lines.Empty());
         EXPECT_EQ(ReadTree(f.mirror), (Tree{{"b.txt", "local"}}));
 

@@ -27,11 +27,13 @@ std::vector<std::string> Tail(const ResultLines& lines, std::size_t n) {
 
 std::vector<std::string> Summary(const std::string& end, int toMirror, int toHost, int delHost,
                                  int delMirror, int failed) {
+    // One file reads "1 file".
+    auto files = [](int n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
     return {end,
             "",
             "Task result:",
-            "Host folder -> Mirror folder: " + std::to_string(toMirror) + " files",
-            "Host folder <- Mirror folder: " + std::to_string(toHost) + " files",
+            "Host folder -> Mirror folder: " + files(toMirror),
+            "Host folder <- Mirror folder: " + files(toHost),
             "Delete file(s) in host folder: " + std::to_string(delHost),
             "Delete file(s) in mirror folder: " + std::to_string(delMirror),
             "Failed to synchronize: " + std::to_string(failed),

@@ -341,6 +341,47 @@ TEST(SafetyNet, DeleteLimitLineShowsWhatWasCompared) {
               "1 of 3 files of the mirror (33.3%), above the task's limit of 33%");
 }
 
+// A share has no trash: "Move to the trash" with a share root is refused at
+// the start, before the connection and any change, with a line that names
+// the share as typed and points to the versioning folder. A local pair with
+// the trash, or a share without it, passes this rule.
+TEST(SafetyNet, TrashOnAShareRootIsRefusedAtRunStart) {
+    SetLanguage(Language::English);
+    const struct {
+        const char* host;
+        const char* mirror;
+        DeleteMode mode;
+        bool refused;
+    } cases[] = {
+        {"smb://nas/backup/docs", nullptr, DeleteMode::Trash, true},
+        {nullptr, "//nas/backup/docs", DeleteMode::Trash, true},
+        {nullptr, nullptr, DeleteMode::Trash, false},
+    };
+    for (const auto& c : cases) {
+        RunFixture f;
+        f.run.Task.set_only_in_mirror_action(SyncAction::Delete);
+        f.run.Task.set_on_delete(c.mode);
+        if (c.host)
+            f.run.Task.set_host_path(c.host);
+        if (c.mirror)
+            f.run.Task.set_mirror_path(c.mirror);
+        f.tmp.build(f.host, {{"a", "a"}});
+        f.tmp.build(f.mirror, {{"b", "b"}});
+        const RunOutcome outcome = f.Run();
+        if (!c.refused) {
+            EXPECT_EQ(outcome, RunOutcome::Finished);
+            continue;
+        }
+        const std::string share = c.host ? c.host : c.mirror;
+        EXPECT_EQ(outcome, RunOutcome::Skipped) << share;
+        EXPECT_EQ(f.run.Refusal, RefusalReason::ShareTrash);
+        EXPECT_EQ(f.run.RefusedLine, MsgFill(261, share));
+        EXPECT_NE(f.run.RefusedLine.find("versioning folder"), std::string::npos);
+        EXPECT_EQ(f.lines.Lines().end()[-2], f.run.RefusedLine);
+        EXPECT_EQ(ReadTree(f.mirror), (Tree{{"b", "b"}}));
+    }
+}
+
 TEST(SafetyNet, UnusableVersionsFolderIsRefusedAtRunStart) {
     SetLanguage(Language::English);
     RunFixture f;

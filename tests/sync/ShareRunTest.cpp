@@ -2,6 +2,7 @@
 
 #include "platform/ShareMount.h"
 #include "sync/TreeFixture.h"
+#include "sync/run/RunGate.h"
 
 #include <gtest/gtest.h>
 
@@ -154,13 +155,43 @@ TEST_F(ShareRunTest, AShareThatCannotBeReachedAbandonsTheRun) {
         EXPECT_EQ(shares.ErrorCode(), c.code);
         EXPECT_EQ(shares.Error(), "ERROR: " + NetErrorText(c.code));
         EXPECT_EQ(f.run.Outcome, RunOutcome::Unreachable);
+        // The box names the reason after the message: a wrong password and
+        // a server that does not answer read apart, as in the console.
         EXPECT_EQ(f.ui.messages,
                   c.boxShown ? std::vector<std::string>{"Error: Invalid net path, or Username, "
-                                                        "Password error!"}
+                                                        "Password error!\nERROR: " +
+                                                        NetErrorText(c.code)}
                              : std::vector<std::string>{});
         EXPECT_FALSE(shares.Connected());
         EXPECT_TRUE(mounter.mounted.empty());
     }
+}
+
+// Lines written during a run name a share's files as the task names the
+// share, not under the mount's local path; after the run nothing is renamed.
+TEST_F(ShareRunTest, LinesShowSharePathsAsTyped) {
+    const std::string local = f.tmp.sub("local");
+    ASSERT_TRUE(Connect(local, "smb://srv/data/photos", "bob", "pw"));
+    const std::string mount = f.run.MirrorRoot;
+    EXPECT_EQ(f.run.ShownMirrorRoot(), "smb://srv/data/photos");
+    EXPECT_EQ(f.run.ShownHostRoot(), local);
+    const struct {
+        std::string written;
+        std::string shown;
+    } cases[] = {
+        {"Failed to copy, path: " + mount + "/a/b.jpg",
+         "Failed to copy, path: smb://srv/data/photos/a/b.jpg"},
+        {mount + " <=> " + local, "smb://srv/data/photos <=> " + local},
+        {mount + "2/other", mount + "2/other"}, // another folder that starts alike
+        {local + "/x", local + "/x"},
+    };
+    for (const auto& c : cases) {
+        f.lines.Append(c.written);
+        EXPECT_EQ(f.lines.Lines().back(), c.shown);
+    }
+    LeaveGate(f.run, shares);
+    f.lines.Append(mount + "/after");
+    EXPECT_EQ(f.lines.Lines().back(), mount + "/after");
 }
 
 // The whole run through RunSteps: the copy lands in the share's folder and

@@ -1,5 +1,6 @@
 #include "ui/AdvUnit.h"
 
+#include "WindowTestSupport.h"
 #include "sync/setaside/Versions.h"
 #include "tasks/TextTable.h"
 #include "ui/SpinEdit.h"
@@ -74,10 +75,12 @@ TEST(AdvForm, FolderTaskLoadsEveryFieldAndEnablesListsWithTheirBoxes) {
     EXPECT_FALSE(f.dlg.liDel->isEnabled());
     EXPECT_TRUE(f.dlg.chkDel->isEnabled());
     EXPECT_EQ(f.dlg.edSpeed->value(), f.record.speed_limit());
+    EXPECT_EQ(f.dlg.edSpeed->specialValueText(), "no limit"); // shown for 0
     EXPECT_EQ(f.dlg.edShift->value(), 2);
-    // Credentials show as stars.
+    // The password shows as stars; the user name as typed.
     EXPECT_EQ(f.dlg.edNetName->text(), "alice");
-    EXPECT_EQ(f.dlg.edNetName->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(f.dlg.edNetName->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(f.dlg.edNetPass->echoMode(), QLineEdit::Password);
     // Ticking a box enables its list.
     f.dlg.chkDel->click();
     EXPECT_TRUE(f.dlg.liDel->isEnabled());
@@ -327,4 +330,27 @@ TEST(AdvForm, SafetyOptionsRoundTripAndABadVersionsFolderIsRefused) {
     EXPECT_EQ(f.record.on_delete(), DeleteMode::Versions);
     EXPECT_EQ(f.record.versions_folder(), folder);
     EXPECT_EQ(f.record.delete_limit(), 99);
+}
+
+// Choosing "Move to the trash" for a task on a share says at once that its
+// runs will be refused; for a local task it says nothing.
+TEST(AdvForm, TrashForAShareIsToldWhenChosen) {
+    SetLanguage(Language::English);
+    const struct {
+        const char* mirror;
+        bool told;
+    } cases[] = {{"smb://nas/backup", true}, {"/media/disk", false}};
+    for (const auto& c : cases) {
+        AdvFixture f;
+        duplora::testing::BoxScript boxes;
+        f.record.set_host_path("/home/anna");
+        f.record.set_mirror_path(c.mirror);
+        f.showOn(f.record);
+        f.dlg.cbOnDelete->setCurrentIndex(static_cast<int>(DeleteMode::Trash));
+        emit f.dlg.cbOnDelete->activated(static_cast<int>(DeleteMode::Trash));
+        ASSERT_EQ(boxes.seen.size(), c.told ? 1u : 0u) << c.mirror;
+        if (c.told) {
+            EXPECT_EQ(boxes.seen[0].text, MsgFill(261, c.mirror));
+        }
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "WindowTestSupport.h"
 #include "platform/widgets/rDragController.h"
+#include "tasks/TaskPresets.h"
 #include "ui/AdvUnit.h"
 #include "ui/SMemo.h"
 #include "ui/SyncForm.h"
@@ -18,12 +19,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 namespace duplora {
@@ -101,6 +105,46 @@ TEST_F(MainFormTest, NewTaskTakesTheFirstFreeNumber) {
     EXPECT_EQ(Names().back(), "New Task 4");
     EXPECT_EQ(w().liTask->count(), 4);
     EXPECT_EQ(w().liTask->item(3)->checkState(), Qt::Unchecked);
+}
+
+// New Task's menu makes the presets' records (the same the console's
+// --preset makes); the plain button keeps the defaults.
+TEST_F(MainFormTest, NewTaskMenuOffersThePresets) {
+    ASSERT_EQ(w().NewMenu->actions().size(), 2);
+    EXPECT_EQ(w().NewMenu->actions()[0]->text(), "Mirror backup");
+    EXPECT_EQ(w().NewMenu->actions()[1]->text(), "Two-way");
+    const auto* button = qobject_cast<QToolButton*>(w().ToolBar1->widgetForAction(w().NewBtn));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->popupMode(), QToolButton::MenuButtonPopup);
+    w().NewMenu->actions()[0]->trigger();
+    w().NewMenu->actions()[1]->trigger();
+    w().NewBtnClick();
+    ASSERT_EQ(w().Tasks().size(), 3u);
+    EXPECT_EQ(w().Tasks()[0].record, MakePresetRecord(TaskPreset::Mirror, "Task description..."));
+    EXPECT_EQ(w().Tasks()[1].record, MakePresetRecord(TaskPreset::TwoWay, "Task description..."));
+    EXPECT_EQ(w().Tasks()[2].record, TaskRecord::MakeNew("Task description..."));
+    EXPECT_EQ(w().CurrentIndex(), 2);
+    EXPECT_TRUE(w().Tasks()[0].record.include_subfolders());
+    EXPECT_EQ(w().Tasks()[0].record.speed_limit(), 0);
+    EXPECT_EQ(w().Tasks()[0].record.delete_limit(), 20);
+}
+
+// A name typed past 15 characters is not cut silently: the field keeps what
+// was typed, the task keeps its last good name, and the status line says why
+// at the 16th character.
+TEST_F(MainFormTest, ATooLongNameIsToldWhileTyping) {
+    AddTasks({"Docs"});
+    Select(0);
+    w().edName->selectAll();
+    QTest::keyClicks(w().edName, "Fifteen chars x");
+    EXPECT_EQ(w().Tasks()[0].name, "Fifteen chars x");
+    EXPECT_TRUE(w().StatusBar1->text().isEmpty() || w().StatusIsLink());
+    QTest::keyClicks(w().edName, "y");
+    EXPECT_EQ(w().edName->text(), "Fifteen chars xy");
+    EXPECT_EQ(w().Tasks()[0].name, "Fifteen chars x");
+    EXPECT_TRUE(w().StatusBar1->text().contains("15")) << w().StatusBar1->text().toStdString();
+    QTest::keyClick(w().edName, Qt::Key_Backspace);
+    EXPECT_FALSE(w().StatusBar1->text().contains("15"));
 }
 
 TEST_F(MainFormTest, CopyAndDeleteNeedACurrentTask) {
@@ -501,7 +545,11 @@ TEST_F(MainFormRunTest, ClosingSavesOnYesAndWritesTheRunsToTheLog) {
     EXPECT_TRUE(w().close());
     EXPECT_TRUE(std::filesystem::exists(cfg));
     const std::string text = ReadFileText(log);
-    EXPECT_NE(text.find("Start task: Quiet\r\n"), std::string::npos);
+    // Written when the run ended, once: the closing adds no second copy.
+    const std::size_t start = text.find("Start task: Quiet\r\n");
+    EXPECT_NE(start, std::string::npos);
+    EXPECT_EQ(text.find("Start task: Quiet\r\n", start + 1), std::string::npos);
+    EXPECT_EQ(text.rfind("Started by: auto mode\r\n", start), 0u);
     // A second close (the program is ending anyway) writes nothing more.
     EXPECT_TRUE(w().close());
     EXPECT_EQ(ReadFileText(log), text);

@@ -7,7 +7,10 @@
 #include "ui/MainForm.h"
 #include "ui/SyncForm.h"
 
+#include <QAction>
+#include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace duplora {
@@ -46,6 +49,9 @@ TEST(TrayIconTest, TipsAreCutAndTheIconComesAndGoesOnce) {
     };
     for (int message : {514, 515, 517, 512})
         bare.Notify(message, {});
+    // The click comes once the platform's event is over.
+    EXPECT_EQ(clicks, 0);
+    QCoreApplication::processEvents();
     EXPECT_EQ(clicks + doubles + rights, 3);
     bare.SetActive(false);
     bare.SetActive(true);
@@ -84,9 +90,12 @@ TEST_F(MainFormTrayTest, MinimiseHidesIntoTheIconAndAClickBringsItBack) {
     w().OnMiniToTray();
     Settle();
     EXPECT_EQ(w().TrayIcon1->calls().add, 1);
-    // Right clicks do nothing; the first left button release brings it back.
+    // A right click opens the menu and leaves the window in the tray; the
+    // first left click brings it back.
     w().TrayIcon1->Notify(517, {});
     EXPECT_TRUE(w().TrayIcon1->Active());
+    EXPECT_TRUE(w().TrayMenu->isVisible());
+    w().TrayMenu->hide();
     w().TrayIcon1->Notify(514, {});
     Settle();
     EXPECT_FALSE(w().TrayIcon1->Active());
@@ -142,9 +151,57 @@ TEST_F(MainFormTrayTest, AnUnreachableShareShowsMessage108) {
     w().RefreshTaskList();
     w().SelectTask(0);
     EXPECT_EQ(w().RunSelectedTask(), RunOutcome::Unreachable);
-    EXPECT_EQ(boxes_.texts(),
-              std::vector<std::string>{"Invalid net path, or Username, Password error!"});
+    // The box names the reason after the message, as the console does.
+    ASSERT_EQ(boxes_.texts().size(), 1u);
+    EXPECT_EQ(boxes_.texts()[0].rfind("Invalid net path, or Username, Password error!\nERROR: ", 0),
+              0u)
+        << boxes_.texts()[0];
+    // The status line names the same reason.
+    EXPECT_TRUE(w().StatusBar1->text().startsWith("Invalid net path"))
+        << w().StatusBar1->text().toStdString();
+    EXPECT_TRUE(w().StatusBar1->text().contains("ERROR: "));
     EXPECT_TRUE(w().Results.Lines().empty());
+}
+
+// The right-click menu: Open, Run ticked tasks, Pause / Resume schedules
+// (named by what it will do), Quit; the tip names the next scheduled run,
+// or that schedules are paused.
+TEST_F(MainFormTrayTest, TheMenuOpensRunsPausesAndQuits) {
+    bool paused = false;
+    w().SchedulesPaused = [&] { return paused; };
+    w().PauseSchedules = [&](bool p) { paused = p; };
+    w().NextScheduledRun = [] { return std::string("2026-12-10 02:30:00"); };
+    w().showMinimized();
+    Settle();
+    ASSERT_TRUE(w().TrayIcon1->Active());
+    QStringList texts;
+    for (QAction* a : w().TrayMenu->actions())
+        if (!a->isSeparator())
+            texts << a->text();
+    EXPECT_EQ(texts, (QStringList{"Open", "Run ticked tasks", "Pause schedules", "Quit"}));
+    w().UpdateTrayStatus();
+    EXPECT_TRUE(w().TrayIcon1->StatusTip().contains("Next scheduled run: 2026-12-10 02:30:00"));
+
+    w().TrayPause->trigger();
+    EXPECT_TRUE(paused);
+    emit w().TrayMenu->aboutToShow();
+    EXPECT_EQ(w().TrayPause->text(), "Resume schedules");
+    EXPECT_TRUE(w().TrayIcon1->StatusTip().contains("Schedules paused"));
+    w().TrayPause->trigger();
+    EXPECT_FALSE(paused);
+
+    // Run ticked tasks with none ticked says so, as Go Sync does.
+    w().TrayRun->trigger();
+    EXPECT_EQ(boxes_.seen.size(), 1u);
+
+    w().TrayOpen->trigger();
+    Settle();
+    EXPECT_FALSE(w().TrayIcon1->Active());
+    EXPECT_TRUE(w().isVisible());
+    w().Tasks().setChanged(false);
+    w().TrayQuit->trigger();
+    Settle();
+    EXPECT_FALSE(w().isVisible());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the documentation. Runs only when DUPLORA_SCREENSHOT_DIR names a folder
 // (scripts/screenshots.sh sets it and runs this under a virtual display).
 #include "WindowTestSupport.h"
+#include "platform/widgets/TrayIcon.h"
 #include "sync/run/RunProgress.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/TextTable.h"
@@ -12,7 +13,10 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QPainter>
 #include <QPixmap>
+#include <QToolTip>
 
 #include <cstdlib>
 
@@ -41,6 +45,16 @@ TEST_F(Screenshots, MainProgressAndResultWindows) {
         GTEST_SKIP() << "DUPLORA_SCREENSHOT_DIR not set";
     const QString dir = QString::fromUtf8(target);
     fs::create_directories(target);
+    // DUPLORA_SCREENSHOT_LANG (en, zh-CN, zh-TW) draws the windows in that
+    // language, to look at their layout.
+    if (const char* code = std::getenv("DUPLORA_SCREENSHOT_LANG")) {
+        Language language{};
+        ASSERT_TRUE(LanguageFromCode(code, language)) << code;
+        SetLanguage(language);
+        windows_->cltForm->ApplyTexts();
+        windows_->SyncForm->ApplyTexts();
+        windows_->resForm->ApplyTexts();
+    }
 
     // A small demo: documents to a backup disk, photos both ways, a file list.
     // A fixed demo folder, so the pictures show the same paths every time.
@@ -101,18 +115,42 @@ TEST_F(Screenshots, MainProgressAndResultWindows) {
     progress.StopAnimation();
     progress.hide();
 
-    // The result window after a real run of the first task.
-    RunContext run;
-    run.TaskName = "Documents";
-    run.Task = docs;
-    run.Lines = &main.Results;
-    RunSteps(run);
-    ASSERT_EQ(run.Outcome, RunOutcome::Finished);
-    main.ShowEndLine(run.EndLine);
+    // The result window after a real run of the first task, started by a
+    // schedule; the list marks the task and shows its last run.
+    main.ScheduledRun = true;
+    main.ScheduleName = "Evening";
+    ASSERT_EQ(main.RunTaskAt(0), RunOutcome::Finished);
+    main.ScheduledRun = false;
+    main.ScheduleName.clear();
+    main.show();
+    main.liTask->setCurrentRow(0);
     windows_->resForm->show();
     Save(windows_->resForm, dir, "result-window.png");
     windows_->resForm->hide();
     Save(&main, dir, "main-window-after-run.png");
+
+    // The tray's menu beside the tip its icon shows.
+    main.NextScheduledRun = [] { return std::string("2026-12-10 19:00:00"); };
+    main.UpdateTrayStatus();
+    main.TrayMenu->popup(main.mapToGlobal(QPoint(40, 40)));
+    Settle();
+    const QPixmap menu = main.TrayMenu->grab();
+    main.TrayMenu->hide();
+    QLabel tip(main.TrayIcon1->StatusTip());
+    tip.setPalette(QToolTip::palette());
+    tip.setAutoFillBackground(true);
+    tip.setFrameShape(QFrame::Box);
+    tip.setMargin(4);
+    tip.adjustSize();
+    const QPixmap tipPicture = tip.grab();
+    QPixmap tray(menu.width() + tipPicture.width() + 24,
+                 std::max(menu.height(), tipPicture.height()) + 16);
+    tray.fill(QColor(0xe8, 0xe8, 0xe8));
+    QPainter painter(&tray);
+    painter.drawPixmap(8, 8, menu);
+    painter.drawPixmap(menu.width() + 16, 8, tipPicture);
+    painter.end();
+    EXPECT_TRUE(tray.save(dir + "/tray-menu.png"));
 }
 
 } // namespace

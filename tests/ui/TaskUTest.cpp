@@ -61,7 +61,7 @@ TEST_F(ScheduleEditor, AddNumbersNamesAndANewScheduleStaysInactiveUntilAChange) 
     EXPECT_TRUE(tasks.changed());
     EXPECT_EQ(form.ListBox1->currentRow(), 2);
     EXPECT_TRUE(form.Edit1->isEnabled());
-    EXPECT_EQ(next(), QMsg(143) + "1899-12-30");
+    EXPECT_EQ(next(), QMsg(143)); // not known before a task is picked
     EXPECT_EQ(form.MaskEdit1->text(), "12:00:00");
     EXPECT_EQ(form.edRep->value(), -1);
     EXPECT_FALSE(schedule::Active(rec(2)));
@@ -83,6 +83,22 @@ TEST_F(ScheduleEditor, AddNumbersNamesAndANewScheduleStaysInactiveUntilAChange) 
     EXPECT_EQ(form.ListBox1->count(), 3);
     EXPECT_EQ(form.SelectedIndex(), -1);
     EXPECT_FALSE(form.Edit1->isEnabled());
+}
+
+// A click of the mouse, not only the arrow keys, fills and enables the fields.
+TEST_F(ScheduleEditor, AMouseClickShowsTheSchedule) {
+    tasks.schedules() = {schedule::MakeNew("Night"), schedule::MakeNew("Noon")};
+    schedule::set_task_name(tasks.schedules()[1], "Docs");
+    form.FormShow();
+    for (int row : {1, 0, 1}) {
+        QListWidgetItem* item = form.ListBox1->item(row);
+        QTest::mouseClick(form.ListBox1->viewport(), Qt::LeftButton, {},
+                          form.ListBox1->visualItemRect(item).center());
+        EXPECT_EQ(form.SelectedIndex(), row);
+        EXPECT_TRUE(form.Edit1->isEnabled()) << row;
+        EXPECT_EQ(form.Edit1->text(), item->text());
+    }
+    EXPECT_EQ(form.ComboBox1->currentText(), "Docs");
 }
 
 TEST_F(ScheduleEditor, KindWeekDayRepeatAndTimeFollowTheRules) {

@@ -2,6 +2,7 @@
 // temporary folders, changed through the window's own mouse and keyboard
 // handling, then carried out by the engine.
 #include "ui/TreeVUnit.h"
+#include "WindowTestSupport.h"
 #include "sync/TreeFixture.h"
 #include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
@@ -9,11 +10,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QLabel>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -472,8 +477,27 @@ TEST(TreeVForm, Screenshot) {
             ClickTick(w, todo);
         w.ListV->setCurrentIndex(w.GridModel()->index(RowOf(w, "report.doc"), 0));
         QCoreApplication::processEvents();
-        const QPixmap shot = w.grab();
+        QPixmap shot = w.grab();
         EXPECT_FALSE(shot.isNull());
+        // The tip over the action of ~lock.tmp (host only, deleted by the
+        // delete mask: the only copy), drawn where the pointer would show it.
+        const int lock = RowOf(w, "~lock.tmp");
+        ASSERT_GE(lock, 0);
+        const QString tipText = Cell(w, lock, 3, Qt::ToolTipRole);
+        EXPECT_EQ(tipText.toStdString(), "Delete from the host: the only copy");
+        QLabel tip(tipText);
+        tip.setPalette(QToolTip::palette());
+        tip.setAutoFillBackground(true);
+        tip.setFrameShape(QFrame::Box);
+        tip.setMargin(3);
+        tip.adjustSize();
+        const QRect cell = w.ListV->visualRect(w.GridModel()->index(lock, 3));
+        QPainter painter(&shot);
+        QPoint at = w.ListV->viewport()->mapTo(&w, cell.center() + QPoint(6, 14));
+        at.setX(std::min(at.x(), shot.width() / static_cast<int>(shot.devicePixelRatio()) -
+                                     tip.width() - 4));
+        painter.drawPixmap(at, tip.grab());
+        painter.end();
         if (const char* path = std::getenv("DUPLORA_SCREENSHOT")) {
             EXPECT_TRUE(shot.save(QString::fromLocal8Bit(path)));
         }
@@ -532,6 +556,54 @@ TEST(TreeVForm, MovesShowBothPathsAndFallBackWhenUnticked) {
 // The share of each side the run deletes or replaces: recounted on every
 // switch, red above the task's limit, and never a reason to stop a window
 // run. DUPLORA_SCREENSHOT_GUARD saves the picture for the README.
+// Every action cell says in words what will happen; turning the copy of a
+// host-only file into a delete reads "the only copy" and looks apart.
+TEST(TreeVForm, ActionCellsSayWhatHappensAndMarkTheOnlyCopy) {
+    PreviewRun f;
+    TTreeVForm form;
+    form.resize(1100, 560);
+    f.RunWith(form, [&](TTreeVForm& w) {
+        SelectFolder(w, "/");
+        const int row = RowOf(w, "new.txt");
+        ASSERT_GE(row, 0);
+        const struct {
+            const char* tip;
+            bool marked;
+        } steps[] = {
+            {"Copy to the mirror", false},
+            {"Delete from the host: the only copy", true},
+            {"Copy to the mirror", false},
+        };
+        for (const auto& step : steps) {
+            EXPECT_EQ(Cell(w, row, 3, Qt::ToolTipRole).toStdString(), step.tip);
+            const QVariant font = w.GridModel()->data(w.GridModel()->index(row, 3), Qt::FontRole);
+            EXPECT_EQ(font.isValid() && font.value<QFont>().bold(), step.marked) << step.tip;
+            ClickOp(w, row);
+        }
+        EXPECT_EQ(Cell(w, RowOf(w, "same.txt"), 3, Qt::ToolTipRole).toStdString(),
+                  "Leave as it is");
+
+        // The context menu's explicit choices for the selected row; a copy
+        // to the host is not offered by a host-only file and changes nothing.
+        ASSERT_EQ(w.PopupMenu1->actions().size(), 7);
+        w.ListV->selectRow(row);
+        const struct {
+            int choice;
+            const char* tip;
+        } choices[] = {
+            {2, "Delete from the host: the only copy"},
+            {1, "Delete from the host: the only copy"},
+            {3, "Leave as it is"},
+            {0, "Copy to the mirror"},
+        };
+        for (const auto& c : choices) {
+            w.pmChoice[static_cast<std::size_t>(c.choice)]->trigger();
+            EXPECT_EQ(Cell(w, row, 3, Qt::ToolTipRole).toStdString(), c.tip) << c.choice;
+        }
+        w.btnCancel->click();
+    });
+}
+
 TEST(TreeVForm, DeleteGuardPanelsFollowTheSwitchesAndTurnRedAboveTheLimit) {
     EXPECT_EQ(GroupThousands(0), "0");
     EXPECT_EQ(GroupThousands(999), "999");
@@ -543,6 +615,7 @@ TEST(TreeVForm, DeleteGuardPanelsFollowTheSwitchesAndTurnRedAboveTheLimit) {
     f.run.Task.set_delete_limit(30);
     TTreeVForm form;
     form.resize(1100, 560);
+    duplora::testing::BoxScript boxes;
     const QColor red(255, 0, 0);
     auto colour = [](QLabel* panel) { return panel->palette().color(QPalette::WindowText); };
     const RunOutcome outcome = f.RunWith(form, [&](TTreeVForm& w) {
@@ -575,7 +648,37 @@ TEST(TreeVForm, DeleteGuardPanelsFollowTheSwitchesAndTurnRedAboveTheLimit) {
         if (const char* path = std::getenv("DUPLORA_SCREENSHOT_GUARD")) {
             EXPECT_TRUE(w.grab().save(QString::fromLocal8Bit(path)));
         }
+        // In a window as narrow as a small screen allows, no panel is drawn
+        // over another.
+        const QSize wide = w.size();
+        w.resize(760, w.height());
+        QCoreApplication::processEvents();
+        std::vector<QRect> rects;
+        for (int i = 0; i < 7; ++i) {
+            auto* panel = w.findChild<QLabel*>(QStringLiteral("Panel%1").arg(i));
+            if (panel && panel->isVisible())
+                rects.push_back(QRect(panel->mapTo(&w, QPoint(0, 0)), panel->size()));
+        }
+        for (std::size_t i = 0; i < rects.size(); ++i)
+            for (std::size_t j = i + 1; j < rects.size(); ++j)
+                EXPECT_FALSE(rects[i].intersects(rects[j])) << i << " " << j;
+        w.resize(wide);
+        // Over the limit Sync Now asks with the numbers; No stays in the
+        // preview, the plan as it was.
+        boxes.answers = {false};
+        w.btnSync->click();
+        ASSERT_EQ(boxes.seen.size(), 1u);
+        EXPECT_EQ(boxes.seen[0].kind, BoxKind::YesNo);
+        EXPECT_EQ(boxes.seen[0].caption, Msg(72));
+        EXPECT_EQ(boxes.seen[0].text,
+                  "Over the delete limit: the run would delete or replace 0 of 5 files of the "
+                  "host (0%) and 1 of 3 files of the mirror (33%); the task's limit is 30%. "
+                  "Synchronize anyway?");
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_EQ(mirrorPanel->text().toStdString(), "Mirror: 1 of 3 files deleted (33%)");
+        boxes.answers = {true}; // the fixture's Sync is answered Yes
     });
+    EXPECT_EQ(boxes.seen.size(), 2u);
     EXPECT_EQ(outcome, RunOutcome::Finished) << "the user saw the numbers and pressed Sync";
     EXPECT_FALSE(fs::exists(f.mirror + "/extra.txt"));
 }

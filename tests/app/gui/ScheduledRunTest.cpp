@@ -3,6 +3,7 @@
 // window that finds another scheduler on its configuration runs none.
 #include "../../ui/WindowTestSupport.h"
 #include "TestPaths.h"
+#include "platform/widgets/TrayIcon.h"
 #include "schedule/DateTime.h"
 #include "schedule/ScheduleRules.h"
 #include "tasks/ConfigFile.h"
@@ -13,8 +14,11 @@
 #include "ui/WidgetTexts.h"
 
 #include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTest>
 
 #include <chrono>
 #include <csignal>
@@ -131,6 +135,80 @@ TEST_F(WindowScheduler, ADueScheduleRunsEveryTaskOfItsNameQuietly) {
     EXPECT_FALSE(windows_->scheduler.Pending());
     EXPECT_FALSE(main.ScheduledRun);
     EXPECT_FALSE(main.Tasks().changed());
+}
+
+// A schedule that fires while another task is being edited runs its own
+// task from its record: the selection and the field being typed stay, the
+// rest of the typing lands in the edited task. The run's block (naming the
+// schedule) is in the log at once, the list shows the task's last run, and
+// a failed unattended run is told by the tray, not a box.
+TEST_F(WindowScheduler, AScheduledRunLeavesTheEditedTaskAloneAndIsLoggedAtOnce) {
+    TcltForm& main = *windows_->cltForm;
+    const fs::path host = root_ / "host", mirror = root_ / "mirror";
+    WriteFileText(host / "a.txt", "alpha");
+    fs::create_directories(mirror);
+    TaskRecord r = TaskRecord::MakeNew("photos");
+    r.set_host_path(host.string());
+    r.set_mirror_path(mirror.string());
+    r.set_only_in_host_action(SyncAction::HostToMirror);
+    main.Tasks().append("Docs", TaskRecord::MakeNew("docs"));
+    main.Tasks().append("Photos", r);
+    TaskRecord broken = r;
+    broken.set_host_path((root_ / "gone").string());
+    broken.set_only_in_mirror_action(SyncAction::Delete);
+    main.Tasks().append("Gone", broken);
+    main.RefreshTaskList();
+    main.SelectTask(0);
+    main.edDesc->moveCursor(QTextCursor::End);
+    QTest::keyClicks(main.edDesc, " abc");
+
+    std::vector<QString> balloons;
+    main.ShowBalloon = [&](const QString&, const QString& text) { balloons.push_back(text); };
+    for (const char* task : {"Photos", "Gone"}) {
+        ScheduleRecord s = schedule::MakeNew(task == std::string("Photos") ? "Nightly" : "Later");
+        schedule::set_task_name(s, task);
+        schedule::set_next_run(s, SystemClock().Now() - 1.0 / 86400);
+        main.Tasks().schedules() = {s};
+        windows_->fmTask->OnCheckSche();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(ReadFileText(mirror / "a.txt"), "alpha");
+    EXPECT_EQ(main.CurrentIndex(), 0);
+    EXPECT_EQ(main.liTask->currentRow(), 0);
+    QTest::keyClicks(main.edDesc, "def");
+    EXPECT_EQ(main.Tasks()[0].record.description(), "docs abcdef");
+    EXPECT_EQ(main.Tasks()[1].record.description(), "photos");
+
+    // In the log before the program ends, each block naming its start.
+    const std::string log = ReadFileText(root_ / "home" / "duplora.log");
+    const std::size_t photos = log.find("Started by: schedule Nightly\r\n");
+    ASSERT_NE(photos, std::string::npos) << log;
+    EXPECT_LT(photos, log.find("Start task: Photos\r\n"));
+    EXPECT_LT(log.find("Start task: Photos\r\n"), log.find("Task finish!\r\n"));
+    EXPECT_NE(log.find("Started by: schedule Later\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(main.UnloggedLines().empty());
+
+    const TcltForm::LastRun* last = main.LastRunOf("Photos");
+    ASSERT_NE(last, nullptr);
+    EXPECT_TRUE(last->Report.Succeeded());
+    EXPECT_EQ(last->Report.CopiedToMirror, 1);
+    EXPECT_TRUE(main.liTask->item(1)->toolTip().contains("copied 1, deleted 0, moved 0, failed 0"))
+        << main.liTask->item(1)->toolTip().toStdString();
+    EXPECT_EQ(main.LastRunOf("Docs"), nullptr);
+    EXPECT_EQ(main.lbLastRun->text(), QMsg(246)); // Docs: not run yet
+    main.SelectTask(1);
+    EXPECT_TRUE(main.lbLastRun->text().startsWith("Last run "))
+        << main.lbLastRun->text().toStdString();
+
+    // The failed one: a balloon, no box, and the tray marked until opened.
+    ASSERT_EQ(balloons.size(), 1u);
+    EXPECT_TRUE(balloons[0].contains("Gone")) << balloons[0].toStdString();
+    EXPECT_TRUE(boxes_.seen.empty());
+    EXPECT_TRUE(main.TrayShowsError());
+    EXPECT_TRUE(main.TrayIcon1->StatusTip().contains("Gone"))
+        << main.TrayIcon1->StatusTip().toStdString();
+    main.TrayIcon1Click();
+    EXPECT_FALSE(main.TrayShowsError());
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // The real program in a real X session: Xvfb with Debian's `trayer` as the
-// notification area. Started with "/H" it minimises into the tray; a click
-// on its icon (xdotool) brings the window back and removes the icon.
+// notification area. Started with "/H" it minimises into the tray; one click
+// on its icon (xdotool) brings the window back and removes the icon, and a
+// right click opens its menu.
 
 #include "TestPaths.h"
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -106,7 +108,26 @@ protected:
     QString display_;
 };
 
-TEST_F(TrayXvfbTest, StartsHiddenInARealTrayAndAClickBringsTheWindowBack) {
+// The geometry xdotool reports for a window: x, y, width, height.
+QRect Geometry(const QStringList& lines) {
+    const QString text = lines.join(' ');
+    const QRegularExpressionMatch p =
+        QRegularExpression(QStringLiteral("Position: (-?\\d+),(-?\\d+)")).match(text);
+    const QRegularExpressionMatch g =
+        QRegularExpression(QStringLiteral("Geometry: (\\d+)x(\\d+)")).match(text);
+    if (!p.hasMatch() || !g.hasMatch())
+        return {};
+    return {p.captured(1).toInt(), p.captured(2).toInt(), g.captured(1).toInt(),
+            g.captured(2).toInt()};
+}
+
+// Started with "/H", the program sits in trayer as its icon, inside the
+// tray's own window; one left click brings the main window back and removes
+// the icon, every time. Three starts, each with one click and no second
+// try: the icon used to be moved out of its slot by the window placement of
+// the program (1 start in 5), where no click could reach it. On the last
+// start a right click opens the icon's menu.
+TEST_F(TrayXvfbTest, StartsHiddenInARealTrayAndOneClickBringsTheWindowBack) {
     std::string reason;
     if (!StartXvfb(reason))
         GTEST_SKIP() << reason;
@@ -126,49 +147,64 @@ TEST_F(TrayXvfbTest, StartsHiddenInARealTrayAndAClickBringsTheWindowBack) {
                          QStringLiteral("trayer")})
                     .isEmpty();
     })) << "trayer showed no window";
+    // trayer's band: the top 32 pixels of the 800x600 screen.
+    const QRect slot(0, 0, 800, 32);
 
-    QTemporaryDir home;
-    QProcessEnvironment env = Env();
-    env.insert("DUPLORA_HOME", home.path());
-    env.insert("DUPLORA_REGISTRY_DIR", home.path());
-    env.insert("LANG", "C.UTF-8");
-    program_.setProcessEnvironment(env);
-    program_.start(QStringLiteral(DUPLORA_GUI_PATH), {QStringLiteral("/H")});
-    ASSERT_TRUE(program_.waitForStarted(10000));
+    constexpr int kStarts = 3;
+    for (int start = 0; start < kStarts; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start + 1));
+        QTemporaryDir home;
+        QProcessEnvironment env = Env();
+        env.insert("DUPLORA_HOME", home.path());
+        env.insert("DUPLORA_REGISTRY_DIR", home.path());
+        env.insert("LANG", "C.UTF-8");
+        program_.setProcessEnvironment(env);
+        program_.start(QStringLiteral(DUPLORA_GUI_PATH), {QStringLiteral("/H")});
+        ASSERT_TRUE(program_.waitForStarted(10000));
 
-    // In the tray: the only mapped window of the program is its icon, a
-    // small one embedded in trayer; the main window is hidden.
-    QStringList icon;
-    ASSERT_TRUE(WaitUntil([&] {
-        icon = VisibleWindows();
-        if (icon.size() != 1)
-            return false;
-        const QString geometry = Xdotool({QStringLiteral("getwindowgeometry"), icon[0]}).join(' ');
-        const QRegularExpressionMatch m =
-            QRegularExpression(QStringLiteral("Geometry: (\\d+)x")).match(geometry);
-        return m.hasMatch() && m.captured(1).toInt() <= 64;
-    })) << "no tray icon alone: "
-        << icon.join(' ').toStdString();
+        // In the tray: the only mapped window of the program is its icon,
+        // small, and inside trayer's window.
+        QStringList icon;
+        QRect where;
+        ASSERT_TRUE(WaitUntil([&] {
+            icon = VisibleWindows();
+            if (icon.size() != 1)
+                return false;
+            where = Geometry(Xdotool({QStringLiteral("getwindowgeometry"), icon[0]}));
+            return where.width() > 0 && where.width() <= 64 && slot.contains(where);
+        })) << "no tray icon alone in the tray's slot "
+            << slot.x() << "," << slot.y() << " " << slot.width() << "x" << slot.height()
+            << ": icon at " << where.x() << "," << where.y() << " " << where.width() << "x"
+            << where.height();
 
-    // The main window is back and the icon gone. Under load the icon can be
-    // mapped a moment before trayer hands it the pointer, so a click that got
-    // lost is given again, up to four times. The pointer leaves the icon right
-    // after each click, so that a lost click does not leave it resting there
-    // until the icon's tool tip opens (a window of its own).
-    const auto back = [&] {
-        const QStringList shown = VisibleWindows();
-        return shown.size() == 1 && shown[0] != icon[0];
-    };
-    bool shownAgain = false;
-    for (int attempt = 0; attempt < 4 && !shownAgain; ++attempt) {
+        if (start == kStarts - 1) {
+            // The menu is a window of its own beside the icon.
+            Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon[0],
+                     QStringLiteral("4"), QStringLiteral("4"), QStringLiteral("click"),
+                     QStringLiteral("3")});
+            EXPECT_TRUE(WaitUntil([&] { return VisibleWindows().size() == 2; }, 10000))
+                << "no menu after a right click";
+            Xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+            ASSERT_TRUE(WaitUntil([&] { return VisibleWindows().size() == 1; }, 10000));
+        }
+
+        // One click; the pointer leaves the icon at once, so that no tool tip
+        // (a window of its own) opens.
         Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon[0],
                  QStringLiteral("4"), QStringLiteral("4"), QStringLiteral("click"),
                  QStringLiteral("1"), QStringLiteral("mousemove"), QStringLiteral("400"),
                  QStringLiteral("500")});
-        shownAgain = WaitUntil(back, 4000);
+        const bool back = WaitUntil(
+            [&] {
+                const QStringList shown = VisibleWindows();
+                return shown.size() == 1 && shown[0] != icon[0];
+            },
+            10000);
+        EXPECT_TRUE(back) << "after one click: " << VisibleWindows().join(' ').toStdString();
+        EXPECT_EQ(program_.state(), QProcess::Running);
+        program_.kill();
+        program_.waitForFinished(5000);
     }
-    EXPECT_TRUE(shownAgain) << "after the click: " << VisibleWindows().join(' ').toStdString();
-    EXPECT_EQ(program_.state(), QProcess::Running);
 }
 
 } // namespace
