@@ -1,5 +1,6 @@
 #include "sync/fs/CaseProbe.h"
 
+#include "platform/Ascii.h"
 #include "sync/fs/FolderOps.h"
 
 #include <dirent.h>
@@ -25,12 +26,8 @@ enum class Verdict { Folds, Exact, Unknown };
 
 std::string SwapCase(std::string_view name) {
     std::string out(name);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 32);
-        else if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    }
+    for (char& c : out)
+        c = c >= 'a' && c <= 'z' ? AsciiUpper(c) : AsciiLower(c);
     return out;
 }
 
