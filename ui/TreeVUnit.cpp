@@ -747,6 +747,23 @@ void TTreeVForm::resizeEvent(QResizeEvent* event) {
     ListV->viewport()->update();
 }
 
+void TTreeVForm::stretchNameColumn() {
+    if (nameWidth_ <= 0)
+        nameWidth_ = ListV->columnWidth(0);
+    int others = 0;
+    for (int c = 1; c < 6; ++c)
+        others += ListV->columnWidth(c);
+    const int room = ListV->viewport()->width() - others;
+    stretching_ = true;
+    ListV->setColumnWidth(0, std::max(nameWidth_, room));
+    stretching_ = false;
+}
+
+void TPreviewGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    form_->stretchNameColumn();
+}
+
 void TTreeVForm::FormShow() {
     for (QLabel* panel : Panels)
         panel->clear();
@@ -824,8 +841,9 @@ void TTreeVForm::fitNameColumn() {
                         gridModel_->data(gridModel_->index(static_cast<int>(i), 0), Qt::DisplayRole)
                             .toString()));
     const int wanted = std::min(widest + 18 + 8, 360);
-    if (wanted > ListV->columnWidth(0))
-        ListV->setColumnWidth(0, wanted);
+    if (wanted > nameWidth_)
+        nameWidth_ = wanted;
+    stretchNameColumn();
     fitPanes();
 }
 

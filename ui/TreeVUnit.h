@@ -139,6 +139,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     TTreeVForm* form_;
@@ -233,6 +234,12 @@ private:
     int gridWidthNeeded() const;
     void fitNameColumn();
     void fitPanes();
+    // Gives the grid's free width to the name column, which holds the long
+    // "moved from ..." notes; never narrower than nameWidth_.
+    void stretchNameColumn();
+    friend class TPreviewGrid;
+    int nameWidth_ = 0; // the name column as fitted to the names or dragged
+    bool stretching_ = false;
     TFolderTreeModel* treeModel_ = nullptr;
     TPreviewGridModel* gridModel_ = nullptr;
     QTimer changeTimer_; // the selection change is acted on 50 ms later

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -551,6 +552,30 @@ TEST(TreeVForm, MovesShowBothPathsAndFallBackWhenUnticked) {
     EXPECT_EQ(ReadTree(f.mirror).at("photos 2024/beach.jpg"), photo);
     EXPECT_EQ(ReadTree(f.mirror).at("photos 2024/city.jpg"), other);
     EXPECT_EQ(ReadTree(f.mirror).count("photos/city.jpg"), 0u);
+}
+
+// The name column, which holds the "moved from ..." notes, takes the grid's
+// free width (a wider window widens the grid as much as the tree) and gives
+// it back.
+TEST(TreeVForm, TheNameColumnGrowsWithTheWindow) {
+    PreviewRun f;
+    f.tmp.build(f.host, {{"photos/a long name of a photo.jpg", "p"}});
+    f.OneWay();
+    TTreeVForm form;
+    form.resize(600, 500);
+    f.RunWith(form, [&](TTreeVForm& w) {
+        SelectFolder(w, "/photos");
+        const QList<int> sizes = w.Splitter1->sizes();
+        const int narrow = w.ListV->columnWidth(0);
+        // The grid's share of a wider window: here the tree gives it what it
+        // can spare above its least width.
+        w.Splitter1->setSizes({sizes[0] - 120, sizes[1] + 120});
+        QCoreApplication::processEvents();
+        EXPECT_GT(w.ListV->columnWidth(0), narrow + 40);
+        w.Splitter1->setSizes(sizes);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.ListV->columnWidth(0), narrow);
+    });
 }
 
 // The share of each side the run deletes or replaces: recounted on every
