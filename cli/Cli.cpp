@@ -13,6 +13,7 @@
 #include "tasks/FileLock.h"
 #include "tasks/ProgramPaths.h"
 #include "tasks/TaskPresets.h"
+#include "tasks/TaskRules.h"
 #include "tasks/TextTable.h"
 
 #include <CLI/CLI.hpp>
@@ -72,18 +73,19 @@ public:
                       "the folder list names the only sub-folders to include");
         sub->add_flag("--exclude-folders", edits_.excludeFolders,
                       "the folder list names sub-folders to leave out");
-        // Each difference allows only the actions that make sense for it.
-        bind(sub, "--only-in-host", "ignore | to-mirror | delete: files only in the host",
+        // Each difference allows only the actions the rulebook allows for it.
+        using D = rules::Difference;
+        bind(sub, "--only-in-host", ActionHelp(D::OnlyInHost, "files only in the host"),
              &edits_.onlyInHost);
-        bind(sub, "--only-in-mirror", "ignore | to-host | delete: files only in the mirror",
+        bind(sub, "--only-in-mirror", ActionHelp(D::OnlyInMirror, "files only in the mirror"),
              &edits_.onlyInMirror);
-        bind(sub, "--size-differs", "ignore | to-mirror | to-host: same time, other size",
+        bind(sub, "--size-differs", ActionHelp(D::SizeDiffers, "same time, other size"),
              &edits_.sizeDiffers);
-        bind(sub, "--newer-in-host", "ignore | to-mirror | to-host: newer in the host",
+        bind(sub, "--newer-in-host", ActionHelp(D::NewerInHost, "newer in the host"),
              &edits_.newerInHost);
-        bind(sub, "--newer-in-mirror", "ignore | to-mirror | to-host: newer in the mirror",
+        bind(sub, "--newer-in-mirror", ActionHelp(D::NewerInMirror, "newer in the mirror"),
              &edits_.newerInMirror);
-        bind(sub, "--empty-folders", "ignore | to-mirror | to-host | delete: empty folders",
+        bind(sub, "--empty-folders", ActionHelp(D::EmptyFolder, "empty folders"),
              &edits_.emptyFolders);
         bind(sub, "--description", "free text", &edits_.description);
         bind(sub, "--auto", "on | off: run unattended with /A", &edits_.autoMode);
@@ -189,7 +191,17 @@ private:
         return true;
     }
 
-    void bind(CLI::App* sub, const char* name, const char* help, std::optional<std::string>* t) {
+    // "ignore | to-mirror | delete: files only in the host": the choices of
+    // one kind of difference, as the rulebook allows them.
+    static std::string ActionHelp(rules::Difference kind, const char* what) {
+        std::string text;
+        for (SyncAction a : rules::AllowedActions(kind))
+            text += (text.empty() ? "" : " | ") + ActionName(static_cast<std::uint8_t>(a));
+        return text + ": " + what;
+    }
+
+    void bind(CLI::App* sub, const char* name, const std::string& help,
+              std::optional<std::string>* t) {
         bindings_.push_back(std::make_unique<Binding>());
         Binding& b = *bindings_.back();
         b.target = t;
