@@ -11,7 +11,7 @@
 // is renamed to files/NAME. A file is never copied across volumes: where no
 // trash on its own volume can be had, it stays. The info's Path= is the full
 // path in the home trash and the path relative to $topdir in a volume's
-// trash, as the trash specification asks, so that a disk mounted elsewhere
+// trash, as the desktop's own trash writes it, so that a disk mounted elsewhere
 // restores to the same place on it.
 //
 // Creating the info file costs as much as the rename, and in another folder:
