@@ -972,7 +972,7 @@ void TTreeVForm::btnSyncClick() {
     // numbers in front of him; No returns to the preview as it was.
     if (plan_) {
         const DeleteGuard guard = MeasureDeleteGuard(*plan_, deleteLimit_, mirrorScanned_);
-        if (guard.Over() && !YesNoBox(this, QUtf8(DeleteLimitQuestion(guard)), QMsg(72)))
+        if (guard.Over() && !YesNoBox(this, QUtf8(GuardText(260, guard)), QMsg(72)))
             return;
     }
     Tag = 1;
@@ -1039,18 +1039,6 @@ std::string GuardPanelText(const SideLoss& side, bool mirror, int limit) {
         MsgFill(mirror ? 211 : 210, GroupThousands(side.Lost), GroupThousands(side.Files));
     if (const std::size_t at = text.find("%3"); at != std::string::npos)
         text.replace(at, 2, side.PercentText(limit));
-    return text;
-}
-
-std::string DeleteLimitQuestion(const DeleteGuard& g) {
-    std::string text = Msg(260);
-    const std::string values[] = {
-        GroupThousands(g.Host.Lost),      GroupThousands(g.Host.Files),
-        std::to_string(g.Host.Percent()), GroupThousands(g.Mirror.Lost),
-        GroupThousands(g.Mirror.Files),   std::to_string(g.Mirror.Percent()),
-        std::to_string(g.Limit)};
-    for (int i = 0; i < 7; ++i)
-        text = ReplaceFirst(text, "%" + std::to_string(i + 1), values[i]);
     return text;
 }
 

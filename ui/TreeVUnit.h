@@ -56,8 +56,6 @@ std::string GuardPanelText(const SideLoss& side, bool mirror, int limit);
 bool DeletesOnlyCopy(const TPreviewRow& row);
 // The text number of the action cell's tip (what the run will do).
 int ActionTipText(const TPreviewRow& row);
-// Sync Now's question over the delete limit: both sides' numbers and the limit.
-std::string DeleteLimitQuestion(const DeleteGuard& guard);
 
 // A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
 // the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.

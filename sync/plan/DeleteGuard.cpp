@@ -1,5 +1,8 @@
 #include "sync/plan/DeleteGuard.h"
 
+#include "tasks/Helpers.h"
+#include "tasks/TextTable.h"
+
 namespace duplora {
 
 int SideLoss::Percent() const {
@@ -49,6 +52,17 @@ DeleteGuard MeasureDeleteGuard(const SyncPlan& plan, int limitPercent, bool mirr
             if (plan.MirrorFiles.Items(i).Op == opDelete)
                 ++g.Mirror.Lost;
     return g;
+}
+
+std::string GuardText(int message, const DeleteGuard& g) {
+    std::string text = Msg(message);
+    const std::string values[] = {GroupThousands(g.Host.Lost),    GroupThousands(g.Host.Files),
+                                  g.Host.PercentText(g.Limit),    GroupThousands(g.Mirror.Lost),
+                                  GroupThousands(g.Mirror.Files), g.Mirror.PercentText(g.Limit),
+                                  std::to_string(g.Limit)};
+    for (int i = 0; i < 7; ++i)
+        text = ReplaceFirst(text, "%" + std::to_string(i + 1), values[i]);
+    return text;
 }
 
 } // namespace duplora

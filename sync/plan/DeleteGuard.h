@@ -38,4 +38,10 @@ struct DeleteGuard {
 // unknown, so nothing there counts as replaced.
 DeleteGuard MeasureDeleteGuard(const SyncPlan& plan, int limitPercent, bool mirrorScanned = true);
 
+// Text `message` (206: the quiet run's stop line, 260: the window's
+// question) with both sides' numbers and the limit: %1 of %2 files of the
+// host (%3%), %4 of %5 of the mirror (%6%), limit %7%. The shares are shown
+// as they were compared (SideLoss::PercentText).
+std::string GuardText(int message, const DeleteGuard& guard);
+
 } // namespace duplora

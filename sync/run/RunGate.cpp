@@ -59,18 +59,6 @@ std::string VersionsProblem(const RunContext& run) {
     return VersionsFolderProblem(run.Task.versions_folder(), run.HostRoot, run.MirrorRoot);
 }
 
-// Text 206 with both sides' numbers and the limit.
-std::string DeleteLimitLine(const DeleteGuard& g) {
-    std::string line = Msg(206);
-    const std::string values[] = {GroupThousands(g.Host.Lost),    GroupThousands(g.Host.Files),
-                                  g.Host.PercentText(g.Limit),    GroupThousands(g.Mirror.Lost),
-                                  GroupThousands(g.Mirror.Files), g.Mirror.PercentText(g.Limit),
-                                  std::to_string(g.Limit)};
-    for (int i = 0; i < 7; ++i)
-        line = ReplaceFirst(line, "%" + std::to_string(i + 1), values[i]);
-    return line;
-}
-
 // A refusal: the report's fields, a box for a window run, and for a quiet
 // run a block of result lines so that the log says why nothing happened.
 GateVerdict Refuse(RunContext& run, RunOutcome outcome, RefusalReason reason, std::string line,
@@ -271,7 +259,7 @@ bool PassDeleteGuard(RunContext& run) {
     }
     if (!guard.Over())
         return true;
-    run.RefusedLine = DeleteLimitLine(guard);
+    run.RefusedLine = GuardText(206, guard);
     run.Refusal = RefusalReason::DeleteLimit;
     run.EndLine = run.RefusedLine;
     run.Outcome = RunOutcome::Skipped;
