@@ -307,4 +307,55 @@ void TaskRecord::set_versions_folder(std::string_view s) {
     }
 }
 
+namespace {
+constexpr char kRememberKey[] = "remember_last_run";
+constexpr char kDeletedInHostKey[] = "deleted_in_host_action";
+constexpr char kDeletedInMirrorKey[] = "deleted_in_mirror_action";
+constexpr char kConflictKey[] = "conflict_action";
+
+// A stored digit 0..max, or `fallback` when missing or anything else.
+int ExtensionDigit(const TaskRecord::Extension& e, const char* key, int max, int fallback) {
+    const auto found = e.find(key);
+    if (found == e.end() || found->second.size() != 1)
+        return fallback;
+    const int v = found->second[0] - '0';
+    return v >= 0 && v <= max ? v : fallback;
+}
+// The default is not stored, so a task that never changed it keeps the
+// record it always had.
+void SetExtensionDigit(TaskRecord::Extension& e, const char* key, int v, int fallback) {
+    if (v == fallback)
+        e.erase(key);
+    else
+        e[key] = std::string(1, static_cast<char>('0' + v));
+}
+} // namespace
+
+bool TaskRecord::remember_last_run() const {
+    return ExtensionDigit(extension_, kRememberKey, 1, 0) == 1;
+}
+void TaskRecord::set_remember_last_run(bool on) {
+    SetExtensionDigit(extension_, kRememberKey, on ? 1 : 0, 0);
+}
+SyncAction TaskRecord::deleted_in_host_action() const {
+    const int v = ExtensionDigit(extension_, kDeletedInHostKey, 3, 1);
+    return v == 2 ? SyncAction::Delete : static_cast<SyncAction>(v); // never "to the mirror"
+}
+void TaskRecord::set_deleted_in_host_action(SyncAction a) {
+    SetExtensionDigit(extension_, kDeletedInHostKey, static_cast<int>(a), 1);
+}
+SyncAction TaskRecord::deleted_in_mirror_action() const {
+    const int v = ExtensionDigit(extension_, kDeletedInMirrorKey, 3, 1);
+    return v == 3 ? SyncAction::Delete : static_cast<SyncAction>(v); // never "to the host"
+}
+void TaskRecord::set_deleted_in_mirror_action(SyncAction a) {
+    SetExtensionDigit(extension_, kDeletedInMirrorKey, static_cast<int>(a), 1);
+}
+ConflictAction TaskRecord::conflict_action() const {
+    return static_cast<ConflictAction>(ExtensionDigit(extension_, kConflictKey, 2, 0));
+}
+void TaskRecord::set_conflict_action(ConflictAction a) {
+    SetExtensionDigit(extension_, kConflictKey, static_cast<int>(a), 0);
+}
+
 } // namespace duplora

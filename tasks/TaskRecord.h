@@ -38,6 +38,9 @@ enum class SyncAction : std::uint8_t { Ignore = 0, Delete = 1, HostToMirror = 2,
 enum class SyncType : std::uint8_t { Folder = 0, File = 1 };
 // Where deleted and replaced files go.
 enum class DeleteMode : std::uint8_t { Permanent = 0, Trash = 1, Versions = 2 };
+// What a task that remembers its last run does with a file changed on both
+// sides since then.
+enum class ConflictAction : std::uint8_t { KeepBoth = 0, NewerWins = 1, Skip = 2 };
 
 class TaskRecord {
 public:
@@ -154,6 +157,23 @@ public:
     // extension (see the top of this file).
     std::string versions_folder() const;
     void set_versions_folder(std::string_view s);
+
+    // Remembering the last run (kept in the extension; off, with the
+    // defaults below, for every task stored without it). With it on, a
+    // file unchanged on one side and gone from the other since the last run
+    // was deleted there, and a file changed on both sides is a conflict.
+    bool remember_last_run() const;
+    void set_remember_last_run(bool on);
+    // Gone from the host since the last run, unchanged in the mirror:
+    // Delete (in the mirror, the default), MirrorToHost (copy back), Ignore.
+    SyncAction deleted_in_host_action() const;
+    void set_deleted_in_host_action(SyncAction a);
+    // Gone from the mirror, unchanged in the host: Delete (in the host, the
+    // default), HostToMirror (copy back), Ignore.
+    SyncAction deleted_in_mirror_action() const;
+    void set_deleted_in_mirror_action(SyncAction a);
+    ConflictAction conflict_action() const; // KeepBoth by default
+    void set_conflict_action(ConflictAction a);
 
     // The options kept outside the record: name -> value. Names this program
     // does not know are kept as they were read and written back unchanged.

@@ -12,6 +12,10 @@ using A = SyncAction;
 constexpr std::array<SyncAction, 3> kOnlyInHost = {A::Ignore, A::HostToMirror, A::Delete};
 constexpr std::array<SyncAction, 3> kOnlyInMirror = {A::Ignore, A::MirrorToHost, A::Delete};
 constexpr std::array<SyncAction, 3> kEitherWay = {A::Ignore, A::HostToMirror, A::MirrorToHost};
+// A file gone from one side since the last run: delete it on the other side
+// too, copy it back, or leave it.
+constexpr std::array<SyncAction, 3> kDeletedInHost = {A::Delete, A::MirrorToHost, A::Ignore};
+constexpr std::array<SyncAction, 3> kDeletedInMirror = {A::Delete, A::HostToMirror, A::Ignore};
 constexpr std::array<SyncAction, 4> kEmptyFolder = {A::Ignore, A::HostToMirror, A::MirrorToHost,
                                                     A::Delete};
 
@@ -48,6 +52,10 @@ std::span<const SyncAction> AllowedActions(Difference kind) {
         return kOnlyInMirror;
     case Difference::EmptyFolder:
         return kEmptyFolder;
+    case Difference::DeletedInHost:
+        return kDeletedInHost;
+    case Difference::DeletedInMirror:
+        return kDeletedInMirror;
     case Difference::SizeDiffers:
     case Difference::NewerInHost:
     case Difference::NewerInMirror:
@@ -82,6 +90,10 @@ SyncAction ActionOf(const TaskRecord& r, Difference kind) {
         return r.newer_in_host_action();
     case Difference::NewerInMirror:
         return r.newer_in_mirror_action();
+    case Difference::DeletedInHost:
+        return r.deleted_in_host_action();
+    case Difference::DeletedInMirror:
+        return r.deleted_in_mirror_action();
     case Difference::EmptyFolder:
         break;
     }
@@ -100,10 +112,35 @@ void SetAction(TaskRecord& r, Difference kind, SyncAction action) {
         return r.set_newer_in_host_action(action);
     case Difference::NewerInMirror:
         return r.set_newer_in_mirror_action(action);
+    case Difference::DeletedInHost:
+        return r.set_deleted_in_host_action(action);
+    case Difference::DeletedInMirror:
+        return r.set_deleted_in_mirror_action(action);
     case Difference::EmptyFolder:
         break;
     }
     r.set_empty_folder_action(action);
+}
+
+const char* ConflictWord(ConflictAction a) {
+    switch (a) {
+    case ConflictAction::KeepBoth:
+        return "keep-both";
+    case ConflictAction::NewerWins:
+        return "newer-wins";
+    case ConflictAction::Skip:
+        return "skip";
+    }
+    return "?";
+}
+
+bool ConflictFromWord(std::string_view word, ConflictAction& out) {
+    for (ConflictAction a : kConflictActions)
+        if (word == ConflictWord(a)) {
+            out = a;
+            return true;
+        }
+    return false;
 }
 
 long ValidUtf8Chars(std::string_view s) {

@@ -71,10 +71,16 @@ enum class Difference {
     NewerInHost = 3,
     NewerInMirror = 4,
     EmptyFolder = 5,
+    // Only for tasks that remember their last run (see TaskRecord).
+    DeletedInHost = 6,
+    DeletedInMirror = 7,
 };
 inline constexpr std::array<Difference, 6> kDifferences = {
     Difference::OnlyInHost,  Difference::OnlyInMirror,  Difference::SizeDiffers,
     Difference::NewerInHost, Difference::NewerInMirror, Difference::EmptyFolder};
+
+inline constexpr std::array<Difference, 2> kRememberedDifferences = {Difference::DeletedInHost,
+                                                                     Difference::DeletedInMirror};
 
 // The actions a kind allows, in the order the window's lists show them: a
 // file only in the host can be copied to the mirror or deleted, never
@@ -84,6 +90,14 @@ std::string CheckAction(Difference kind, SyncAction action);
 
 SyncAction ActionOf(const TaskRecord& record, Difference kind);
 void SetAction(TaskRecord& record, Difference kind, SyncAction action);
+
+// The answers to a file changed on both sides, in list order, with the words
+// the console program takes ("keep-both", "newer-wins", "skip").
+inline constexpr std::array<ConflictAction, 3> kConflictActions = {
+    ConflictAction::KeepBoth, ConflictAction::NewerWins, ConflictAction::Skip};
+const char* ConflictWord(ConflictAction a);
+// False for any other word.
+bool ConflictFromWord(std::string_view word, ConflictAction& out);
 
 // --- Checks ----------------------------------------------------------------
 

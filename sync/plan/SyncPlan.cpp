@@ -26,6 +26,10 @@ void SyncPlan::ClearHost() {
     Moves.clear();
     CaseCollisions.clear();
     moveIndex_.clear();
+    remembered_.clear();
+    RememberedSince = 0;
+    MemoryNote.clear();
+    RememberedCount = {};
 }
 
 void SyncPlan::ClearMirror() {
@@ -41,11 +45,16 @@ void SyncPlan::ClearMirror() {
     Moves.clear();
     CaseCollisions.clear();
     moveIndex_.clear();
+    remembered_.clear();
+    RememberedSince = 0;
+    MemoryNote.clear();
+    RememberedCount = {};
 }
 
 void SyncPlan::ClearResults() {
     CopiedToMirror = CopiedToHost = DeletedInHost = DeletedInMirror = MovedCount = FailedCount = 0;
     EmptyFoldersDone = 0;
+    ConflictsKept = ConflictsSkipped = 0;
     hostTaken_.clear();
     mirrorTaken_.clear();
 }
@@ -166,6 +175,21 @@ void SyncPlan::AddMove(std::uint32_t hostIndex, std::uint32_t mirrorIndex, bool 
 
 bool SyncPlan::MoveLive(const TMove& m) const {
     return MoveOld(m).Op == opMoveFrom && MoveNew(m).Op == opMoveTo;
+}
+
+void SyncPlan::SetRemembered(const TFileEntry& entry, bool inHostList, Remembered kind) {
+    Remembered& slot = remembered_[moveKey(entry, inHostList)];
+    if (slot != Remembered::None)
+        --RememberedCount[static_cast<int>(slot)];
+    slot = kind;
+    ++RememberedCount[static_cast<int>(kind)];
+}
+
+Remembered SyncPlan::RememberedOf(const TFileEntry& entry, bool inHostList) const {
+    if (remembered_.empty())
+        return Remembered::None;
+    const auto it = remembered_.find(moveKey(entry, inHostList));
+    return it == remembered_.end() ? Remembered::None : it->second;
 }
 
 int SyncPlan::MoveOf(const TFileEntry& entry, bool inHostList) const {

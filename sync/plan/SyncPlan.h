@@ -7,6 +7,7 @@
 #include "sync/scan/PathArena.h"
 #include "tasks/TaskRecord.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,19 @@ struct TMove {
     std::uint32_t Mirror = 0; // index into MirrorFiles (sorted; stable after planning)
     bool OnMirror = true;     // the mirror's file is renamed; false: the host's
 };
+
+// Why an entry has its operation when the task remembers its last run; None
+// for every entry the comparison without memory decided (and for every
+// entry of a task without the option).
+enum class Remembered : std::uint8_t {
+    None = 0,
+    DeletedInHost = 1,          // mirror entry: gone from the host, unchanged in the mirror
+    DeletedInMirror = 2,        // host entry: gone from the mirror, unchanged in the host
+    ChangedOnBoth = 3,          // host entry of a pair: both changed, and differently
+    ChangedDeletedInMirror = 4, // host entry: changed in the host, gone from the mirror
+    ChangedDeletedInHost = 5,   // mirror entry: changed in the mirror, gone from the host
+};
+inline constexpr int kRememberedKinds = 6;
 
 class SyncPlan {
 public:
@@ -76,6 +90,13 @@ public:
     // the run, and `duplora-cli plan` shows them too.
     std::vector<std::vector<std::string>> CaseCollisions;
 
+    // The last run as remembered: when it ended (0: this run has no memory,
+    // because the task does not keep one or its record was missing or not
+    // usable) and how many entries of each kind the comparison found.
+    std::int64_t RememberedSince = 0;
+    std::string MemoryNote; // the result line that says why there is no memory, or ""
+    std::array<std::int32_t, kRememberedKinds> RememberedCount{};
+
     // Results of the run, zeroed when a run begins.
     std::int32_t CopiedToMirror = 0;
     std::int32_t CopiedToHost = 0;
@@ -84,6 +105,8 @@ public:
     std::int32_t MovedCount = 0;
     std::int32_t FailedCount = 0;
     std::int32_t EmptyFoldersDone = 0; // empty folders created or removed (not in the result lines)
+    std::int32_t ConflictsKept = 0;    // both versions kept: one renamed, both on both sides
+    std::int32_t ConflictsSkipped = 0; // left alone and reported
 
     // Folders a run took something out of (a file deleted or moved away, a
     // folder removed). When everything below a folder the task removes
@@ -132,6 +155,11 @@ public:
     TFileEntry& MoveNew(const TMove& m);
     const TFileEntry& MoveOld(const TMove& m) const;
     const TFileEntry& MoveNew(const TMove& m) const;
+    // The remembered kind of an entry (O(1); entries keep their places once
+    // the plan is built). Setting a kind also counts it in RememberedCount.
+    void SetRemembered(const TFileEntry& entry, bool inHostList, Remembered kind);
+    Remembered RememberedOf(const TFileEntry& entry, bool inHostList) const;
+
     // Switching a move off: both entries get back the copy and the delete the
     // move replaced, as ordinary operations with their counters.
     void DissolveMove(int index);
@@ -147,6 +175,8 @@ private:
     bool foldCase_ = false;
     // (side, entry index) -> index into Moves; filled only for moves.
     std::unordered_map<std::uint64_t, std::uint32_t> moveIndex_;
+    // (side, entry index) -> kind; filled only for remembered entries.
+    std::unordered_map<std::uint64_t, Remembered> remembered_;
     PathArena hostPaths_;
     PathArena mirrorPaths_;
     mutable FolderSet hostSet_{0, KeyHash{}, KeyEqual{}};

@@ -51,6 +51,12 @@ RunReport ReportOf(const RunContext& run) {
     r.Moved = plan.MovedCount;
     r.EmptyFoldersDone = plan.EmptyFoldersDone;
     r.Failed = plan.FailedCount;
+    r.RememberOn = run.Task.remember_last_run();
+    r.Remembered = plan.RememberedSince != 0;
+    r.RememberedSince = plan.RememberedSince;
+    r.MemoryNote = plan.MemoryNote;
+    r.ConflictsKept = plan.ConflictsKept;
+    r.ConflictsSkipped = plan.ConflictsSkipped;
     r.Failures = run.Failures;
     r.DoneBytes = plan.DoneBytes;
     r.Scanned = Scanned(run);
@@ -58,6 +64,8 @@ RunReport ReportOf(const RunContext& run) {
         r.Planned = {plan.ToMirrorCount,     plan.ToHostCount, plan.HostDeleteCount,
                      plan.MirrorDeleteCount, plan.MoveCount,   plan.EmptyFolderCount};
         r.TotalBytes = plan.TotalBytes;
+        const auto& k = plan.RememberedCount;
+        r.PlannedRemembered = {k[1], k[2], k[3], k[4], k[5]};
         r.Guard = MeasureDeleteGuard(plan, run.Task.delete_limit(), !run.SkipMirrorScan);
     }
     return r;

@@ -44,6 +44,20 @@ struct RunReport {
     } Planned;
     std::int64_t TotalBytes = 0;
     std::int64_t DoneBytes = 0;
+    // A task that remembers its last run: whether this run had that memory
+    // (false with MemoryNote saying why, when the option is on but the
+    // record was missing or unusable), when the last run ended, what the
+    // plan held of each remembered kind, and the conflicts dealt with.
+    bool RememberOn = false;
+    bool Remembered = false;
+    std::string MemoryNote;
+    std::int64_t RememberedSince = 0;
+    struct RememberedCounts {
+        int DeletedInHost = 0, DeletedInMirror = 0, ChangedOnBoth = 0, ChangedDeletedInMirror = 0,
+            ChangedDeletedInHost = 0;
+    } PlannedRemembered;
+    int ConflictsKept = 0;
+    int ConflictsSkipped = 0;
     // The delete guard's numbers of the plan; none when no scan took place.
     std::optional<DeleteGuard> Guard;
 
