@@ -4,6 +4,7 @@
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FileTime.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/memory/Remember.h"
 #include "sync/run/RunContext.h"
 #include "sync/run/RunDisplay.h"
 #include "sync/setaside/Trash.h"
@@ -271,20 +272,41 @@ void CompareHostEntries(RunContext& run) {
     const TSyncOp onlyInHost = static_cast<TSyncOp>(run.Task.only_in_host_action());
     const UnreadableFolders unread(plan.MirrorUnreadable, run.FoldCase);
     plan.MirrorFiles.Sort();
+    LoadMemory(run);
+    const bool memory = HasMemory(run);
+    const double tolerance = run.Task.time_tolerance();
+    const bool hour = run.Task.ignore_hour_difference();
     for (TFileEntry& host : plan.HostFiles) {
-        if (host.Op != opNone)
-            continue; // marked for deletion by the delete masks
+        if (host.Op != opNone) {
+            // Marked for deletion by the delete masks. The record still
+            // needs to know the mirror has a twin, which is not gone from
+            // the host.
+            if (run.Memory)
+                if (const int i = plan.MirrorFiles.Find(host.RelPath); i >= 0)
+                    NoteTwin(run, i);
+            continue;
+        }
         const int i = plan.MirrorFiles.Find(host.RelPath);
+        if (i >= 0)
+            NoteTwin(run, i);
         if (i < 0) {
             // Below a mirror folder that could not be read the file may well
             // be in the mirror: neither delete it nor copy it over the twin.
-            host.Op = unread.Covers(host.RelPath) ? opNone : onlyInHost;
+            const bool unknown = unread.Covers(host.RelPath);
+            host.Op = unknown ? opNone : onlyInHost;
+            if (memory && !unknown)
+                RememberHostOnly(run, host);
             continue;
         }
         TFileEntry& mirror = plan.MirrorFiles.Items(i);
         mirror.Op = opNone; // the pair is handled from the host side
         host.Op = ComparePair(host, mirror, run.Task);
+        if (memory &&
+            (host.Size != mirror.Size || !SameTime(host.Age, mirror.Age, tolerance, hour)))
+            RememberPair(run, host, mirror);
     }
+    if (memory)
+        RememberMirrorEntries(run);
     if (!unread.Empty())
         for (FolderItem& f : plan.HostFolders)
             f.OtherUnknown = unread.Covers(f.Path);

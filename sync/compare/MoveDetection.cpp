@@ -6,6 +6,7 @@
 #include "sync/fs/FileIo.h"
 #include "sync/fs/FileTime.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/memory/Remember.h"
 #include "sync/plan/SortList.h"
 #include "sync/run/RunContext.h"
 #include "sync/run/RunDisplay.h"
@@ -282,16 +283,11 @@ std::vector<ContentResult> ComparePairs(RunContext& run, const std::vector<PairF
 
 } // namespace
 
-void DetectMoves(RunContext& run) {
+namespace {
+
+// The moves on one side: the mirror's files renamed (onMirror) or the host's.
+void DetectMovesOn(RunContext& run, bool onMirror) {
     const TaskRecord& task = run.Task;
-    if (!task.detect_moves())
-        return;
-    const bool onMirror = task.only_in_host_action() == SyncAction::HostToMirror &&
-                          task.only_in_mirror_action() == SyncAction::Delete;
-    const bool onHost = task.only_in_mirror_action() == SyncAction::MirrorToHost &&
-                        task.only_in_host_action() == SyncAction::Delete;
-    if (!onMirror && !onHost)
-        return;
     SyncPlan& plan = run.Plan;
     const std::int64_t minSize = std::max<std::int64_t>(1, task.move_min_size());
     const bool deleteMasks = task.delete_masks_enabled();
@@ -368,6 +364,28 @@ void DetectMoves(RunContext& run) {
         ShowTotals(run, "");
         ShowTotalGauge(run, 0);
     }
+}
+
+} // namespace
+
+void DetectMoves(RunContext& run) {
+    const TaskRecord& task = run.Task;
+    if (!task.detect_moves())
+        return;
+    // A task that remembers its last run also deletes what was deleted on
+    // the other side since then: a file renamed there is a new file copied
+    // in plus a remembered delete, which is a move as well.
+    const bool remembered = HasMemory(run);
+    const bool onMirror = task.only_in_host_action() == SyncAction::HostToMirror &&
+                          (task.only_in_mirror_action() == SyncAction::Delete ||
+                           (remembered && task.deleted_in_host_action() == SyncAction::Delete));
+    const bool onHost = task.only_in_mirror_action() == SyncAction::MirrorToHost &&
+                        (task.only_in_host_action() == SyncAction::Delete ||
+                         (remembered && task.deleted_in_mirror_action() == SyncAction::Delete));
+    if (onMirror)
+        DetectMovesOn(run, true);
+    if (onHost)
+        DetectMovesOn(run, false);
 }
 
 bool MoveOneFile(const std::string& root, std::string_view fromRel, std::string_view toRel,

@@ -6,7 +6,9 @@
 #include "sync/compare/MoveDetection.h"
 #include "sync/execute/CopyPipeline.h"
 #include "sync/execute/FileCopier.h"
+#include "sync/fs/BelowRoot.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/memory/Remember.h"
 #include "sync/run/RunDisplay.h"
 #include "sync/run/SyncRun.h"
 #include "tasks/Helpers.h"
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
@@ -469,6 +472,95 @@ private:
     std::vector<std::pair<bool, std::size_t>> pending_;
 };
 
+// A path below a root that nothing occupies (not even a dangling link).
+bool Free(const std::string& root, const std::string& rel) {
+    struct stat st {};
+    return ::lstat(JoinRoot(root, rel).c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// Files changed on both sides since the last run. Keeping both: the
+// version the plan would replace is renamed beside itself to its conflict
+// name, then the other version is copied to its place and the renamed one to
+// the other side, so each side ends with both. The user's choice in the
+// preview decides which version keeps the name. Left alone: one line each.
+void SettleConflicts(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    if (plan.RememberedSince == 0 ||
+        plan.RememberedCount[static_cast<int>(Remembered::ChangedOnBoth)] == 0)
+        return;
+    const ConflictAction action = run.Task.conflict_action();
+    const std::time_t when = run.now();
+    for (TFileEntry& e : plan.HostFiles) {
+        if (plan.RememberedOf(e, true) != Remembered::ChangedOnBoth)
+            continue;
+        if (e.Op == opNone) {
+            if (action == ConflictAction::Skip) {
+                run.Lines->Append(Msg(280) + JoinRoot(run.HostRoot, e.RelPath));
+                ++plan.ConflictsSkipped;
+            }
+            continue;
+        }
+        if (action != ConflictAction::KeepBoth || (e.Op != opToMirror && e.Op != opToHost))
+            continue;
+        const int twin = plan.MirrorFiles.Find(e.RelPath);
+        if (twin < 0)
+            continue;
+        run.ui().Pump();
+        if (Stopped(run))
+            break;
+        run.State = RunState::ExecHost;
+        const TFileEntry& m = plan.MirrorFiles.Items(twin);
+        const bool hostWins = e.Op == opToMirror;
+        const std::string& winnerRoot = hostWins ? run.HostRoot : run.MirrorRoot;
+        const std::string& loserRoot = hostWins ? run.MirrorRoot : run.HostRoot;
+        const TFileEntry& loser = hostWins ? m : e;
+        const std::string rel(e.RelPath);
+        const std::size_t slash = rel.find_last_of('/');
+        std::string conflictRel;
+        for (int attempt = 1; attempt < 1000; ++attempt) {
+            conflictRel =
+                rel.substr(0, slash + 1) +
+                ConflictName(std::string_view(rel).substr(slash + 1), when, !hostWins, attempt);
+            if (Free(run.HostRoot, conflictRel) && Free(run.MirrorRoot, conflictRel))
+                break;
+        }
+        const std::string loserPath = JoinRoot(loserRoot, rel);
+        ShowPath(run, loserPath);
+        ShowOperation(run, Msg(65) + Msg(225));
+        const MoveResult renamed =
+            RenameBelowRoot(loserRoot, rel, conflictRel, ScanView::Of(loser));
+        const TSyncOp winnerOp = e.Op;
+        e.Op = opNone; // settled here, whatever happens: never copied over the other version
+        if (renamed != MoveResult::Moved) {
+            const std::string why = renamed == MoveResult::Failed ? std::strerror(errno)
+                                    : renamed == MoveResult::Occupied
+                                        ? "the new path exists since the scan"
+                                        : "it changed since the scan";
+            run.Lines->Append(Msg(224) + loserPath + " -> " + JoinRoot(loserRoot, conflictRel) +
+                              " (" + why + ")");
+            CountFailure(run, loserPath, opMoveFrom, why);
+            CheckErrorLimit(run);
+            continue;
+        }
+        NoteSettled(run, conflictRel);
+        const std::int32_t limit = run.Task.speed_limit();
+        const std::int64_t winnerSize = hostWins ? e.Size : m.Size;
+        CopyFile(run, {winnerOp,
+                       {JoinRoot(winnerRoot, rel), loserPath, loserRoot, limit, winnerRoot,
+                        ScanView::Absent()},
+                       winnerSize,
+                       hostWins ? &plan.CopiedToMirror : &plan.CopiedToHost});
+        CopyFile(run, {hostWins ? opToHost : opToMirror,
+                       {JoinRoot(loserRoot, conflictRel), JoinRoot(winnerRoot, conflictRel),
+                        winnerRoot, limit, loserRoot, ScanView::Absent()},
+                       loser.Size,
+                       hostWins ? &plan.CopiedToHost : &plan.CopiedToMirror});
+        run.Lines->Append(Msg(279) + loserPath + " -> " + JoinRoot(loserRoot, conflictRel));
+        ++plan.ConflictsKept;
+        CheckErrorLimit(run);
+    }
+}
+
 } // namespace
 
 void StepSyncMain(RunContext& run) {
@@ -482,6 +574,7 @@ void StepSyncMain(RunContext& run) {
     way.FoldersInTheWay();
     ExecuteMoves(run);
     way.Retry();
+    SettleConflicts(run);
     if (run.Aside) {
         std::vector<std::string> paths;
         for (const TFileEntry& e : plan.HostFiles)

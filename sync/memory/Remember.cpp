@@ -1,9 +1,19 @@
 #include "sync/memory/Remember.h"
 
+#include "sync/compare/Analysis.h"
+#include "sync/fs/FileTime.h"
+#include "sync/fs/FolderOps.h"
+#include "sync/memory/LastRun.h"
 #include "sync/run/RunContext.h"
+#include "tasks/Helpers.h"
 #include "tasks/TextTable.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <ctime>
+#include <deque>
 
 namespace duplora {
 
@@ -19,7 +29,266 @@ std::string MinuteText(std::int64_t t) {
     return buf;
 }
 
+std::string_view NameOf(std::string_view rel) {
+    return rel.substr(rel.find_last_of('/') + 1);
+}
+
+// The record's values of one side still describe the file: the same size
+// and the same moment. The time tag holds the exact time independent of
+// the time zone; the packed age only counts where a tag is missing.
+bool Unchanged(const TFileEntry& e, std::int64_t size, std::int32_t age, std::uint32_t tag) {
+    if (e.Size != size)
+        return false;
+    if (e.TimeTag != 0 && tag != 0)
+        return e.TimeTag == tag;
+    return e.Age == age;
+}
+
+TSyncOp OpOf(SyncAction a, TSyncOp copy) {
+    switch (a) {
+    case SyncAction::Delete:
+        return opDelete;
+    case SyncAction::Ignore:
+        return opNone;
+    default:
+        return copy;
+    }
+}
+
+bool MaskedForDelete(const RunContext& run, std::string_view rel) {
+    return run.Task.delete_masks_enabled() && MatchesAnyMask(NameOf(rel), run.DeleteMasks);
+}
+
+const RememberedFile* Lookup(const RunContext& run, std::string_view rel) {
+    return run.Memory->Last.Find(PathKey(rel, run.FoldCase));
+}
+
 } // namespace
+
+std::string DefaultMemoryFolder() {
+    if (const char* home = std::getenv("DUPLORA_HOME"); home != nullptr && *home != '\0')
+        return std::string(home) + (std::string_view(home).ends_with('/') ? "" : "/") + "memory/";
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/duplora/memory/";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.local/state/duplora/memory/";
+}
+
+void LoadMemory(RunContext& run) {
+    run.Memory.reset();
+    if (!run.Task.remember_last_run() || run.SkipMirrorScan)
+        return;
+    auto memory = std::make_shared<RunMemory>();
+    memory->Owner = {run.TaskName, run.ShownHostRoot(), run.ShownMirrorRoot(), run.FoldCase};
+    memory->File = MemoryFileOf(run.MemoryFolder.empty() ? DefaultMemoryFolder() : run.MemoryFolder,
+                                memory->Owner);
+    int why = 0;
+    switch (memory->Last.Read(memory->File, memory->Owner)) {
+    case MemoryRead::Ok:
+        run.Plan.RememberedSince = std::max<std::int64_t>(1, memory->Last.Time);
+        break;
+    case MemoryRead::Missing:
+        why = 276;
+        break;
+    case MemoryRead::Damaged:
+        why = 277;
+        break;
+    case MemoryRead::Foreign:
+        why = 278;
+        break;
+    }
+    if (why != 0) {
+        run.Plan.MemoryNote = MsgFill(275, Msg(why));
+        run.Lines->Append(run.Plan.MemoryNote);
+    }
+    memory->Twinned.assign(static_cast<std::size_t>(run.Plan.MirrorFiles.Count()), false);
+    run.Memory = std::move(memory);
+}
+
+bool HasMemory(const RunContext& run) {
+    return run.Memory && run.Plan.RememberedSince != 0;
+}
+
+void NoteTwin(RunContext& run, int mirrorIndex) {
+    if (run.Memory)
+        run.Memory->Twinned[static_cast<std::size_t>(mirrorIndex)] = true;
+}
+
+void RememberPair(RunContext& run, TFileEntry& host, TFileEntry& mirror) {
+    const RememberedFile* was = Lookup(run, host.RelPath);
+    if (was == nullptr || Unchanged(host, was->Size, was->HostAge, was->HostTag) ||
+        Unchanged(mirror, was->Size, was->MirrorAge, was->MirrorTag))
+        return; // one side as it was: the comparison's own operation stands
+    SyncPlan& plan = run.Plan;
+    plan.SetRemembered(host, true, Remembered::ChangedOnBoth);
+    switch (run.Task.conflict_action()) {
+    case ConflictAction::KeepBoth:
+        // The newer version keeps the name; at the same time the larger.
+        host.Op = AgeLater(host.Age, mirror.Age)   ? opToMirror
+                  : AgeLater(mirror.Age, host.Age) ? opToHost
+                  : host.Size >= mirror.Size       ? opToMirror
+                                                   : opToHost;
+        break;
+    case ConflictAction::NewerWins:
+        break;
+    case ConflictAction::Skip:
+        host.Op = opNone;
+        break;
+    }
+}
+
+void RememberHostOnly(RunContext& run, TFileEntry& host) {
+    const RememberedFile* was = Lookup(run, host.RelPath);
+    if (was == nullptr)
+        return;
+    if (Unchanged(host, was->Size, was->HostAge, was->HostTag)) {
+        run.Plan.SetRemembered(host, true, Remembered::DeletedInMirror);
+        host.Op = OpOf(run.Task.deleted_in_mirror_action(), opToMirror);
+    } else {
+        run.Plan.SetRemembered(host, true, Remembered::ChangedDeletedInMirror);
+        host.Op = opToMirror;
+    }
+}
+
+void RememberMirrorEntries(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    const UnreadableFolders unread(plan.HostUnreadable, run.FoldCase);
+    const std::vector<bool>& twinned = run.Memory->Twinned;
+    const int count = plan.MirrorFiles.Count();
+    for (int i = 0; i < count; ++i) {
+        TFileEntry& mirror = plan.MirrorFiles.Items(i);
+        if (twinned[static_cast<std::size_t>(i)] || unread.Covers(mirror.RelPath) ||
+            MaskedForDelete(run, mirror.RelPath))
+            continue;
+        const RememberedFile* was = Lookup(run, mirror.RelPath);
+        if (was == nullptr)
+            continue;
+        if (Unchanged(mirror, was->Size, was->MirrorAge, was->MirrorTag)) {
+            plan.SetRemembered(mirror, false, Remembered::DeletedInHost);
+            mirror.Op = OpOf(run.Task.deleted_in_host_action(), opToHost);
+        } else {
+            plan.SetRemembered(mirror, false, Remembered::ChangedDeletedInHost);
+            mirror.Op = opToHost;
+        }
+    }
+}
+
+void NoteSettled(RunContext& run, std::string rel) {
+    if (run.Memory)
+        run.Memory->Settled.push_back(std::move(rel));
+}
+
+namespace {
+
+// Builds the next record from the plan after the run (see SaveMemory).
+class RecordBuilder {
+public:
+    explicit RecordBuilder(RunContext& run) : run_(run), fold_(run.FoldCase) {}
+
+    void Fresh(std::string_view rel, const TFileEntry& host, const TFileEntry& mirror) {
+        out_.push_back({PathKey(rel, fold_),
+                        rel,
+                        {0, host.Size, host.Age, host.TimeTag, mirror.Age, mirror.TimeTag}});
+    }
+    // The previous record's entry, for a file the run did not bring in step.
+    void Carry(std::string_view rel) {
+        if (const RememberedFile* was = run_.Memory->Last.Find(PathKey(rel, fold_)))
+            out_.push_back({was->Key, rel, *was});
+    }
+    // A file the run worked on: what the two sides hold now decides.
+    void Check(std::string_view rel) {
+        struct stat h {
+        }, m{};
+        const bool hostThere = ::lstat(JoinRoot(run_.HostRoot, rel).c_str(), &h) == 0;
+        const bool mirrorThere = ::lstat(JoinRoot(run_.MirrorRoot, rel).c_str(), &m) == 0;
+        if (!hostThere && !mirrorThere)
+            return; // gone from both: nothing to remember
+        if (hostThere && mirrorThere && S_ISREG(h.st_mode) && S_ISREG(m.st_mode) &&
+            h.st_size == m.st_size) {
+            TFileEntry he, me;
+            he.Size = h.st_size;
+            me.Size = m.st_size;
+            he.Age = PackLocalTime(h.st_mtim.tv_sec);
+            me.Age = PackLocalTime(m.st_mtim.tv_sec);
+            he.TimeTag = TimeTagOf(h.st_mtim.tv_sec, h.st_mtim.tv_nsec);
+            me.TimeTag = TimeTagOf(m.st_mtim.tv_sec, m.st_mtim.tv_nsec);
+            if (SameTime(he.Age, me.Age, run_.Task.time_tolerance(),
+                         run_.Task.ignore_hour_difference())) {
+                Fresh(rel, he, me);
+                return;
+            }
+        }
+        Carry(rel);
+    }
+    std::string_view Own(std::string s) { return owned_.emplace_back(std::move(s)); }
+    std::vector<MemoryEntry>& Entries() { return out_; }
+
+private:
+    RunContext& run_;
+    bool fold_;
+    std::vector<MemoryEntry> out_;
+    std::deque<std::string> owned_;
+};
+
+} // namespace
+
+void SaveMemory(RunContext& run) {
+    if (!run.Memory)
+        return;
+    const SyncPlan& plan = run.Plan;
+    RecordBuilder record(run);
+    const bool remembered = HasMemory(run);
+    auto kindOf = [&](const TFileEntry& e, bool host) {
+        return remembered ? plan.RememberedOf(e, host) : Remembered::None;
+    };
+    const double tolerance = run.Task.time_tolerance();
+    const bool hour = run.Task.ignore_hour_difference();
+    for (const TFileEntry& host : plan.HostFiles) {
+        const int i = plan.MirrorFiles.Find(host.RelPath);
+        const TFileEntry* mirror = i >= 0 ? &plan.MirrorFiles.Items(i) : nullptr;
+        const bool worked = host.Op != opNone || (mirror != nullptr && mirror->Op != opNone) ||
+                            kindOf(host, true) != Remembered::None;
+        if (worked)
+            record.Check(host.RelPath);
+        else if (mirror != nullptr && host.Size == mirror->Size &&
+                 SameTime(host.Age, mirror->Age, tolerance, hour))
+            record.Fresh(host.RelPath, host, *mirror);
+        else
+            record.Carry(host.RelPath);
+    }
+    const std::vector<bool>& twinned = run.Memory->Twinned;
+    for (int i = 0; i < plan.MirrorFiles.Count(); ++i) {
+        if (twinned[static_cast<std::size_t>(i)])
+            continue;
+        const TFileEntry& mirror = plan.MirrorFiles.Items(i);
+        if (mirror.Op != opNone || kindOf(mirror, false) != Remembered::None)
+            record.Check(mirror.RelPath);
+        else
+            record.Carry(mirror.RelPath);
+    }
+    for (const std::string& rel : run.Memory->Settled)
+        record.Check(rel);
+    // Files below a folder that could not be read are in neither list:
+    // what the record knew of them stays.
+    if (remembered && (!plan.HostUnreadable.empty() || !plan.MirrorUnreadable.empty())) {
+        const UnreadableFolders hostUnread(plan.HostUnreadable, run.FoldCase);
+        const UnreadableFolders mirrorUnread(plan.MirrorUnreadable, run.FoldCase);
+        std::vector<std::uint64_t> listed;
+        for (const MemoryEntry& e : record.Entries())
+            listed.push_back(e.Key);
+        std::sort(listed.begin(), listed.end());
+        ReadLastRunPaths(
+            run.Memory->File, run.Memory->Owner,
+            [&](std::string_view rel, const RememberedFile& was) {
+                if ((hostUnread.Covers(rel) || mirrorUnread.Covers(rel)) &&
+                    !std::binary_search(listed.begin(), listed.end(), was.Key))
+                    record.Entries().push_back({was.Key, record.Own(std::string(rel)), was});
+            });
+    }
+    std::string error;
+    if (!WriteLastRun(run.Memory->File, run.Memory->Owner, run.now(), record.Entries(), error))
+        run.Lines->Append(MsgFill(289, error));
+}
 
 std::string RememberedReason(Remembered kind, std::int64_t since) {
     if (kind == Remembered::None)

@@ -18,17 +18,28 @@
 //   LoadMemory ─► CompareHostEntries (RememberPair, RememberHostOnly,
 //                 RememberMirrorOnly) ─► DetectMoves ─► run ─► SaveMemory
 
+#include "sync/memory/LastRun.h"
 #include "sync/plan/SyncPlan.h"
 
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace duplora {
 
 struct RunContext;
 struct TFileEntry;
+
+// What a run keeps of its memory between the comparison and the end.
+struct RunMemory {
+    MemoryOwner Owner;
+    std::string File;
+    LastRun Last;                     // empty when the record was not usable
+    std::vector<bool> Twinned;        // per mirror entry: the host has its twin
+    std::vector<std::string> Settled; // paths made equal outside the plan (conflict copies)
+};
 
 // The reason in words, for the preview and the plan: "deleted in the host
 // since 2026-12-08 14:03". "" for Remembered::None.
@@ -46,17 +57,17 @@ std::string DefaultMemoryFolder();
 void LoadMemory(RunContext& run);
 bool HasMemory(const RunContext& run);
 
-// The comparison's hooks (see the table above). Each looks the file up only
-// when the comparison without memory did not find the two sides equal.
+// The comparison's hooks (see the table above), called only where the
+// comparison without memory did not find the two sides equal, so files in
+// step cost no lookup. NoteTwin marks a mirror entry that has a host twin;
+// RememberMirrorEntries then looks at the others once, after the host list.
 void RememberPair(RunContext& run, TFileEntry& host, TFileEntry& mirror);
 void RememberHostOnly(RunContext& run, TFileEntry& host);
-// Called once per mirror entry that has no host twin; `index` is its place
-// in the sorted mirror list.
-void RememberMirrorOnly(RunContext& run, TFileEntry& mirror);
-// Marks the mirror entry at `index` as having a host twin (the comparison
-// calls this for each pair it finds, so mirror-only entries need no lookup).
 void NoteTwin(RunContext& run, int mirrorIndex);
 void RememberMirrorEntries(RunContext& run);
+// A path the run made equal on both sides beyond the plan's entries (the
+// renamed version of a conflict), for the record.
+void NoteSettled(RunContext& run, std::string rel);
 
 // Writes the record at the end of a run that reached its plan: every file
 // the comparison found equal, every file the run made equal (checked on

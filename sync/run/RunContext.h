@@ -41,6 +41,7 @@ enum class RunOutcome {
 };
 
 class ShareConnector;
+struct RunMemory;
 
 // How a run was started: decides whether it may show and ask things.
 enum class RunStart : std::uint8_t {
@@ -101,6 +102,9 @@ struct RunInput {
     // when either lies on a network or FUSE file system, none between local
     // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
     int CopyWorkers = -1;
+    // Where a task that remembers its last run keeps its record; "" for
+    // DefaultMemoryFolder() (sync/memory/Remember.h).
+    std::string MemoryFolder;
 
     // A quiet run shows no preview, no box for message 55 and no result.
     bool Quiet() const { return Start != RunStart::Window || Task.auto_mode(); }
@@ -159,6 +163,9 @@ struct RunContext : RunInput, PreparedRoots, RunEnd {
     // the trash of each volume is looked up once.
     std::shared_ptr<SetAside> Aside;
     SyncPlan Plan;
+    // The last run as remembered, from the comparison to the end of the run;
+    // null for a task without the option (see sync/memory/Remember.h).
+    std::shared_ptr<RunMemory> Memory;
 
     // What the observer was last given, so it is called only on a change (a
     // label or gauge update per 16 KiB chunk would slow the copy).

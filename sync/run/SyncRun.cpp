@@ -8,6 +8,7 @@
 #include "sync/execute/Execution.h"
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FolderOps.h"
+#include "sync/memory/Remember.h"
 #include "sync/plan/DeleteGuard.h"
 #include "sync/run/RunDisplay.h"
 #include "sync/setaside/Trash.h"
@@ -50,6 +51,7 @@ void BeginRun(RunContext& run) {
     run.HostMissing = false;
     run.Outcome = RunOutcome::NotRun;
     run.Failures.clear();
+    run.Memory.reset();
     switch (run.Task.on_delete()) {
     case DeleteMode::Trash:
         run.Aside = std::make_shared<Trash>(run.Clock);
@@ -119,6 +121,7 @@ bool StepListMirror(RunContext& run) {
             for (const std::string& path : run.Aside->RemoveLeftovers())
                 run.Lines->Append(Msg(237) + path);
         if (run.Plan.WorkCount() == 0) {
+            SaveMemory(run);
             EndWithoutWork(run, 55, RunOutcome::NothingToDo);
             if (!run.Quiet())
                 run.ui().ShowMessage(Msg(55), Msg(27));
@@ -135,6 +138,7 @@ bool StepListMirror(RunContext& run) {
 
 void StepSyncFolder(RunContext& run) {
     SyncEmptyFolders(run);
+    SaveMemory(run);
     run.ui().StopAnimation();
 
     const SyncPlan& plan = run.Plan;
@@ -160,6 +164,9 @@ void StepSyncFolder(RunContext& run) {
     lines.Append(MsgFill(60, std::to_string(plan.DeletedInMirror)));
     if (run.Task.detect_moves())
         lines.Append(MsgFill(220, std::to_string(plan.MovedCount)));
+    if (plan.RememberedSince != 0)
+        lines.Append(MsgFill(281, std::to_string(plan.ConflictsKept),
+                             std::to_string(plan.ConflictsSkipped)));
     lines.Append(MsgFill(71, std::to_string(plan.FailedCount)));
     lines.Append(TimeStampText(run.now()));
     lines.Append(SeparatorLine());
@@ -185,6 +192,7 @@ bool BuildPlan(RunContext& run, std::string& error) {
     run.Plan.SetFoldCase(run.FoldCase);
     run.InvalidMaskFound = false;
     run.HostMissing = false;
+    run.Memory.reset();
     StepListMain(run);
     bool ok = run.State != RunState::Cancelled;
     if (ok) {
