@@ -16,9 +16,11 @@
 // Only the task's own two actions make a move: files only in the host copied
 // to the mirror with files only in the mirror deleted (the mirror's file is
 // renamed), or files only in the mirror copied to the host with files only
-// in the host deleted (the host's file is renamed). A task that never
-// deletes never moves; a file marked by the delete masks is deleted, never
-// moved.
+// in the host deleted (the host's file is renamed). A task that remembers
+// its last run also deletes what was deleted on the other side since then,
+// so there a file copied in and a remembered delete pair as well, in either
+// direction. A task that never deletes never moves; a file marked by the
+// delete masks is deleted, never moved.
 
 #include <cstdint>
 #include <functional>

@@ -72,6 +72,18 @@ public:
         s.resize(n);
         return Take(s.data(), n);
     }
+    // Passes over n bytes, counting them in the check value.
+    bool Skip(std::size_t n) {
+        while (n > 0) {
+            if (at_ == end_ && !Fill())
+                return false;
+            const std::size_t k = std::min(n, end_ - at_);
+            sum_ = Fnv(sum_, buf_.data() + at_, k);
+            at_ += k;
+            n -= k;
+        }
+        return true;
+    }
     std::uint64_t Sum() const { return sum_; }
     bool AtEnd() { return at_ == end_ && !Fill(); }
 
@@ -140,9 +152,26 @@ struct Fd {
     }
 };
 
-bool ReadValues(Reader& r, RememberedFile& f) {
-    return r.Value(f.Key) && r.Value(f.Size) && r.Value(f.HostAge) && r.Value(f.HostTag) &&
-           r.Value(f.MirrorAge) && r.Value(f.MirrorTag);
+template <class T> T Load(const unsigned char* p) {
+    std::uint64_t x = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;)
+        x = (x << 8) | p[i];
+    return static_cast<T>(x);
+}
+
+// One file's values and the length of its path, taken in one step.
+bool ReadValues(Reader& r, RememberedFile& f, std::uint32_t& pathLength) {
+    unsigned char b[36];
+    if (!r.Take(b, sizeof b))
+        return false;
+    f.Key = Load<std::uint64_t>(b);
+    f.Size = Load<std::int64_t>(b + 8);
+    f.HostAge = Load<std::int32_t>(b + 16);
+    f.HostTag = Load<std::uint32_t>(b + 20);
+    f.MirrorAge = Load<std::int32_t>(b + 24);
+    f.MirrorTag = Load<std::uint32_t>(b + 28);
+    pathLength = Load<std::uint32_t>(b + 32);
+    return pathLength <= kMaxText;
 }
 
 // Reads the header and checks the owner; `count` is the number of files.
@@ -211,10 +240,11 @@ MemoryRead LastRun::Read(const std::string& path, const MemoryOwner& owner) {
     if (::fstat(fd.fd, &st) != 0 || count > static_cast<std::uint64_t>(st.st_size) / 36)
         return MemoryRead::Damaged;
     Files.reserve(count);
-    std::string rel;
     for (std::uint64_t i = 0; i < count; ++i) {
         RememberedFile f;
-        if (!ReadValues(r, f) || !r.Text(rel) || (!Files.empty() && f.Key <= Files.back().Key)) {
+        std::uint32_t length = 0;
+        if (!ReadValues(r, f, length) || !r.Skip(length) ||
+            (!Files.empty() && f.Key <= Files.back().Key)) {
             Files.clear();
             return MemoryRead::Damaged;
         }
@@ -250,7 +280,11 @@ bool ReadLastRunPaths(const std::string& path, const MemoryOwner& owner,
     std::string rel;
     for (std::uint64_t i = 0; i < count; ++i) {
         RememberedFile f;
-        if (!ReadValues(r, f) || !r.Text(rel))
+        std::uint32_t length = 0;
+        if (!ReadValues(r, f, length))
+            return false;
+        rel.resize(length);
+        if (!r.Take(rel.data(), length))
             return false;
         each(rel, f);
     }
@@ -258,9 +292,9 @@ bool ReadLastRunPaths(const std::string& path, const MemoryOwner& owner,
 }
 
 bool WriteLastRun(const std::string& path, const MemoryOwner& owner, std::int64_t time,
-                  std::vector<MemoryEntry>& entries, std::string& error) {
+                  std::vector<MemoryRef>& entries, const ResolveRef& resolve, std::string& error) {
     std::sort(entries.begin(), entries.end(),
-              [](const MemoryEntry& a, const MemoryEntry& b) { return a.Key < b.Key; });
+              [](const MemoryRef& a, const MemoryRef& b) { return a.Key < b.Key; });
     // A key met twice would let one file's lookup find the other's values.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries.size();) {
@@ -295,15 +329,17 @@ bool WriteLastRun(const std::string& path, const MemoryOwner& owner, std::int64_
     w.Text(owner.HostRoot);
     w.Text(owner.MirrorRoot);
     w.Value(static_cast<std::uint64_t>(entries.size()));
-    for (const MemoryEntry& e : entries) {
-        const RememberedFile& v = e.Values;
+    RememberedFile v;
+    std::string_view rel;
+    for (const MemoryRef& e : entries) {
+        resolve(e, v, rel);
         w.Value(e.Key);
         w.Value(v.Size);
         w.Value(v.HostAge);
         w.Value(v.HostTag);
         w.Value(v.MirrorAge);
         w.Value(v.MirrorTag);
-        w.Text(e.Path);
+        w.Text(rel);
     }
     w.Value(w.Sum());
     const bool ok = w.Flush() && ::fsync(fd.fd) == 0;

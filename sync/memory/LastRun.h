@@ -63,18 +63,22 @@ struct LastRun {
     const RememberedFile* Find(std::uint64_t key) const;
 };
 
-// One file of a record to be written.
-struct MemoryEntry {
+// One file of a record to be written: its key, and two numbers that the
+// writer's `resolve` turns into its values and path (16 bytes a file, so a
+// run of 100,000 files in step needs no copy of their paths to write them).
+struct MemoryRef {
     std::uint64_t Key = 0;
-    std::string_view Path; // must stay valid until WriteLastRun returns
-    RememberedFile Values;
+    std::uint32_t A = 0;
+    std::uint32_t B = 0;
 };
+using ResolveRef =
+    std::function<void(const MemoryRef& ref, RememberedFile& values, std::string_view& path)>;
 
-// Sorts `entries` by key, leaves out keys met more than once and writes the
+// Sorts `refs` by key, leaves out keys met more than once and writes the
 // record as a whole (see the top). False with `error` (the system's text)
 // when it could not; the old record then stays as it was.
 bool WriteLastRun(const std::string& path, const MemoryOwner& owner, std::int64_t time,
-                  std::vector<MemoryEntry>& entries, std::string& error);
+                  std::vector<MemoryRef>& refs, const ResolveRef& resolve, std::string& error);
 
 // Calls `each(path, values)` for every file of the record at `path`, in
 // order; false when the record is not usable (as Read would say).

@@ -74,7 +74,7 @@ std::string DefaultMemoryFolder() {
     return std::string(home != nullptr ? home : "") + "/.local/state/duplora/memory/";
 }
 
-void LoadMemory(RunContext& run) {
+void StartLoadingMemory(RunContext& run) {
     run.Memory.reset();
     if (!run.Task.remember_last_run() || run.SkipMirrorScan)
         return;
@@ -82,8 +82,20 @@ void LoadMemory(RunContext& run) {
     memory->Owner = {run.TaskName, run.ShownHostRoot(), run.ShownMirrorRoot(), run.FoldCase};
     memory->File = MemoryFileOf(run.MemoryFolder.empty() ? DefaultMemoryFolder() : run.MemoryFolder,
                                 memory->Owner);
+    RunMemory* m = memory.get();
+    memory->Reading =
+        std::async(std::launch::async, [m] { return m->Last.Read(m->File, m->Owner); });
+    run.Memory = std::move(memory);
+}
+
+void LoadMemory(RunContext& run) {
+    if (!run.Memory || !run.Memory->Reading.valid())
+        StartLoadingMemory(run);
+    if (!run.Memory)
+        return;
+    const std::shared_ptr<RunMemory>& memory = run.Memory;
     int why = 0;
-    switch (memory->Last.Read(memory->File, memory->Owner)) {
+    switch (memory->Reading.get()) {
     case MemoryRead::Ok:
         run.Plan.RememberedSince = std::max<std::int64_t>(1, memory->Last.Time);
         break;
@@ -102,7 +114,6 @@ void LoadMemory(RunContext& run) {
         run.Lines->Append(run.Plan.MemoryNote);
     }
     memory->Twinned.assign(static_cast<std::size_t>(run.Plan.MirrorFiles.Count()), false);
-    run.Memory = std::move(memory);
 }
 
 bool HasMemory(const RunContext& run) {
@@ -180,20 +191,24 @@ void NoteSettled(RunContext& run, std::string rel) {
 
 namespace {
 
-// Builds the next record from the plan after the run (see SaveMemory).
+// Builds the next record from the plan after the run (see SaveMemory). A
+// file found equal is referred to by its two entries; the few others (kept
+// from the old record, or looked at on disk) carry their values along.
 class RecordBuilder {
 public:
     explicit RecordBuilder(RunContext& run) : run_(run), fold_(run.FoldCase) {}
 
-    void Fresh(std::string_view rel, const TFileEntry& host, const TFileEntry& mirror) {
-        out_.push_back({PathKey(rel, fold_),
-                        rel,
-                        {0, host.Size, host.Age, host.TimeTag, mirror.Age, mirror.TimeTag}});
+    void Equal(std::uint32_t host, std::uint32_t mirror) {
+        refs_.push_back({PathKey(run_.Plan.HostFiles[host].RelPath, fold_), host, mirror});
     }
     // The previous record's entry, for a file the run did not bring in step.
     void Carry(std::string_view rel) {
         if (const RememberedFile* was = run_.Memory->Last.Find(PathKey(rel, fold_)))
-            out_.push_back({was->Key, rel, *was});
+            Keep(*was, rel);
+    }
+    void Keep(const RememberedFile& values, std::string_view rel) {
+        refs_.push_back({values.Key, kKept, static_cast<std::uint32_t>(kept_.size())});
+        kept_.push_back({values, rel});
     }
     // A file the run worked on: what the two sides hold now decides.
     void Check(std::string_view rel) {
@@ -205,28 +220,39 @@ public:
             return; // gone from both: nothing to remember
         if (hostThere && mirrorThere && S_ISREG(h.st_mode) && S_ISREG(m.st_mode) &&
             h.st_size == m.st_size) {
-            TFileEntry he, me;
-            he.Size = h.st_size;
-            me.Size = m.st_size;
-            he.Age = PackLocalTime(h.st_mtim.tv_sec);
-            me.Age = PackLocalTime(m.st_mtim.tv_sec);
-            he.TimeTag = TimeTagOf(h.st_mtim.tv_sec, h.st_mtim.tv_nsec);
-            me.TimeTag = TimeTagOf(m.st_mtim.tv_sec, m.st_mtim.tv_nsec);
-            if (SameTime(he.Age, me.Age, run_.Task.time_tolerance(),
+            const std::int32_t hostAge = PackLocalTime(h.st_mtim.tv_sec);
+            const std::int32_t mirrorAge = PackLocalTime(m.st_mtim.tv_sec);
+            if (SameTime(hostAge, mirrorAge, run_.Task.time_tolerance(),
                          run_.Task.ignore_hour_difference())) {
-                Fresh(rel, he, me);
+                Keep({PathKey(rel, fold_), h.st_size, hostAge,
+                      TimeTagOf(h.st_mtim.tv_sec, h.st_mtim.tv_nsec), mirrorAge,
+                      TimeTagOf(m.st_mtim.tv_sec, m.st_mtim.tv_nsec)},
+                     rel);
                 return;
             }
         }
         Carry(rel);
     }
     std::string_view Own(std::string s) { return owned_.emplace_back(std::move(s)); }
-    std::vector<MemoryEntry>& Entries() { return out_; }
+    std::vector<MemoryRef>& Refs() { return refs_; }
+    void Resolve(const MemoryRef& ref, RememberedFile& values, std::string_view& rel) const {
+        if (ref.A == kKept) {
+            values = kept_[ref.B].first;
+            rel = kept_[ref.B].second;
+            return;
+        }
+        const TFileEntry& host = run_.Plan.HostFiles[ref.A];
+        const TFileEntry& mirror = run_.Plan.MirrorFiles.Items(static_cast<int>(ref.B));
+        values = {ref.Key, host.Size, host.Age, host.TimeTag, mirror.Age, mirror.TimeTag};
+        rel = host.RelPath;
+    }
 
 private:
+    static constexpr std::uint32_t kKept = 0xFFFFFFFF;
     RunContext& run_;
     bool fold_;
-    std::vector<MemoryEntry> out_;
+    std::vector<MemoryRef> refs_;
+    std::vector<std::pair<RememberedFile, std::string_view>> kept_;
     std::deque<std::string> owned_;
 };
 
@@ -235,7 +261,7 @@ private:
 void SaveMemory(RunContext& run) {
     if (!run.Memory)
         return;
-    const SyncPlan& plan = run.Plan;
+    SyncPlan& plan = run.Plan;
     RecordBuilder record(run);
     const bool remembered = HasMemory(run);
     auto kindOf = [&](const TFileEntry& e, bool host) {
@@ -243,7 +269,11 @@ void SaveMemory(RunContext& run) {
     };
     const double tolerance = run.Task.time_tolerance();
     const bool hour = run.Task.ignore_hour_difference();
-    for (const TFileEntry& host : plan.HostFiles) {
+    const std::vector<bool>& twinned = run.Memory->Twinned;
+    record.Refs().reserve(plan.HostFiles.size() + static_cast<std::size_t>(std::count(
+                                                      twinned.begin(), twinned.end(), false)));
+    for (std::uint32_t h = 0; h < plan.HostFiles.size(); ++h) {
+        const TFileEntry& host = plan.HostFiles[h];
         const int i = plan.MirrorFiles.Find(host.RelPath);
         const TFileEntry* mirror = i >= 0 ? &plan.MirrorFiles.Items(i) : nullptr;
         const bool worked = host.Op != opNone || (mirror != nullptr && mirror->Op != opNone) ||
@@ -252,11 +282,10 @@ void SaveMemory(RunContext& run) {
             record.Check(host.RelPath);
         else if (mirror != nullptr && host.Size == mirror->Size &&
                  SameTime(host.Age, mirror->Age, tolerance, hour))
-            record.Fresh(host.RelPath, host, *mirror);
+            record.Equal(h, static_cast<std::uint32_t>(i));
         else
             record.Carry(host.RelPath);
     }
-    const std::vector<bool>& twinned = run.Memory->Twinned;
     for (int i = 0; i < plan.MirrorFiles.Count(); ++i) {
         if (twinned[static_cast<std::size_t>(i)])
             continue;
@@ -268,25 +297,30 @@ void SaveMemory(RunContext& run) {
     }
     for (const std::string& rel : run.Memory->Settled)
         record.Check(rel);
+    run.Memory->Last.Files = {};
     // Files below a folder that could not be read are in neither list:
     // what the record knew of them stays.
     if (remembered && (!plan.HostUnreadable.empty() || !plan.MirrorUnreadable.empty())) {
         const UnreadableFolders hostUnread(plan.HostUnreadable, run.FoldCase);
         const UnreadableFolders mirrorUnread(plan.MirrorUnreadable, run.FoldCase);
         std::vector<std::uint64_t> listed;
-        for (const MemoryEntry& e : record.Entries())
-            listed.push_back(e.Key);
+        for (const MemoryRef& r : record.Refs())
+            listed.push_back(r.Key);
         std::sort(listed.begin(), listed.end());
-        ReadLastRunPaths(
-            run.Memory->File, run.Memory->Owner,
-            [&](std::string_view rel, const RememberedFile& was) {
-                if ((hostUnread.Covers(rel) || mirrorUnread.Covers(rel)) &&
-                    !std::binary_search(listed.begin(), listed.end(), was.Key))
-                    record.Entries().push_back({was.Key, record.Own(std::string(rel)), was});
-            });
+        ReadLastRunPaths(run.Memory->File, run.Memory->Owner,
+                         [&](std::string_view rel, const RememberedFile& was) {
+                             if ((hostUnread.Covers(rel) || mirrorUnread.Covers(rel)) &&
+                                 !std::binary_search(listed.begin(), listed.end(), was.Key))
+                                 record.Keep(was, record.Own(std::string(rel)));
+                         });
     }
     std::string error;
-    if (!WriteLastRun(run.Memory->File, run.Memory->Owner, run.now(), record.Entries(), error))
+    if (!WriteLastRun(
+            run.Memory->File, run.Memory->Owner, run.now(), record.Refs(),
+            [&](const MemoryRef& r, RememberedFile& v, std::string_view& rel) {
+                record.Resolve(r, v, rel);
+            },
+            error))
         run.Lines->Append(MsgFill(289, error));
 }
 

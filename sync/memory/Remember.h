@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,7 @@ struct RunMemory {
     LastRun Last;                     // empty when the record was not usable
     std::vector<bool> Twinned;        // per mirror entry: the host has its twin
     std::vector<std::string> Settled; // paths made equal outside the plan (conflict copies)
+    std::future<MemoryRead> Reading;  // the record read while the sides are scanned
 };
 
 // The reason in words, for the preview and the plan: "deleted in the host
@@ -50,7 +52,10 @@ std::string RememberedReason(Remembered kind, std::int64_t since);
 // $XDG_STATE_HOME/duplora/memory/ (default ~/.local/state/duplora/memory/).
 std::string DefaultMemoryFolder();
 
-// Reads the task's record before the comparison. Without the option, or for
+// Starts reading the task's record on a thread of its own while the sides
+// are scanned (the scan steps call this once the roots are known).
+void StartLoadingMemory(RunContext& run);
+// Takes the task's record before the comparison. Without the option, or for
 // a run that takes the mirror as empty (-C), nothing happens. A missing,
 // damaged or foreign record leaves the run without memory and says so in
 // one result line (plan.MemoryNote).

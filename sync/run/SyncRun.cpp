@@ -85,6 +85,7 @@ void StepListMain(RunContext& run) {
         run.State = RunState::Cancelled;
         return;
     }
+    StartLoadingMemory(run);
     ScanHostSide(run);
     if (!IsFolder(run.HostRoot)) {
         run.State = RunState::Cancelled;

@@ -253,13 +253,23 @@ TEST(LastRunRecord, ReadsWhatWasWrittenAndRefusesOthers) {
     TempRoot tmp;
     const MemoryOwner owner{"Task", "/h", "/m", false};
     const std::string file = MemoryFileOf(tmp.sub("s"), owner);
-    std::vector<MemoryEntry> entries = {{PathKey("/a", false), "/a", {0, 1, 2, 3, 4, 5}},
-                                        {PathKey("/b", false), "/b", {0, 6, 7, 8, 9, 10}},
-                                        // the same key twice: neither is kept
-                                        {42, "/x", {}},
-                                        {42, "/y", {}}};
+    const std::vector<std::pair<RememberedFile, std::string>> files = {
+        {{PathKey("/a", false), 1, 2, 3, 4, 5}, "/a"},
+        {{PathKey("/b", false), 6, 7, 8, 9, 10}, "/b"},
+        {{42}, "/x"}, // the same key twice: neither is kept
+        {{42}, "/y"}};
+    std::vector<MemoryRef> refs;
+    for (std::uint32_t i = 0; i < files.size(); ++i)
+        refs.push_back({files[i].first.Key, i, 0});
     std::string error;
-    ASSERT_TRUE(WriteLastRun(file, owner, 1234, entries, error)) << error;
+    ASSERT_TRUE(WriteLastRun(
+        file, owner, 1234, refs,
+        [&](const MemoryRef& r, RememberedFile& v, std::string_view& rel) {
+            v = files[r.A].first;
+            rel = files[r.A].second;
+        },
+        error))
+        << error;
     LastRun last;
     ASSERT_EQ(last.Read(file, owner), MemoryRead::Ok);
     EXPECT_EQ(last.Time, 1234);
