@@ -223,6 +223,23 @@ TEST(Remember, ARenameIsAMoveAndAMinusCSeesNoDeletes) {
     EXPECT_EQ(f.run.Plan.RememberedSince, 0);
 }
 
+TEST(Remember, TheDeleteLimitCountsRememberedDeletes) {
+    RememberFixture f;
+    f.run.Task.set_delete_limit(20);
+    f.run.Start = RunStart::Console;
+    std::vector<TreeFile> files;
+    for (int i = 0; i < 10; ++i)
+        files.push_back({"f" + std::to_string(i), "x"});
+    f.tmp.build(f.host, files);
+    f.tmp.build(f.mirror, files);
+    f.Run();
+    for (int i = 0; i < 5; ++i)
+        fs::remove(fs::path(f.host) / ("f" + std::to_string(i)));
+    EXPECT_EQ(f.RunAgain(), RunOutcome::Skipped);
+    EXPECT_EQ(f.run.Refusal, RefusalReason::DeleteLimit);
+    EXPECT_EQ(ReadTree(f.mirror).size(), 10u);
+}
+
 TEST(Remember, ACancelledRunRecordsOnlyWhatItDid) {
     RememberFixture f;
     std::vector<TreeFile> files;
