@@ -83,6 +83,8 @@ TEST(TaskFields, ActionsAreCheckedPerField) {
         {&FieldEdits::newerInHost, {"ignore", "to-mirror", "to-host"}},
         {&FieldEdits::newerInMirror, {"ignore", "to-mirror", "to-host"}},
         {&FieldEdits::emptyFolders, {"ignore", "to-mirror", "to-host", "delete"}},
+        {&FieldEdits::deletedInHost, {"delete", "to-host", "ignore"}},
+        {&FieldEdits::deletedInMirror, {"delete", "to-mirror", "ignore"}},
     };
     for (const Case& c : cases) {
         for (const char* action : {"ignore", "delete", "to-mirror", "to-host"}) {
@@ -96,6 +98,56 @@ TEST(TaskFields, ActionsAreCheckedPerField) {
         FieldEdits upper;
         upper.*c.field = std::string("IGNORE");
         EXPECT_TRUE(ApplyFieldEdits(upper, list, 0, task, error));
+    }
+}
+
+// The memory options: each value either lands in its field or is refused
+// with the option's name and the allowed words, leaving the task as it was.
+TEST(TaskFields, RememberOptionsParseOrRefuse) {
+    TaskList list;
+    using E = std::optional<std::string> FieldEdits::*;
+    const struct {
+        E field;
+        const char* value;
+        const char* refusal; // nullptr: accepted
+        bool (*holds)(const TaskRecord&);
+    } cases[] = {
+        {&FieldEdits::remember, "on", nullptr,
+         [](const TaskRecord& r) { return r.remember_last_run(); }},
+        {&FieldEdits::remember, "OFF", nullptr,
+         [](const TaskRecord& r) { return !r.remember_last_run(); }},
+        {&FieldEdits::remember, "yes", "--remember: expected on or off", nullptr},
+        {&FieldEdits::conflict, "newer-wins", nullptr,
+         [](const TaskRecord& r) { return r.conflict_action() == ConflictAction::NewerWins; }},
+        {&FieldEdits::conflict, "Skip", nullptr,
+         [](const TaskRecord& r) { return r.conflict_action() == ConflictAction::Skip; }},
+        {&FieldEdits::conflict, "keep-both", nullptr,
+         [](const TaskRecord& r) { return r.conflict_action() == ConflictAction::KeepBoth; }},
+        {&FieldEdits::conflict, "both", "--conflict: expected keep-both, newer-wins or skip",
+         nullptr},
+        {&FieldEdits::deletedInHost, "to-host", nullptr,
+         [](const TaskRecord& r) {
+             return r.deleted_in_host_action() == SyncAction::MirrorToHost;
+         }},
+        {&FieldEdits::deletedInHost, "to-mirror",
+         "--deleted-in-host: 'to-mirror' is not allowed here", nullptr},
+        {&FieldEdits::deletedInMirror, "keep", "(allowed: delete, to-mirror, ignore)", nullptr},
+    };
+    for (const auto& c : cases) {
+        Task task{"T", TaskRecord::MakeNew("")};
+        task.record.set_conflict_action(ConflictAction::Skip);
+        const Task before = task;
+        FieldEdits e;
+        e.*c.field = c.value;
+        std::string error;
+        const bool ok = ApplyFieldEdits(e, list, 0, task, error);
+        EXPECT_EQ(ok, c.refusal == nullptr) << c.value << ": " << error;
+        if (c.refusal) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+            EXPECT_EQ(task.record, before.record) << c.value;
+        } else {
+            EXPECT_TRUE(c.holds(task.record)) << c.value;
+        }
     }
 }
 
