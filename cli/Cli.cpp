@@ -123,6 +123,17 @@ public:
              "largest share of a side, 0 to 100 per cent, that a quiet run may delete or "
              "replace (0 = no limit)",
              &edits_.deleteLimit);
+        bind(sub, "--remember",
+             "on | off: remember the last run, so deletions and edits on both sides are told "
+             "apart",
+             &edits_.remember);
+        bind(sub, "--deleted-in-host",
+             ActionHelp(D::DeletedInHost, "gone from the host since the last run"),
+             &edits_.deletedInHost);
+        bind(sub, "--deleted-in-mirror",
+             ActionHelp(D::DeletedInMirror, "gone from the mirror since the last run"),
+             &edits_.deletedInMirror);
+        bind(sub, "--conflict", ConflictHelp(), &edits_.conflict);
     }
 
     // The edits, once CLI11 has parsed the arguments. A password asked for
@@ -198,6 +209,15 @@ private:
         for (SyncAction a : rules::AllowedActions(kind))
             text += (text.empty() ? "" : " | ") + ActionName(static_cast<std::uint8_t>(a));
         return text + ": " + what;
+    }
+
+    // "keep-both | newer-wins | skip: ...": the answers to a file changed on
+    // both sides since the last run.
+    static std::string ConflictHelp() {
+        std::string text;
+        for (ConflictAction a : rules::kConflictActions)
+            text += (text.empty() ? "" : " | ") + std::string(rules::ConflictWord(a));
+        return text + ": changed on both sides since the last run";
     }
 
     void bind(CLI::App* sub, const char* name, const std::string& help,
@@ -276,11 +296,11 @@ int ShowPlan(Console& console, const Task& task, bool json) {
         console.Fail(kExitFailed, shares.DisconnectError());
     if (run.Refusal != RefusalReason::None)
         return console.Fail(kExitFailed, run.RefusedLine);
+    const PlanOptions options{run.Task.detect_moves(), run.Task.remember_last_run()};
     if (json)
-        WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out(),
-                      run.Task.detect_moves());
+        WritePlanJson(run.Plan, task.name, run.HostRoot, run.MirrorRoot, console.out(), options);
     else
-        WritePlanText(run.Plan, console.out(), run.Task.detect_moves());
+        WritePlanText(run.Plan, console.out(), options);
     console.out().flush();
     return shares.DisconnectError().empty() ? kExitOk : kExitFailed;
 }

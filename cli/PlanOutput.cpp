@@ -1,6 +1,8 @@
 #include "cli/PlanOutput.h"
 
+#include "cli/RunReport.h"
 #include "sync/compare/Analysis.h"
+#include "sync/memory/Remember.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,7 +41,26 @@ bool ValidUtf8(std::string_view s) {
     }
 }
 
+// The remembered kinds in their order, as words, for the counts' keys.
+constexpr const char* kRememberedKeys[kRememberedKinds] = {"",
+                                                           "deleted_in_host",
+                                                           "deleted_in_mirror",
+                                                           "changed_on_both",
+                                                           "changed_deleted_in_mirror",
+                                                           "changed_deleted_in_host"};
+constexpr const char* kRememberedWords[kRememberedKinds] = {"",
+                                                            "deleted-in-host",
+                                                            "deleted-in-mirror",
+                                                            "changed-on-both",
+                                                            "changed-deleted-in-mirror",
+                                                            "changed-deleted-in-host"};
+
 } // namespace
+
+const char* RememberedWord(Remembered kind) {
+    const auto i = static_cast<std::size_t>(kind);
+    return i < std::size(kRememberedWords) ? kRememberedWords[i] : "";
+}
 
 std::string Base64(std::string_view bytes) {
     static const char kDigits[] =
@@ -86,7 +107,7 @@ void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const Plann
     for (const TFileEntry& e : plan.HostFiles) {
         if (const char* name = OpName(e.Op)) {
             const std::int64_t size = e.Op == opDelete ? e.Size : plan.SourceSize(e, true);
-            fn({name, "host", e.RelPath, size});
+            fn({name, "host", e.RelPath, size, {}, plan.RememberedOf(e, true)});
         }
     }
     for (int i = plan.MirrorFiles.Count() - 1; i >= 0; --i) {
@@ -95,7 +116,7 @@ void ForEachPlannedOp(const SyncPlan& plan, const std::function<void(const Plann
             continue; // a mirror file is never copied to the mirror
         if (const char* name = OpName(e.Op)) {
             const std::int64_t size = e.Op == opDelete ? e.Size : plan.SourceSize(e, false);
-            fn({name, "mirror", e.RelPath, size});
+            fn({name, "mirror", e.RelPath, size, {}, plan.RememberedOf(e, false)});
         }
     }
 }
@@ -119,7 +140,7 @@ std::string EscapeControls(std::string_view path) {
     return out;
 }
 
-void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves) {
+void WritePlanText(const SyncPlan& plan, std::ostream& out, PlanOptions options) {
     ForEachPlannedOp(plan, [&out](const PlannedOp& op) {
         out << op.op << '\t' << op.side << '\t';
         if (!op.from.empty())
@@ -128,16 +149,28 @@ void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves) {
     });
     for (const std::vector<std::string>& group : plan.CaseCollisions)
         out << "# " << EscapeControls(CaseCollisionLine(group)) << '\n';
+    if (options.withMemory) {
+        if (plan.RememberedSince != 0) {
+            out << "# remembered since "
+                << IsoLocalTime(static_cast<std::time_t>(plan.RememberedSince)) << ':';
+            for (int k = 1; k < kRememberedKinds; ++k)
+                out << (k == 1 ? " " : ", ") << kRememberedWords[k] << ' '
+                    << plan.RememberedCount[static_cast<std::size_t>(k)];
+            out << '\n';
+        } else if (!plan.MemoryNote.empty()) {
+            out << "# " << EscapeControls(plan.MemoryNote) << '\n';
+        }
+    }
     out << "# to-mirror " << plan.ToMirrorCount << ", to-host " << plan.ToHostCount
         << ", delete-host " << plan.HostDeleteCount << ", delete-mirror " << plan.MirrorDeleteCount
         << ", empty-folders " << plan.EmptyFolderCount << ", bytes " << plan.TotalBytes;
-    if (withMoves)
+    if (options.withMoves)
         out << ", moves " << plan.MoveCount;
     out << '\n';
 }
 
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
-                   const std::string& mirrorRoot, std::ostream& out, bool withMoves) {
+                   const std::string& mirrorRoot, std::ostream& out, PlanOptions options) {
     out << "{\"format_version\": " << kJsonFormatVersion << ", \"task\": " << JsonString(taskName)
         << ", " << JsonPathMembers("host_root", hostRoot) << ", "
         << JsonPathMembers("mirror_root", mirrorRoot) << ",\n \"operations\": [";
@@ -147,7 +180,11 @@ void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std:
             << "\", ";
         if (!op.from.empty())
             out << JsonPathMembers("from", op.from) << ", ";
-        out << JsonPathMembers("path", op.path) << ", \"size\": " << op.size << '}';
+        out << JsonPathMembers("path", op.path) << ", \"size\": " << op.size;
+        if (op.kind != Remembered::None)
+            out << ", \"remembered\": \"" << RememberedWord(op.kind) << "\", \"reason\": "
+                << JsonString(RememberedReason(op.kind, plan.RememberedSince));
+        out << '}';
         first = false;
     });
     out << (first ? "" : "\n ") << "],\n \"counts\": {\"to_mirror\": " << plan.ToMirrorCount
@@ -155,9 +192,23 @@ void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std:
         << ", \"delete_mirror\": " << plan.MirrorDeleteCount
         << ", \"empty_folders\": " << plan.EmptyFolderCount
         << ", \"total_bytes\": " << plan.TotalBytes;
-    if (withMoves)
+    if (options.withMoves)
         out << ", \"moves\": " << plan.MoveCount;
     out << '}';
+    if (options.withMemory) {
+        const bool remembered = plan.RememberedSince != 0;
+        out << ",\n \"remembered\": " << (remembered ? "true" : "false") << ", \"memory_note\": "
+            << (plan.MemoryNote.empty() ? std::string("null") : JsonString(plan.MemoryNote))
+            << ", \"remembered_since\": "
+            << (remembered
+                    ? JsonString(IsoLocalTime(static_cast<std::time_t>(plan.RememberedSince)))
+                    : std::string("null"))
+            << ",\n \"remembered_counts\": {";
+        for (int k = 1; k < kRememberedKinds; ++k)
+            out << (k == 1 ? "\"" : ", \"") << kRememberedKeys[k]
+                << "\": " << plan.RememberedCount[static_cast<std::size_t>(k)];
+        out << '}';
+    }
     if (!plan.CaseCollisions.empty()) {
         out << ",\n \"case_collisions\": [";
         for (std::size_t g = 0; g < plan.CaseCollisions.size(); ++g) {

@@ -12,6 +12,14 @@
 // full paths).
 // A task that detects moves adds ", moves N" to the summary (and "moves" to
 // the JSON counts); without the option the output is as it always was.
+// A task that remembers its last run adds a comment line before the summary
+// ("# remembered since 2026-12-08 14:03: deleted-in-host N, ..." or the line
+// that says why there is no memory) and, in JSON, "remembered" (bool),
+// "memory_note" (text or null), "remembered_since" (ISO time or null) and
+// "remembered_counts" ({"deleted_in_host", "deleted_in_mirror",
+// "changed_on_both", "changed_deleted_in_mirror", "changed_deleted_in_host"});
+// each operation of a remembered entry carries "remembered" (the kind's
+// word, RememberedWord) and "reason" ("deleted in the host since ...").
 // JSON: one object {"task", "host_root", "mirror_root", "operations": [...],
 // "counts": {...}}, written as it goes so a 100,000-entry plan needs no
 // second copy in memory.
@@ -32,7 +40,18 @@ struct PlannedOp {
         side; // "host" or "mirror": the list that holds the entry (a move: the side renamed)
     std::string_view path; // a move: the new path
     std::int64_t size;     // bytes that will be copied, or the size of the file deleted or moved
-    std::string_view from = {}; // a move: the old path on the same side
+    std::string_view from = {};         // a move: the old path on the same side
+    Remembered kind = Remembered::None; // why the entry has its operation, with memory
+};
+
+// "deleted-in-host", "deleted-in-mirror", "changed-on-both",
+// "changed-deleted-in-mirror", "changed-deleted-in-host"; "" for None.
+const char* RememberedWord(Remembered kind);
+
+// What `plan` prints besides the operations, by the task's options.
+struct PlanOptions {
+    bool withMoves = false;  // the task detects moves: the move count too
+    bool withMemory = false; // the task remembers its last run
 };
 
 // Calls `fn` for every operation the execution would carry out, in its
@@ -60,9 +79,8 @@ std::string JsonPathMembers(std::string_view key, std::string_view path);
 // changes its meaning or goes away; new keys may come without it.
 inline constexpr int kJsonFormatVersion = 1;
 
-// `withMoves`: the task detects moves, so the move count is part of the counts.
-void WritePlanText(const SyncPlan& plan, std::ostream& out, bool withMoves = false);
+void WritePlanText(const SyncPlan& plan, std::ostream& out, PlanOptions options = {});
 void WritePlanJson(const SyncPlan& plan, const std::string& taskName, const std::string& hostRoot,
-                   const std::string& mirrorRoot, std::ostream& out, bool withMoves = false);
+                   const std::string& mirrorRoot, std::ostream& out, PlanOptions options = {});
 
 } // namespace duplora::cli

@@ -143,6 +143,21 @@ std::string RunReportJson(const RunReport& run, const RunTimes& times) {
                         {"moves", p.Moves},
                         {"empty_folders", p.EmptyFolders}};
     j["bytes"] = Json{{"total", run.TotalBytes}, {"done", run.DoneBytes}};
+    if (run.RememberOn) {
+        j["remembered"] = run.Remembered;
+        j["memory_note"] = run.MemoryNote.empty() ? Json() : Json(run.MemoryNote);
+        j["remembered_since"] =
+            run.Remembered ? Json(IsoLocalTime(static_cast<std::time_t>(run.RememberedSince)))
+                           : Json();
+        const RunReport::RememberedCounts& k = run.PlannedRemembered;
+        j["planned_remembered"] = Json{{"deleted_in_host", k.DeletedInHost},
+                                       {"deleted_in_mirror", k.DeletedInMirror},
+                                       {"changed_on_both", k.ChangedOnBoth},
+                                       {"changed_deleted_in_mirror", k.ChangedDeletedInMirror},
+                                       {"changed_deleted_in_host", k.ChangedDeletedInHost}};
+        j["conflicts_kept"] = run.ConflictsKept;
+        j["conflicts_skipped"] = run.ConflictsSkipped;
+    }
     if (run.Guard) {
         const DeleteGuard& guard = *run.Guard;
         j["delete_guard"] = Json{{"limit", guard.Limit},

@@ -16,6 +16,13 @@
 //                     "mirror": {...}}  or null when no scan took place,
 //    "failures": [{"op", "path", "error"}]}
 //
+// A task that remembers its last run adds "remembered" (whether this run had
+// the memory), "memory_note" (the line saying why not, or null),
+// "remembered_since" (when the last run ended, ISO time, or null),
+// "planned_remembered": {"deleted_in_host", "deleted_in_mirror",
+// "changed_on_both", "changed_deleted_in_mirror", "changed_deleted_in_host"},
+// "conflicts_kept" and "conflicts_skipped".
+//
 // Paths that are not valid UTF-8 carry a "<key>_bytes" member with the
 // exact bytes in base64, as the plan output does.
 

@@ -239,6 +239,10 @@ std::vector<std::pair<std::string, std::string>> DescribeTask(const Task& task) 
         {"on_delete", DeleteModeName(r.on_delete())},
         {"versions_folder", OneLine(r.versions_folder())},
         {"delete_limit", std::to_string(r.delete_limit())},
+        {"remember_last_run", OnOff(r.remember_last_run())},
+        {"deleted_in_host_action", action(r.deleted_in_host_action())},
+        {"deleted_in_mirror_action", action(r.deleted_in_mirror_action())},
+        {"conflict_action", rules::ConflictWord(r.conflict_action())},
     };
 }
 
@@ -271,7 +275,8 @@ bool FieldEdits::Empty() const {
            !newerInMirror && !emptyFolders && !description && !autoMode && !onlyMasks &&
            !ignoreMasks && !deleteMasks && !speed && !maxErrors && !ignoreHour && !tolerance &&
            !netUser && !netPassword && !detectMoves && !moveMinSize && !onDelete &&
-           !versionsFolder && !deleteLimit;
+           !versionsFolder && !deleteLimit && !remember && !deletedInHost && !deletedInMirror &&
+           !conflict;
 }
 
 bool CheckTaskName(std::string_view name, const TaskList& list, std::size_t self,
@@ -350,6 +355,8 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
         {e.newerInHost, "--newer-in-host", D::NewerInHost},
         {e.newerInMirror, "--newer-in-mirror", D::NewerInMirror},
         {e.emptyFolders, "--empty-folders", D::EmptyFolder},
+        {e.deletedInHost, "--deleted-in-host", D::DeletedInHost},
+        {e.deletedInMirror, "--deleted-in-mirror", D::DeletedInMirror},
     };
     for (const ActionEdit& a : actions) {
         if (!a.value)
@@ -427,6 +434,20 @@ bool ApplyFieldEdits(const FieldEdits& e, const TaskList& list, std::size_t inde
                          error))
             return false;
         r.set_move_min_size(static_cast<std::uint32_t>(number));
+    }
+
+    if (e.remember) {
+        if (!ParseOnOff("--remember", *e.remember, on, error))
+            return false;
+        r.set_remember_last_run(on);
+    }
+    if (e.conflict) {
+        ConflictAction answer{};
+        if (!rules::ConflictFromWord(AsciiLower(*e.conflict), answer)) {
+            error = "--conflict: expected keep-both, newer-wins or skip, got '" + *e.conflict + "'";
+            return false;
+        }
+        r.set_conflict_action(answer);
     }
 
     if (e.onDelete) {

@@ -47,6 +47,7 @@ struct FieldEdits {
     std::optional<std::string> netUser, netPassword;
     std::optional<std::string> detectMoves, moveMinSize;
     std::optional<std::string> onDelete, versionsFolder, deleteLimit;
+    std::optional<std::string> remember, deletedInHost, deletedInMirror, conflict;
 
     bool Empty() const;
 };

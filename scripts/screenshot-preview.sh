@@ -34,3 +34,11 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
     DUPLORA_SCREENSHOT_ADV="$PWD/$adv_out" build/tests/gui_tests \
     --gtest_filter='TreeVForm.DeleteGuardPanels*:AdvForm.SafetyOptions*'
 echo "saved $guard_out $adv_out"
+# Remembered files (a delete and a conflict) with their pictures, reasons
+# and filter buttons, for the README's part on remembering the last run.
+remember_out="docs/remembered-preview.png"
+[ "$scale" != 1 ] && remember_out="docs/remembered-preview@${scale}x.png"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT_REMEMBER="$PWD/$remember_out" \
+    build/tests/gui_tests --gtest_filter='RememberPreview.RowsShowTheirKindAndReason*'
+echo "saved $remember_out"

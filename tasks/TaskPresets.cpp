@@ -32,6 +32,11 @@ TaskRecord MakePresetRecord(TaskPreset preset, std::string_view description) {
         r.set_newer_in_host_action(SyncAction::HostToMirror);
         r.set_newer_in_mirror_action(SyncAction::MirrorToHost);
         r.set_delete_limit(0);
+        // Without a record of the last run, a file deleted on one side comes
+        // back from the other at every run; a rename is a move, not a
+        // remembered delete and a new file.
+        r.set_remember_last_run(true);
+        r.set_detect_moves(true);
         break;
     }
     return r;

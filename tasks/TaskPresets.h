@@ -6,7 +6,9 @@
 //             and different files to the mirror, files only in the mirror
 //             deleted, deletes to the trash, a delete limit of 20%
 //   two-way   both sides kept alike: sub-folders, no speed limit, each side's
-//             new and newer files to the other, deletes to the trash
+//             new and newer files to the other, deletes to the trash, the
+//             last run remembered (deletions reach the other side, edits on
+//             both sides are kept), moves detected
 
 #include "tasks/TaskRecord.h"
 

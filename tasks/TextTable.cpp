@@ -333,6 +333,9 @@ constexpr TextArray kEnglish = {
     /* 287 */ "Newer wins",
     /* 288 */ "Skip and report",
     /* 289 */ "The record of this run could not be saved: %1",
+    /* 290 */ "Show only deletions remembered since the last run",
+    /* 291 */ "Show only conflicts: files changed on both sides",
+    /* 292 */ "Show only files changed on one side and deleted on the other",
 };
 
 constexpr TextArray kSimplifiedChinese = {
@@ -633,6 +636,9 @@ constexpr TextArray kSimplifiedChinese = {
     /* 287 */ "较新者优先",
     /* 288 */ "跳过并报告",
     /* 289 */ "无法保存本次运行的记录: %1",
+    /* 290 */ "只显示自上次运行后记住的删除",
+    /* 291 */ "只显示冲突: 两边都已更改的文件",
+    /* 292 */ "只显示一边更改、另一边删除的文件",
 };
 
 constexpr TextArray kTraditionalChinese = {
@@ -934,6 +940,9 @@ constexpr TextArray kTraditionalChinese = {
     /* 287 */ "較新者優先",
     /* 288 */ "跳過並報告",
     /* 289 */ "無法儲存本次執行的記錄: %1",
+    /* 290 */ "只顯示自上次執行後記住的刪除",
+    /* 291 */ "只顯示衝突: 兩邊都已變更的檔案",
+    /* 292 */ "只顯示一邊變更、另一邊刪除的檔案",
 };
 
 // An aggregate initialiser with too few texts would leave the last entries empty without a word.

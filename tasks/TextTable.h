@@ -11,7 +11,7 @@ namespace duplora {
 
 enum class Language { English, SimplifiedChinese, TraditionalChinese };
 
-constexpr int kTextCount = 290;
+constexpr int kTextCount = 293;
 constexpr int kFirstExtendedText = 149;
 
 // Registry "LangIndex" first, then the locale's code page.

@@ -75,6 +75,10 @@ AdvValues LoadAdvValues(const TaskRecord& r) {
     v.onDelete = r.on_delete();
     v.versionsFolder = r.versions_folder();
     v.deleteLimit = r.delete_limit();
+    v.remember = r.remember_last_run();
+    v.deletedInHost = r.deleted_in_host_action();
+    v.deletedInMirror = r.deleted_in_mirror_action();
+    v.conflict = r.conflict_action();
     return v;
 }
 
@@ -145,6 +149,13 @@ std::string FieldRefusal(const AdvValues& v, const TaskRecord& r) {
     for (const auto& [field, value] : numbers)
         if (std::string refusal = rules::CheckNumber(field, value); !refusal.empty())
             return refusal;
+    const std::pair<rules::Difference, SyncAction> actions[] = {
+        {rules::Difference::DeletedInHost, v.deletedInHost},
+        {rules::Difference::DeletedInMirror, v.deletedInMirror},
+    };
+    for (const auto& [kind, action] : actions)
+        if (std::string refusal = rules::CheckAction(kind, action); !refusal.empty())
+            return refusal;
     // Credentials stored longer by an older version are kept as they are;
     // only a changed one is checked.
     if (v.netUser != r.net_user())
@@ -182,6 +193,10 @@ void StoreAdvValues(const AdvValues& v, TaskRecord& r) {
     if (v.versionsFolder.size() <= AdvLimits::kVersionsFolderBytes)
         r.set_versions_folder(v.versionsFolder);
     r.set_delete_limit(std::clamp(v.deleteLimit, 0, AdvLimits::kDeleteLimitMax));
+    r.set_remember_last_run(v.remember);
+    r.set_deleted_in_host_action(v.deletedInHost);
+    r.set_deleted_in_mirror_action(v.deletedInMirror);
+    r.set_conflict_action(v.conflict);
 }
 
 void ApplyAdvDefaults(AdvValues& v) {

@@ -51,6 +51,11 @@ struct AdvValues {
     DeleteMode onDelete = DeleteMode::Permanent;
     std::string versionsFolder;
     int deleteLimit = 0;
+    // Remembering the last run, and the answers to its three kinds.
+    bool remember = false;
+    SyncAction deletedInHost = SyncAction::Delete;
+    SyncAction deletedInMirror = SyncAction::Delete;
+    ConflictAction conflict = ConflictAction::KeepBoth;
 
     bool operator==(const AdvValues&) const = default;
 };
@@ -98,10 +103,10 @@ AdvList FindOverlongList(const AdvValues& values);
 // (VersionsFolderProblem: empty, a root, inside or around a side, "..", a
 // link on the way).
 std::string VersionsFolderRefusal(const AdvValues& values, const TaskRecord& record);
-// The rulebook's refusal of a number or a changed credential ("" = all may
-// be stored over `record`). The spin fields and the text fields' lengths
-// keep a user from typing most of these; the check makes sure nothing out of
-// range is stored.
+// The rulebook's refusal of a number, a changed credential or an action the
+// kind does not allow ("" = all may be stored over `record`). The spin fields and the text fields'
+// lengths keep a user from typing most of these; the check makes sure nothing out of range is
+// stored.
 std::string FieldRefusal(const AdvValues& values, const TaskRecord& record);
 // Writes every field (lists cut to 255 bytes at a character boundary; a
 // versioning folder too long for the record keeps the stored one).

@@ -19,6 +19,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <initializer_list>
+#include <utility>
 
 namespace duplora {
 
@@ -36,7 +38,7 @@ public:
     using QPlainTextEdit::QPlainTextEdit;
     QSize sizeHint() const override {
         const int line = fontMetrics().lineSpacing();
-        return QSize(fontMetrics().averageCharWidth() * 16, line * 8);
+        return QSize(fontMetrics().averageCharWidth() * 16, line * 7);
     }
 };
 
@@ -142,6 +144,26 @@ TadvForm::TadvForm(QWidget* parent)
     edDelLimit = spin("edDelLimit", AdvLimits::kDeleteLimitMax);
     edDelLimit->setMaxChars(3);
     lbDelLimit->setBuddy(edDelLimit);
+    chkRemember = check("chkRemember");
+    auto combo = [this](const char* name, QLabel* buddy) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(QLatin1String(name));
+        buddy->setBuddy(c);
+        return c;
+    };
+    lbDeletedInHost = label("lbDeletedInHost");
+    cbDeletedInHost = combo("cbDeletedInHost", lbDeletedInHost);
+    lbDeletedInMirror = label("lbDeletedInMirror");
+    cbDeletedInMirror = combo("cbDeletedInMirror", lbDeletedInMirror);
+    for (const auto& [box, kind] :
+         {std::pair{cbDeletedInHost, rules::Difference::DeletedInHost},
+          std::pair{cbDeletedInMirror, rules::Difference::DeletedInMirror}})
+        for (SyncAction a : rules::AllowedActions(kind))
+            box->addItem(QString(), static_cast<int>(a));
+    lbConflict = label("lbConflict");
+    cbConflict = combo("cbConflict", lbConflict);
+    for (ConflictAction a : rules::kConflictActions)
+        cbConflict->addItem(QString(), static_cast<int>(a));
     btnDef = button("btnDef");
     btnOk = button("btnOk");
     btnOk->setDefault(true);
@@ -151,6 +173,7 @@ TadvForm::TadvForm(QWidget* parent)
     connect(chkIgnore, &QCheckBox::toggled, liIgnore, &QWidget::setEnabled);
     connect(chkDel, &QCheckBox::toggled, liDel, &QWidget::setEnabled);
     connect(chkMoves, &QCheckBox::toggled, edMoveMin, &QWidget::setEnabled);
+    connect(chkRemember, &QCheckBox::toggled, this, &TadvForm::chkRememberChange);
     connect(cbOnDelete, &QComboBox::currentIndexChanged, this, &TadvForm::cbOnDeleteChange);
     connect(btnDef, &QPushButton::clicked, this, &TadvForm::btnDefClick);
     connect(btnOk, &QPushButton::clicked, this, &TadvForm::btnOkClick);
@@ -214,6 +237,19 @@ TadvForm::TadvForm(QWidget* parent)
     safety->addWidget(edVersions, 1, 1, 1, 4);
     safety->setColumnStretch(2, 1);
 
+    // The box and the conflict answer on one line, the two delete answers
+    // on the next: the dialog stays low enough for an 800x500 screen.
+    auto* remember = new QGridLayout;
+    remember->addWidget(chkRemember, 0, 0, 1, 2);
+    remember->addWidget(lbConflict, 0, 2);
+    remember->addWidget(cbConflict, 0, 3);
+    remember->addWidget(lbDeletedInHost, 1, 0);
+    remember->addWidget(cbDeletedInHost, 1, 1);
+    remember->addWidget(lbDeletedInMirror, 1, 2);
+    remember->addWidget(cbDeletedInMirror, 1, 3);
+    remember->setColumnStretch(1, 1);
+    remember->setColumnStretch(3, 1);
+
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(btnDef);
     buttons->addStretch();
@@ -229,6 +265,7 @@ TadvForm::TadvForm(QWidget* parent)
     layout->addLayout(shift);
     layout->addLayout(moves);
     layout->addLayout(safety);
+    layout->addLayout(remember);
     layout->addSpacing(4);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -263,6 +300,16 @@ void TadvForm::ApplyTexts() {
     lbDelLimit->setText(QMsg(217));
     lbDelLimit->setToolTip(QMsg(218));
     edDelLimit->setToolTip(QMsg(218));
+    chkRemember->setText(QMsg(282));
+    lbDeletedInHost->setText(QMsg(283));
+    lbDeletedInMirror->setText(QMsg(284));
+    lbConflict->setText(QMsg(285));
+    // Entries 20 + the action name the actions, as in the main window's lists.
+    for (QComboBox* box : {cbDeletedInHost, cbDeletedInMirror})
+        for (int i = 0; i < box->count(); ++i)
+            box->setItemText(i, QMsg(20 + box->itemData(i).toInt()));
+    for (int i = 0; i < cbConflict->count(); ++i)
+        cbConflict->setItemText(i, QMsg(286 + i));
 }
 
 bool TadvForm::Execute(TaskRecord& record) {
@@ -292,6 +339,10 @@ AdvValues TadvForm::values() const {
     v.onDelete = static_cast<DeleteMode>(std::clamp(cbOnDelete->currentIndex(), 0, 2));
     v.versionsFolder = toUtf8(edVersions->text());
     v.deleteLimit = edDelLimit->value();
+    v.remember = chkRemember->isChecked();
+    v.deletedInHost = static_cast<SyncAction>(cbDeletedInHost->currentData().toInt());
+    v.deletedInMirror = static_cast<SyncAction>(cbDeletedInMirror->currentData().toInt());
+    v.conflict = static_cast<ConflictAction>(cbConflict->currentData().toInt());
     return v;
 }
 
@@ -316,12 +367,27 @@ void TadvForm::setValues(const AdvValues& v) {
     edVersions->setText(QUtf8(v.versionsFolder));
     edDelLimit->setValue(v.deleteLimit);
     cbOnDeleteChange();
+    chkRemember->setChecked(v.remember);
+    cbDeletedInHost->setCurrentIndex(
+        std::max(0, cbDeletedInHost->findData(static_cast<int>(v.deletedInHost))));
+    cbDeletedInMirror->setCurrentIndex(
+        std::max(0, cbDeletedInMirror->findData(static_cast<int>(v.deletedInMirror))));
+    cbConflict->setCurrentIndex(std::max(0, cbConflict->findData(static_cast<int>(v.conflict))));
+    chkRememberChange();
 }
 
 void TadvForm::cbOnDeleteChange() {
     const bool versions = cbOnDelete->currentIndex() == static_cast<int>(DeleteMode::Versions);
     lbVersions->setEnabled(versions);
     edVersions->setEnabled(versions);
+}
+
+void TadvForm::chkRememberChange() {
+    const bool on = chkRemember->isChecked();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{lbDeletedInHost, cbDeletedInHost, lbDeletedInMirror,
+                                         cbDeletedInMirror, lbConflict, cbConflict})
+        w->setEnabled(on);
 }
 
 void TadvForm::showEvent(QShowEvent* event) {

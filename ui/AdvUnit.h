@@ -67,6 +67,16 @@ public:
     QLineEdit* edVersions = nullptr;
     QLabel* lbDelLimit = nullptr;
     TSpinEdit* edDelLimit = nullptr;
+    // Remembering the last run and its three answers, enabled with the box.
+    // The two delete lists offer what the rulebook allows (item data: the
+    // SyncAction); the conflict list is in ConflictAction order.
+    QCheckBox* chkRemember = nullptr;
+    QLabel* lbDeletedInHost = nullptr;
+    QComboBox* cbDeletedInHost = nullptr;
+    QLabel* lbDeletedInMirror = nullptr;
+    QComboBox* cbDeletedInMirror = nullptr;
+    QLabel* lbConflict = nullptr;
+    QComboBox* cbConflict = nullptr;
     QPushButton* btnDef = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
@@ -75,6 +85,7 @@ public:
     void btnDefClick();
     void btnOkClick();
     void cbOnDeleteChange();
+    void chkRememberChange();
 
 protected:
     void showEvent(QShowEvent* event) override;

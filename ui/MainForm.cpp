@@ -1047,10 +1047,16 @@ const TcltForm::LastRun* TcltForm::LastRunOf(const std::string& name) const {
 
 QString TcltForm::LastRunText(const LastRun& last) {
     const RunReport& r = last.Report;
-    return QMsg(244).arg(QUtf8(TimeStampText(last.When)), QUtf8(r.Line)) + QStringLiteral("\n") +
-           QMsg(245).arg(QString::number(r.CopiedToMirror + r.CopiedToHost),
-                         QString::number(r.DeletedInHost + r.DeletedInMirror),
-                         QString::number(r.Moved), QString::number(r.Failed));
+    QString text = QMsg(244).arg(QUtf8(TimeStampText(last.When)), QUtf8(r.Line)) +
+                   QStringLiteral("\n") +
+                   QMsg(245).arg(QString::number(r.CopiedToMirror + r.CopiedToHost),
+                                 QString::number(r.DeletedInHost + r.DeletedInMirror),
+                                 QString::number(r.Moved), QString::number(r.Failed));
+    // Conflicts only when the run met some: a task without memory never does.
+    if (r.ConflictsKept + r.ConflictsSkipped > 0)
+        text += QStringLiteral("\n") + QMsg(281).arg(QString::number(r.ConflictsKept),
+                                                     QString::number(r.ConflictsSkipped));
+    return text;
 }
 
 // Each task's mark in the list, its tip, and the current task's last run

@@ -1,5 +1,6 @@
 #include "ui/TreeVUnit.h"
 
+#include "sync/memory/Remember.h"
 #include "sync/plan/SyncPlan.h"
 #include "sync/run/RunContext.h"
 #include "tasks/Helpers.h"
@@ -97,6 +98,12 @@ public:
         const qreal dpr = p->device() ? p->device()->devicePixelRatioF() : 1.0;
         if (!image.isEmpty())
             p->drawPixmap(r.left() + 1, r.top(), PreviewImage(image, dpr));
+        // A remembered row's kind stands between the tick box and the name.
+        const QString kind = index.column() == 0
+                                 ? index.data(TPreviewGridModel::kKindImageRole).toString()
+                                 : QString();
+        if (!kind.isEmpty())
+            p->drawPixmap(r.left() + 19, r.top(), PreviewImage(kind, dpr));
         const QString text = index.data(Qt::DisplayRole).toString();
         if (!text.isEmpty()) {
             p->setClipRect(r.adjusted(2, 0, -2, 0));
@@ -105,7 +112,7 @@ public:
             QRect tr = r.adjusted(2, 0, -2, 0);
             int align = Qt::AlignLeft;
             if (column == 0)
-                tr.setLeft(r.left() + 18 + 2);
+                tr.setLeft(r.left() + (kind.isEmpty() ? 18 : 36) + 2);
             else if (column == 1 || column == 5)
                 align = Qt::AlignRight;
             p->drawText(tr, align | Qt::AlignVCenter | Qt::TextSingleLine, text);
@@ -129,6 +136,56 @@ public:
 };
 
 } // namespace
+
+Remembered RowRemembered(const SyncPlan& plan, const TPreviewRow& row) {
+    const Remembered host = row.Host ? plan.RememberedOf(*row.Host, true) : Remembered::None;
+    if (host != Remembered::None || !row.Mirror)
+        return host;
+    return plan.RememberedOf(*row.Mirror, false);
+}
+
+KindFilter FilterOf(Remembered kind) {
+    switch (kind) {
+    case Remembered::DeletedInHost:
+    case Remembered::DeletedInMirror:
+        return KindFilter::RememberedDeletes;
+    case Remembered::ChangedOnBoth:
+        return KindFilter::Conflicts;
+    case Remembered::ChangedDeletedInMirror:
+    case Remembered::ChangedDeletedInHost:
+        return KindFilter::ChangedDeleted;
+    case Remembered::None:
+        break;
+    }
+    return KindFilter::None;
+}
+
+const char* RememberedImage(Remembered kind) {
+    switch (FilterOf(kind)) {
+    case KindFilter::RememberedDeletes:
+        return "REMDEL";
+    case KindFilter::Conflicts:
+        return "CONFLICT";
+    case KindFilter::ChangedDeleted:
+        return "CHGDEL";
+    case KindFilter::None:
+        break;
+    }
+    return "";
+}
+
+std::vector<TPreviewRow> FilterRows(const SyncPlan& plan, std::vector<TPreviewRow> rows,
+                                    KindFilter filter) {
+    if (filter != KindFilter::None)
+        std::erase_if(rows, [&](const TPreviewRow& row) {
+            return FilterOf(RowRemembered(plan, row)) != filter;
+        });
+    return rows;
+}
+
+std::string RowReason(const SyncPlan& plan, const TPreviewRow& row) {
+    return RememberedReason(RowRemembered(plan, row), plan.RememberedSince);
+}
 
 QPixmap PreviewImage(const QString& name, qreal dpr) {
     static const bool registered = (initPreviewQrc(), true);
@@ -285,7 +342,9 @@ QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         switch (column) {
         case 0: {
-            const std::string note = plan_ ? MoveNote(*plan_, row) : std::string();
+            std::string note = plan_ ? MoveNote(*plan_, row) : std::string();
+            if (note.empty() && plan_)
+                note = RowReason(*plan_, row);
             if (note.empty())
                 return QUtf8(RowName(row));
             return QUtf8(RowName(row)) + QStringLiteral("  (") + QUtf8(note) + QLatin1Char(')');
@@ -336,6 +395,10 @@ QVariant TPreviewGridModel::data(const QModelIndex& index, int role) const {
             return QString::fromLatin1(TickImage(op));
         if (column == 3)
             return QString::fromLatin1(OpImage(op));
+        return QString();
+    case kKindImageRole:
+        if (column == 0 && plan_)
+            return QString::fromLatin1(RememberedImage(RowRemembered(*plan_, row)));
         return QString();
     default:
         return {};
@@ -596,6 +659,19 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
     }
     btnShowAll->setIcon(QIcon(PreviewImage(QStringLiteral("SHOWALL"), dpr)));
     btnHideEqu->setIcon(QIcon(PreviewImage(QStringLiteral("HIDEEQU"), dpr)));
+    const char* kindNames[kKindFilters] = {"btnRemDel", "btnConflicts", "btnChgDel"};
+    const char* kindImages[kKindFilters] = {"REMDEL", "CONFLICT", "CHGDEL"};
+    for (int i = 0; i < kKindFilters; ++i) {
+        auto* b = new QToolButton(Panel1);
+        b->setObjectName(QLatin1String(kindNames[i]));
+        b->setCheckable(true);
+        b->setIconSize(QSize(16, 16));
+        b->setIcon(QIcon(PreviewImage(QLatin1String(kindImages[i]), dpr)));
+        b->hide();
+        btnKinds[static_cast<std::size_t>(i)] = b;
+        connect(b, &QToolButton::clicked, this,
+                [this, i] { btnKindClick(static_cast<KindFilter>(i + 1)); });
+    }
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     group->addButton(btnShowAll);
@@ -608,6 +684,9 @@ TTreeVForm::TTreeVForm(QWidget* parent) : QDialog(parent) {
         btnCancel->setGeometry(w * 420 / 800, 6, 56, 25);
         btnShowAll->setGeometry(w - 78, 7, 32, 22);
         btnHideEqu->setGeometry(w - 44, 7, 32, 22);
+        // The kind filters stand left of the two, a gap between the groups.
+        for (int i = 0; i < kKindFilters; ++i)
+            btnKinds[static_cast<std::size_t>(i)]->setGeometry(w - 190 + 34 * i, 7, 32, 22);
     };
     outer->addWidget(Panel1);
 
@@ -687,6 +766,8 @@ void TTreeVForm::ApplyTexts() {
     btnCancel->setText(QMsg(45));
     btnShowAll->setToolTip(QMsg(189));
     btnHideEqu->setToolTip(QMsg(190));
+    for (int i = 0; i < kKindFilters; ++i)
+        btnKinds[static_cast<std::size_t>(i)]->setToolTip(QMsg(290 + i));
     pmAll->setText(QMsg(92));
     pmClear->setText(QMsg(93));
     const int choiceTexts[4] = {253, 254, 21, 259};
@@ -701,6 +782,15 @@ void TTreeVForm::SetPlan(SyncPlan* plan, std::string hostRoot, std::string mirro
     mirrorScanned_ = mirrorScanned;
     plan_ = plan;
     gridModel_->SetPlan(plan);
+    // The kind filters only for a plan made with the memory of the last run.
+    filter_ = KindFilter::None;
+    bool remembered = plan && plan->RememberedSince != 0;
+    for (int k = 1; plan && k < kRememberedKinds; ++k)
+        remembered = remembered || plan->RememberedCount[static_cast<std::size_t>(k)] > 0;
+    for (QToolButton* b : btnKinds) {
+        b->setChecked(false);
+        b->setVisible(remembered);
+    }
     hostRoot_ = std::move(hostRoot);
     mirrorRoot_ = std::move(mirrorRoot);
     emptyAction_ = emptyFolderAction;
@@ -817,7 +907,9 @@ void TTreeVForm::TreeVChange() {
     rows_.clear();
     const int node = built_ ? treeModel_->NodeOf(TreeV->currentIndex()) : -1;
     if (node >= 0 && plan_)
-        rows_ = ListFolderRows(*plan_, tree_.Nodes[static_cast<std::size_t>(node)], HideEqual);
+        rows_ = FilterRows(
+            *plan_, ListFolderRows(*plan_, tree_.Nodes[static_cast<std::size_t>(node)], HideEqual),
+            filter_);
     gridModel_->SetRows(&rows_);
     fitNameColumn();
 }
@@ -965,6 +1057,52 @@ void TTreeVForm::btnHideEquClick() {
     HideEqual = true;
     btnHideEqu->setChecked(true);
     TreeVChange();
+}
+
+void TTreeVForm::btnKindClick(KindFilter filter) {
+    filter_ = filter_ == filter ? KindFilter::None : filter;
+    for (int i = 0; i < kKindFilters; ++i)
+        btnKinds[static_cast<std::size_t>(i)]->setChecked(filter_ ==
+                                                          static_cast<KindFilter>(i + 1));
+    if (built_ && filter_ != KindFilter::None) {
+        const int node = treeModel_->NodeOf(TreeV->currentIndex());
+        const int first = firstFolderWith(filter_);
+        bool here = false;
+        if (node >= 0 && plan_) {
+            const std::vector<TPreviewRow> rows =
+                ListFolderRows(*plan_, tree_.Nodes[static_cast<std::size_t>(node)], false);
+            here = !FilterRows(*plan_, rows, filter_).empty();
+        }
+        if (!here && first >= 0) {
+            const QModelIndex index = treeModel_->IndexOf(first);
+            TreeV->scrollTo(index);
+            TreeV->setCurrentIndex(index);
+        }
+    }
+    TreeVChange();
+}
+
+int TTreeVForm::firstFolderWith(KindFilter filter) const {
+    if (!plan_ || tree_.Nodes.empty())
+        return -1;
+    // Depth first in the order the tree shows the folders; each file is
+    // looked at once at most.
+    std::vector<int> stack{0};
+    while (!stack.empty()) {
+        const int node = stack.back();
+        stack.pop_back();
+        const TFolderNode& n = tree_.Nodes[static_cast<std::size_t>(node)];
+        for (std::uint32_t i : n.HostFiles)
+            if (FilterOf(plan_->RememberedOf(plan_->HostFiles[i], true)) == filter)
+                return node;
+        for (std::uint32_t i : n.MirrorFiles)
+            if (FilterOf(plan_->RememberedOf(plan_->MirrorFiles.Items(static_cast<int>(i)),
+                                             false)) == filter)
+                return node;
+        for (auto c = n.Children.rbegin(); c != n.Children.rend(); ++c)
+            stack.push_back(*c);
+    }
+    return -1;
 }
 
 void TTreeVForm::btnSyncClick() {

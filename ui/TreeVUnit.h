@@ -57,6 +57,24 @@ bool DeletesOnlyCopy(const TPreviewRow& row);
 // The text number of the action cell's tip (what the run will do).
 int ActionTipText(const TPreviewRow& row);
 
+// The kinds a task that remembers its last run adds, in the groups the
+// preview's filter buttons show: deletions remembered on either side,
+// conflicts (changed on both sides), and a change on one side against a
+// deletion on the other.
+enum class KindFilter : int { None = 0, RememberedDeletes = 1, Conflicts = 2, ChangedDeleted = 3 };
+inline constexpr int kKindFilters = 3;
+// The row's remembered kind: its host entry's, else its mirror entry's.
+Remembered RowRemembered(const SyncPlan& plan, const TPreviewRow& row);
+KindFilter FilterOf(Remembered kind);
+// The picture of a remembered kind ("REMDEL", "CONFLICT", "CHGDEL"), or "".
+const char* RememberedImage(Remembered kind);
+// The rows of `rows` whose kind is in `filter`'s group (all for None).
+std::vector<TPreviewRow> FilterRows(const SyncPlan& plan, std::vector<TPreviewRow> rows,
+                                    KindFilter filter);
+// Why the row has its operation, in words ("deleted in the host since
+// 2026-12-08 14:03"); "" for a row the comparison without memory decided.
+std::string RowReason(const SyncPlan& plan, const TPreviewRow& row);
+
 // A picture of the preview by name ("CHECK4", "TFOLDER", ...), drawn from
 // the compiled-in SVG at the device pixel ratio so it stays sharp at 200 %.
 // Null for an unknown name.
@@ -90,6 +108,9 @@ class TPreviewGridModel : public QAbstractTableModel {
 public:
     static constexpr int kOpRole = Qt::UserRole;
     static constexpr int kImageRole = Qt::UserRole + 1;
+    // Column 0: the picture of the row's remembered kind, drawn after the
+    // tick box ("" for none).
+    static constexpr int kKindImageRole = Qt::UserRole + 2;
 
     using QAbstractTableModel::QAbstractTableModel;
     void SetRows(const std::vector<TPreviewRow>* rows);
@@ -180,6 +201,12 @@ public:
     QPushButton* btnCancel = nullptr;
     QToolButton* btnShowAll = nullptr;
     QToolButton* btnHideEqu = nullptr;
+    // Only the rows of one group of remembered kinds (KindFilter 1..3);
+    // shown for a plan made with the memory of the last run. Pressing one
+    // again shows every row; a folder without such rows gives way to the
+    // first folder that has some.
+    std::array<QToolButton*, kKindFilters> btnKinds{};
+    KindFilter Filter() const { return filter_; }
     QStatusBar* StatusBar1 = nullptr;
     QStatusBar* GuardBar = nullptr; // Panel5 and Panel6
     // 0..3 counts, 4 moves (only for a plan that has any), 5 and 6 the share
@@ -214,6 +241,7 @@ public:
     void fitRowHeight();
     void btnShowAllClick();
     void btnHideEquClick();
+    void btnKindClick(KindFilter filter);
     void btnSyncClick();
     void btnCancelClick();
     void FormClose();
@@ -249,6 +277,9 @@ private:
     SyncAction emptyAction_ = SyncAction::Ignore;
     int deleteLimit_ = 0;
     bool mirrorScanned_ = true;
+    KindFilter filter_ = KindFilter::None;
+    // The first folder in tree order with a row of `filter`'s group, or -1.
+    int firstFolderWith(KindFilter filter) const;
     bool building_ = false;
     bool built_ = false;
     bool closed_ = false;

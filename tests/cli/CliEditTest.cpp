@@ -81,7 +81,10 @@ TEST(CliEdit, NewWithAPresetStoresThePresetRecord) {
           {"newer_in_host_action", "to-mirror"},
           {"newer_in_mirror_action", "to-host"},
           {"on_delete", "trash"},
-          {"delete_limit", "0"}}},
+          {"delete_limit", "0"},
+          {"remember_last_run", "on"},
+          {"detect_moves", "on"},
+          {"conflict_action", "keep-both"}}},
     };
     std::size_t index = 0;
     for (const auto& c : cases) {

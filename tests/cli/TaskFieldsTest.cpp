@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace duplora::cli {
 namespace {
 
@@ -83,6 +85,8 @@ TEST(TaskFields, ActionsAreCheckedPerField) {
         {&FieldEdits::newerInHost, {"ignore", "to-mirror", "to-host"}},
         {&FieldEdits::newerInMirror, {"ignore", "to-mirror", "to-host"}},
         {&FieldEdits::emptyFolders, {"ignore", "to-mirror", "to-host", "delete"}},
+        {&FieldEdits::deletedInHost, {"delete", "to-host", "ignore"}},
+        {&FieldEdits::deletedInMirror, {"delete", "to-mirror", "ignore"}},
     };
     for (const Case& c : cases) {
         for (const char* action : {"ignore", "delete", "to-mirror", "to-host"}) {
@@ -96,6 +100,43 @@ TEST(TaskFields, ActionsAreCheckedPerField) {
         FieldEdits upper;
         upper.*c.field = std::string("IGNORE");
         EXPECT_TRUE(ApplyFieldEdits(upper, list, 0, task, error));
+    }
+}
+
+// --remember and --conflict: a word lands in its field as show prints it;
+// any other is refused by name and the task stays as it was.
+TEST(TaskFields, RememberAndConflictWords) {
+    TaskList list;
+    using Field = std::optional<std::string> FieldEdits::*;
+    const struct {
+        Field field;
+        const char* value;
+        const char* shown; // the show field's value, or the refusal
+    } cases[] = {
+        {&FieldEdits::remember, "ON", "on"},
+        {&FieldEdits::remember, "yes", "--remember: expected on or off, got 'yes'"},
+        {&FieldEdits::conflict, "Newer-Wins", "newer-wins"},
+        {&FieldEdits::conflict, "skip", "skip"},
+        {&FieldEdits::conflict, "both",
+         "--conflict: expected keep-both, newer-wins or skip, got 'both'"},
+    };
+    for (const auto& c : cases) {
+        Task task{"T", TaskRecord::MakeNew("")};
+        const TaskRecord before = task.record;
+        FieldEdits e;
+        e.*c.field = c.value;
+        std::string error;
+        if (!ApplyFieldEdits(e, list, 0, task, error)) {
+            EXPECT_EQ(error, c.shown);
+            EXPECT_EQ(task.record, before);
+            continue;
+        }
+        const std::string key =
+            c.field == &FieldEdits::remember ? "remember_last_run" : "conflict_action";
+        const auto fields = DescribeTask(task);
+        EXPECT_NE(std::find(fields.begin(), fields.end(), std::pair{key, std::string(c.shown)}),
+                  fields.end())
+            << c.value;
     }
 }
 

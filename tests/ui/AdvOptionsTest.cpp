@@ -244,3 +244,31 @@ TEST(AdvOptionsRules, MoveOptionsRoundTripWithoutRoundingAByteFigure) {
     StoreAdvValues(v, r);
     EXPECT_EQ(r.move_min_size(), 2048u * 1024u);
 }
+
+// The memory's answers go through the rulebook: a delete kind takes only
+// its own actions, and what is allowed is stored and read back as chosen.
+TEST(AdvOptionsRules, RememberAnswersAreCheckedAndRoundTrip) {
+    using A = SyncAction;
+    const struct {
+        A inHost, inMirror;
+        const char* refusal; // "": stored
+    } cases[] = {
+        {A::MirrorToHost, A::Ignore, ""},
+        {A::HostToMirror, A::Delete, "'to-mirror' is not allowed"},
+        {A::Delete, A::MirrorToHost, "'to-host' is not allowed"},
+    };
+    for (const auto& c : cases) {
+        TaskRecord r = TaskRecord::MakeNew("");
+        AdvValues v = LoadAdvValues(r);
+        v.remember = true;
+        v.deletedInHost = c.inHost;
+        v.deletedInMirror = c.inMirror;
+        v.conflict = ConflictAction::NewerWins;
+        const std::string refusal = FieldRefusal(v, r);
+        EXPECT_TRUE(refusal.starts_with(c.refusal) && refusal.empty() == !*c.refusal) << refusal;
+        if (refusal.empty()) {
+            StoreAdvValues(v, r);
+            EXPECT_EQ(LoadAdvValues(r), v);
+        }
+    }
+}

@@ -166,6 +166,24 @@ TEST(AdvForm, OkStoresEveryFieldAndMarksTheTaskListChanged) {
     EXPECT_DOUBLE_EQ(f.record.time_tolerance(), 0.00000001);
 }
 
+// The three answers are greyed out while the option is off, and Ok stores
+// what the lists show.
+TEST(AdvForm, RememberAnswersFollowTheirBoxAndAreStored) {
+    AdvFixture f;
+    f.showOn(f.record);
+    EXPECT_FALSE(f.dlg.cbConflict->isEnabled());
+    f.dlg.chkRemember->setChecked(true);
+    EXPECT_TRUE(f.dlg.cbDeletedInHost->isEnabled() && f.dlg.cbConflict->isEnabled());
+    f.dlg.cbDeletedInHost->setCurrentIndex(2);
+    f.dlg.cbDeletedInMirror->setCurrentIndex(1);
+    f.dlg.cbConflict->setCurrentIndex(2);
+    f.dlg.btnOk->click();
+    EXPECT_TRUE(f.record.remember_last_run());
+    EXPECT_EQ(f.record.deleted_in_host_action(), SyncAction::Ignore);
+    EXPECT_EQ(f.record.deleted_in_mirror_action(), SyncAction::HostToMirror);
+    EXPECT_EQ(f.record.conflict_action(), ConflictAction::Skip);
+}
+
 TEST(AdvForm, OverlongTickedListIsRefusedWithTheErrorBoxAndNothingStored) {
     AdvFixture f;
     const TaskRecord before = f.record;
