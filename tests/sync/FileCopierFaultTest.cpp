@@ -309,4 +309,55 @@ TEST_F(WithoutOpenat2, MissingRootIsCreated) {
     EXPECT_EQ(ReadFile(root / "x" / "f"), "data");
 }
 
+// A source is opened below its root: a link as the file's own name is the
+// file it points to, a link for a folder below the root is never walked
+// through, and the root may itself lie behind a link. The same with the
+// one-call open of a path without links and with the walk it falls back to.
+class SourceBelowRoot : public TempTree {};
+
+TEST_F(SourceBelowRoot, OpensWithAndWithoutOpenat2) {
+    WriteFile(src / "a" / "f", "plain");
+    WriteFile(outside / "real", "linked");
+    WriteFile(outside / "sub" / "f", "outside");
+    ASSERT_EQ(::symlink((outside / "real").c_str(), (src / "a" / "ln").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "sub").c_str(), (src / "linked").c_str()), 0);
+    ASSERT_EQ(::symlink(src.c_str(), (base / "srclink").c_str()), 0);
+    const std::string linkRoot = (base / "srclink").string();
+    struct Case {
+        std::string root, source;
+        CopyResult result;
+        std::string content;
+    } cases[] = {
+        {src.string(), (src / "a" / "f").string(), CopyResult::Copied, "plain"},
+        {src.string(), (src / "a" / "ln").string(), CopyResult::Copied, "linked"},
+        {src.string(), (src / "linked" / "f").string(), CopyResult::SourceOpenFailed, ""},
+        {src.string(), (src / "a" / "gone").string(), CopyResult::SourceOpenFailed, ""},
+        {linkRoot, linkRoot + "/a/f", CopyResult::Copied, "plain"},
+        {linkRoot, linkRoot + "/a/ln", CopyResult::Copied, "linked"},
+    };
+    for (const bool withOpenat2 : {true, false}) {
+        FileIoCalls io;
+        if (!withOpenat2)
+            io.openat2 = [](int, const char*, const void*, size_t) -> long {
+                errno = ENOSYS;
+                return -1;
+            };
+        ScopedFileIo scoped(io);
+        for (const Case& c : cases) {
+            fs::remove(root / "t");
+            CopyRequest r;
+            r.source = c.source;
+            r.sourceRoot = c.root;
+            r.target = (root / "t").string();
+            r.targetRoot = root.string();
+            const CopyOutcome out = CopyOneFile(r, {});
+            EXPECT_EQ(out.result, c.result) << c.source << " openat2 " << withOpenat2;
+            if (c.result == CopyResult::Copied)
+                EXPECT_EQ(ReadFile(root / "t"), c.content) << c.source;
+            else
+                EXPECT_EQ(out.messageLine, "Failed to open source file, path: " + c.source);
+        }
+    }
+}
+
 } // namespace
