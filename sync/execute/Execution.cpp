@@ -181,6 +181,8 @@ public:
     explicit Copies(RunContext& run)
         : run_(run), hostRemote_(OnRemoteFileSystem(run.HostRoot)),
           mirrorRemote_(OnRemoteFileSystem(run.MirrorRoot)),
+          hostFd_(hostRemote_ ? Fd() : OpenRoot(run.HostRoot)),
+          mirrorFd_(mirrorRemote_ ? Fd() : OpenRoot(run.MirrorRoot)),
           pipe_(Workers(run, hostRemote_ || mirrorRemote_), [&run] { run.ui().Pump(); }) {}
 
     // Before anything else the run does to a file: the copies handed out end.
@@ -194,7 +196,10 @@ public:
     // the run stopped before it could start.
     bool Copy(const TFileEntry& e, PlannedCopy c) {
         CopyRequest& r = c.request;
-        r.remoteTarget = r.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
+        const bool toMirror = r.targetRoot == run_.MirrorRoot;
+        r.remoteTarget = toMirror ? mirrorRemote_ : hostRemote_;
+        r.targetRootFd = (toMirror ? mirrorFd_ : hostFd_).get();
+        r.sourceRootFd = (toMirror ? hostFd_ : mirrorFd_).get();
         Below below;
         // Either side on a server makes each small copy a few round trips.
         if (!Overlapped(c, hostRemote_ || mirrorRemote_) ||
@@ -261,6 +266,10 @@ private:
     RunContext& run_;
     const bool hostRemote_;
     const bool mirrorRemote_;
+    // The local roots, open for the whole step, so that each copy looks up
+    // only the folders below them; the copies end before these close.
+    const Fd hostFd_;
+    const Fd mirrorFd_;
     CopyPipeline pipe_;
 };
 

@@ -458,16 +458,22 @@ Fd OpenSource(const CopyRequest& request) {
     if (!SplitBelowRoot(request.source, request.sourceRoot, below))
         return Fd();
     // The usual case in one call: a path without any link (the path has no
-    // ".." below the root, so it stays below it). A link anywhere, the file's
-    // own name included, or a kernel without openat2, takes the way through
-    // the folder below.
+    // ".." below the root, so it stays below it), below the open root or
+    // whole. A link anywhere, the file's own name included, or a kernel
+    // without openat2, takes the way through the folder below.
     open_how how{};
     how.flags = kFlags;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    if (const long fd = CurrentFileIo().openat2(AT_FDCWD, request.source.c_str(), &how, sizeof how);
+    const int rootFd = request.sourceRootFd;
+    if (rootFd >= 0)
+        how.resolve |= RESOLVE_BENEATH;
+    // below.rel is the tail of the source's path, so it ends the string.
+    const char* path = rootFd >= 0 ? below.rel.data() + 1 : request.source.c_str();
+    if (const long fd =
+            CurrentFileIo().openat2(rootFd >= 0 ? rootFd : AT_FDCWD, path, &how, sizeof how);
         fd >= 0)
         return Fd(static_cast<int>(fd));
-    Fd folder = OpenFolderBelow(request.sourceRoot, below, false);
+    Fd folder = OpenFolderBelow(rootFd, request.sourceRoot, below, false);
     if (!folder.valid())
         return Fd();
     const std::string name(below.name);
@@ -723,7 +729,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     if (!SplitBelowRoot(request.target, request.targetRoot, below))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target,
                     "not below the folder of its side");
-    Fd folder = OpenFolderBelow(request.targetRoot, below, true);
+    Fd folder = OpenFolderBelow(request.targetRootFd, request.targetRoot, below, true);
     if (!folder.valid())
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
     const std::string name(below.name);
