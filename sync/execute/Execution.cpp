@@ -243,8 +243,8 @@ public:
     }
 
 private:
-    // A worker count set for the run (tests, measurements) overlaps every
-    // copy under the size of a share's rule in either direction.
+    // A worker count set for the run (tests) overlaps every copy under
+    // kOverlapBelow, whatever the file systems.
     int Workers() const {
         if (run_.CopyWorkers >= 0)
             return run_.CopyWorkers;
@@ -254,10 +254,10 @@ private:
     // A speed limit paces one copy at a time; a copy that may set the old
     // target aside stays on the run's thread with the set-aside.
     bool Overlapped(const PlannedCopy& c, const OverlapRule& rule) const {
-        const OverlapRule forced{run_.CopyWorkers, 0, kOverlapBelow};
-        const OverlapRule& r = run_.CopyWorkers >= 0 ? forced : rule;
-        const bool enabled = run_.CopyWorkers >= 0 ? run_.CopyWorkers > 0 : rule.workers > 0;
-        return enabled && c.size >= r.from && c.size < r.below && run_.Task.speed_limit() == 0 &&
+        const OverlapRule r =
+            run_.CopyWorkers >= 0 ? OverlapRule{run_.CopyWorkers, 0, kOverlapBelow} : rule;
+        return r.workers > 0 && c.size >= r.from && c.size < r.below &&
+               run_.Task.speed_limit() == 0 &&
                (!run_.Aside || (c.request.targetSeen && !c.request.targetSeen->present));
     }
 
