@@ -116,10 +116,14 @@ out, names = sys.argv[1], sys.argv[2:]
 rows = {}
 for i, n in enumerate(names):
     rows[n] = [list(map(float, l.split())) for l in open(f"{out}/{i}.txt") if l[0].isdigit()]
-cp = max(0.01, statistics.median(r[0] for r in rows["cp -a"]))
+cps = rows["cp -a"]
+cp = max(0.01, statistics.median(r[0] for r in cps))
 for n, r in rows.items():
     wall = statistics.median(x[0] for x in r)
-    print(f"  {n:10s} {wall:7.2f} s wall ({wall / cp:4.2f}x cp)  system {statistics.median(x[1] for x in r):6.2f} s"
+    # The load drifts between rounds: the ratio within each round as well.
+    pairs = statistics.median(x[0] / max(0.01, c[0]) for x, c in zip(r, cps))
+    print(f"  {n:10s} {wall:7.2f} s wall ({wall / cp:4.2f}x cp, {pairs:4.2f}x within rounds)"
+          f"  system {statistics.median(x[1] for x in r):6.2f} s"
           f"  user {statistics.median(x[2] for x in r):5.2f} s  runs {[x[0] for x in r]}")
 PY
 echo "  load after $(load)"
