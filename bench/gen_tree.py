@@ -2,6 +2,7 @@
 """Deterministic benchmark trees for duplora-cli.
 
   gen_tree.py small  DIR [--files N] [--folders F]   N files of 0-16 KiB in F folders
+             [--kib K]                              ... of exactly K KiB each instead
   gen_tree.py empty  DIR [--files N] [--folders F]   N empty files (plan scaling: only names count)
   gen_tree.py big    FILE [--mib M]                  one file of M MiB (default 2048)
   gen_tree.py mirror SRC DST                         copy of SRC with 2% changed, 1% removed, 1% added
@@ -46,7 +47,7 @@ def write_file(path, data, mtime):
     os.utime(path, (mtime, mtime))
 
 
-def make_tree(root, files, folders, max_size):
+def make_tree(root, files, folders, max_size, fixed=False):
     rng = random.Random(SEED)
     data = pool(rng)
     dirs = folder_names(folders)
@@ -54,8 +55,8 @@ def make_tree(root, files, folders, max_size):
         os.makedirs(os.path.join(root, d), exist_ok=True)
     for i in range(files):
         d = dirs[i % len(dirs)]
-        size = rng.randint(0, max_size) if max_size else 0
-        offset = rng.randrange(0, POOL_SIZE - max_size) if max_size else 0
+        size = max_size if fixed else rng.randint(0, max_size) if max_size else 0
+        offset = rng.randrange(0, max(1, POOL_SIZE - max_size)) if max_size else 0
         write_file(os.path.join(root, d, f"f{i:06d}.dat"), data[offset:offset + size],
                    BASE_TIME + i)
     print(f"{root}: {files} files in {len(dirs)} folders", file=sys.stderr)
@@ -110,6 +111,7 @@ def main():
         p.add_argument("dir")
         p.add_argument("--files", type=int, default=100_000)
         p.add_argument("--folders", type=int, default=5_000)
+        p.add_argument("--kib", type=int, default=0)
     p = sub.add_parser("big")
     p.add_argument("file")
     p.add_argument("--mib", type=int, default=2048)
@@ -118,7 +120,7 @@ def main():
     p.add_argument("dst")
     a = ap.parse_args()
     if a.kind == "small":
-        make_tree(a.dir, a.files, a.folders, 16 * 1024)
+        make_tree(a.dir, a.files, a.folders, (a.kib or 16) * 1024, fixed=a.kib > 0)
     elif a.kind == "empty":
         make_tree(a.dir, a.files, a.folders, 0)
     elif a.kind == "big":

@@ -1,10 +1,11 @@
 #pragma once
-// Overlapping copies of small files to or from a share. There each copy
+// Overlapping copies of small files to or from a share, where each copy
 // waits for several round trips to the server (create, time, rename) while
-// both ends sit idle; a few worker threads run CopyOneFile for consecutive
-// files at once. The run's thread hands the copies out and takes every
-// result back in the order it handed them out: all a run shows, counts and
-// writes to its lines happens there, as in a copy without workers.
+// both ends sit idle, and of files just under 1 MiB onto a disk, where each
+// waits for the page cache and the disk (ChooseOverlap): a few worker threads
+// run CopyOneFile for consecutive files at once. The run's thread hands the copies out and takes
+// every result back in the order it handed them out: all a run shows, counts and writes to its
+// lines happens there, as in a copy without workers.
 //
 // Only copies that cannot meet each other go together: files of one target
 // folder whose names differ (also without regard to case), none replacing a
@@ -35,6 +36,24 @@ struct CopiedChunk {
 // True when `path` (or the nearest folder above it that exists) lies on a
 // network file system or behind FUSE, where every call may wait for a server.
 bool OnRemoteFileSystem(const std::string& path);
+
+// The same for a file system type from statfs.
+bool RemoteFileSystemType(unsigned long type);
+
+// Files of this size and more are always copied on the run's thread, with
+// their progress shown as they go.
+inline constexpr std::int64_t kOverlapBelow = 1 << 20;
+
+// Which copies between two file systems (statfs types) overlap on worker
+// threads: files of at least `from` and under `below` bytes (at the scan),
+// with `workers` threads; none when `workers` is 0.
+struct OverlapRule {
+    int workers = 0;
+    std::int64_t from = 0;
+    std::int64_t below = 0;
+    bool operator==(const OverlapRule&) const = default;
+};
+OverlapRule ChooseOverlap(unsigned long sourceFsType, unsigned long targetFsType);
 
 class CopyPipeline {
 public:

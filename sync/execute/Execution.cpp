@@ -166,25 +166,22 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
     return false;
 }
 
-// Copies of small files to or from a network or FUSE folder overlap; below this
-// size (at the scan) a copy is a few round trips to the server, larger ones
-// are moved by the run's thread with their progress shown as they go.
-constexpr std::int64_t kOverlapBelow = 1 << 20;
-// Workers for such copies. Measured on a GVfs mount of a Samba share (2
-// cores): two or three overlapping copies take about three quarters of the
-// time of one after the other, more gain nothing; the share's daemons then
-// keep the processors busy.
-constexpr int kRemoteCopyWorkers = 3;
-
-// The copies of one execution step: serial ones on the run's thread, small
-// ones to or from a remote folder overlapped by a CopyPipeline. Results come in
-// the plan's order either way.
+// The copies of one execution step: serial ones on the run's thread, those
+// the measured rule picks (ChooseOverlap: small files to or from a share,
+// files just under 1 MiB onto ext4) overlapped by a CopyPipeline. Results
+// come in the plan's order either way.
 class Copies {
 public:
     explicit Copies(RunContext& run)
-        : run_(run), hostRemote_(OnRemoteFileSystem(run.HostRoot)),
-          mirrorRemote_(OnRemoteFileSystem(run.MirrorRoot)),
-          pipe_(Workers(run, hostRemote_ || mirrorRemote_), [&run] { run.ui().Pump(); }) {}
+        : run_(run), hostType_(FileSystemTypeOf(run.HostRoot)),
+          mirrorType_(FileSystemTypeOf(run.MirrorRoot)),
+          hostRemote_(RemoteFileSystemType(hostType_)),
+          mirrorRemote_(RemoteFileSystemType(mirrorType_)),
+          toMirror_(ChooseOverlap(hostType_, mirrorType_)),
+          toHost_(ChooseOverlap(mirrorType_, hostType_)),
+          hostFd_(hostRemote_ ? Fd() : OpenRoot(run.HostRoot)),
+          mirrorFd_(mirrorRemote_ ? Fd() : OpenRoot(run.MirrorRoot)),
+          pipe_(Workers(), [&run] { run.ui().Pump(); }) {}
 
     // Before anything else the run does to a file: the copies handed out end.
     // False when the run stopped meanwhile.
@@ -197,10 +194,12 @@ public:
     // the run stopped before it could start.
     bool Copy(const TFileEntry& e, PlannedCopy c) {
         CopyRequest& r = c.request;
-        r.remoteTarget = r.targetRoot == run_.MirrorRoot ? mirrorRemote_ : hostRemote_;
+        const bool toMirror = r.targetRoot == run_.MirrorRoot;
+        r.remoteTarget = toMirror ? mirrorRemote_ : hostRemote_;
+        r.targetRootFd = (toMirror ? mirrorFd_ : hostFd_).get();
+        r.sourceRootFd = (toMirror ? hostFd_ : mirrorFd_).get();
         Below below;
-        // Either side on a server makes each small copy a few round trips.
-        if (!Overlapped(c, hostRemote_ || mirrorRemote_) ||
+        if (!Overlapped(c, toMirror ? toMirror_ : toHost_) ||
             !SplitBelowRoot(r.target, r.targetRoot, below)) {
             if (!Settle())
                 return false;
@@ -247,23 +246,35 @@ public:
     }
 
 private:
-    static int Workers(const RunContext& run, bool anyRemote) {
-        if (run.CopyWorkers >= 0)
-            return run.CopyWorkers;
-        return anyRemote ? kRemoteCopyWorkers : 0;
+    // A worker count set for the run (tests) overlaps every copy under
+    // kOverlapBelow, whatever the file systems.
+    int Workers() const {
+        if (run_.CopyWorkers >= 0)
+            return run_.CopyWorkers;
+        return std::max(toMirror_.workers, toHost_.workers);
     }
 
     // A speed limit paces one copy at a time; a copy that may set the old
     // target aside stays on the run's thread with the set-aside.
-    bool Overlapped(const PlannedCopy& c, bool remote) const {
-        const bool enabled = run_.CopyWorkers >= 0 ? run_.CopyWorkers > 0 : remote;
-        return enabled && c.size < kOverlapBelow && run_.Task.speed_limit() == 0 &&
+    bool Overlapped(const PlannedCopy& c, const OverlapRule& rule) const {
+        const OverlapRule r =
+            run_.CopyWorkers >= 0 ? OverlapRule{run_.CopyWorkers, 0, kOverlapBelow} : rule;
+        return r.workers > 0 && c.size >= r.from && c.size < r.below &&
+               run_.Task.speed_limit() == 0 &&
                (!run_.Aside || (c.request.targetSeen && !c.request.targetSeen->present));
     }
 
     RunContext& run_;
+    const unsigned long hostType_;
+    const unsigned long mirrorType_;
     const bool hostRemote_;
     const bool mirrorRemote_;
+    const OverlapRule toMirror_;
+    const OverlapRule toHost_;
+    // The local roots, open for the whole step, so that each copy looks up
+    // only the folders below them; the copies end before these close.
+    const Fd hostFd_;
+    const Fd mirrorFd_;
     CopyPipeline pipe_;
 };
 

@@ -20,8 +20,10 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace duplora {
@@ -110,12 +112,44 @@ void NoteModeRefusal(const struct stat& created, int error) {
         gModesUnsupported.store(created.st_dev, std::memory_order_relaxed);
 }
 
+// Whether closing a file written on the file system of `fd` (device `dev`)
+// can report a write error of its own: network and FUSE file systems send
+// the data on, or flush them, at the close. On the disk file systems listed
+// here a close never fails, so a copy there keeps its one descriptor open
+// (and locked) up to the rename. Asked once per device and thread.
+bool CloseMayFail(int fd, dev_t dev) {
+    thread_local dev_t lastDev = 0;
+    thread_local bool lastAnswer = true;
+    if (dev == 0)
+        return true;
+    if (dev != lastDev) {
+        struct statfs fs {};
+        lastAnswer = true;
+        if (::fstatfs(fd, &fs) == 0) {
+            switch (static_cast<unsigned long>(fs.f_type)) {
+            case 0xEF53UL:     // ext2, ext3, ext4
+            case 0x58465342UL: // xfs
+            case 0x9123683EUL: // btrfs
+            case 0x01021994UL: // tmpfs
+                lastAnswer = false;
+                break;
+            default:
+                break;
+            }
+        }
+        lastDev = dev;
+    }
+    return lastAnswer;
+}
+
 // Creates the temporary file beside the target and locks it, so that another
-// run cleaning up after a crashed one leaves it alone. The lock goes with the
-// open file, not with the descriptor: `lock` keeps it until the rename, after
-// `out` was closed to see delayed write errors. The file is created with
-// `mode`; `created` receives what fstat says of it (the creation mask and the
-// file system have their say over the mode), or stays zeroed when unknown.
+// run cleaning up after a crashed one leaves it alone. The file is created
+// with `mode`; `created` receives what fstat says of it (the creation mask and
+// the file system have their say over the mode), or stays zeroed when
+// unknown. Where a close can report a delayed write error, `out` is closed
+// before the rename to see it, and the lock, which goes with the open file,
+// not with the descriptor, is kept by a second descriptor, `lock`; elsewhere
+// `lock` stays empty and `out` holds the lock up to the rename.
 bool CreateTemporary(int folder, std::string_view name, mode_t mode, std::string& temp, Fd& out,
                      Fd& lock, struct stat& created) {
     created = {};
@@ -130,8 +164,13 @@ bool CreateTemporary(int folder, std::string_view name, mode_t mode, std::string
         }
         if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0) {
             // A cleaner may have removed the new file between its creation
-            // and the lock; then it is gone or another file: start again.
-            if (!NameIsFile(folder, temp, out.get(), created)) {
+            // and the lock: then the file has no name left (and another file
+            // may carry it by now), so start again. A file that still has a
+            // name has the one it was created with (cleaners only remove);
+            // only when the count says none is the name looked up, as a
+            // few FUSE file systems count no names at all.
+            if (::fstat(out.get(), &created) != 0 ||
+                (created.st_nlink == 0 && !NameIsFile(folder, temp, out.get(), created))) {
                 created = {};
                 out.reset();
                 continue;
@@ -142,7 +181,8 @@ bool CreateTemporary(int folder, std::string_view name, mode_t mode, std::string
         }
         // Without flock on this file system (some FUSE and network ones) the
         // copy goes on unlocked; a cleaner there leaves unlockable files alone.
-        lock = Fd(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
+        if (CloseMayFail(out.get(), created.st_dev))
+            lock = Fd(::fcntl(out.get(), F_DUPFD_CLOEXEC, 0));
         return true;
     }
     return false;
@@ -417,7 +457,23 @@ Fd OpenSource(const CopyRequest& request) {
     Below below;
     if (!SplitBelowRoot(request.source, request.sourceRoot, below))
         return Fd();
-    Fd folder = OpenFolderBelow(request.sourceRoot, below, false);
+    // The usual case in one call: a path without any link (the path has no
+    // ".." below the root, so it stays below it), below the open root or
+    // whole. A link anywhere, the file's own name included, or a kernel
+    // without openat2, takes the way through the folder below.
+    open_how how{};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const int rootFd = request.sourceRootFd;
+    if (rootFd >= 0)
+        how.resolve |= RESOLVE_BENEATH;
+    // below.rel is the tail of the source's path, so it ends the string.
+    const char* path = rootFd >= 0 ? below.rel.data() + 1 : request.source.c_str();
+    if (const long fd =
+            CurrentFileIo().openat2(rootFd >= 0 ? rootFd : AT_FDCWD, path, &how, sizeof how);
+        fd >= 0)
+        return Fd(static_cast<int>(fd));
+    Fd folder = OpenFolderBelow(rootFd, request.sourceRoot, below, false);
     if (!folder.valid())
         return Fd();
     const std::string name(below.name);
@@ -673,7 +729,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     if (!SplitBelowRoot(request.target, request.targetRoot, below))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target,
                     "not below the folder of its side");
-    Fd folder = OpenFolderBelow(request.targetRoot, below, true);
+    Fd folder = OpenFolderBelow(request.targetRootFd, request.targetRoot, below, true);
     if (!folder.valid())
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
     const std::string name(below.name);
@@ -703,6 +759,7 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
     if (!CreateTemporary(folder.get(), name, wantMode | S_IWUSR, temp, out, lock, created))
         return Fail(CopyResult::TargetCreateFailed, 47, request.target, SystemError());
 
+    const bool closeFirst = request.remoteTarget || CloseMayFail(out.get(), created.st_dev);
     const timespec times[2] = {st.st_atim, st.st_mtim};
     End end = Transfer(in.get(), out.get(), st, request.speedLimitKBps, hooks);
     int transferError = errno;
@@ -725,12 +782,17 @@ CopyOutcome CopyOneFile(const CopyRequest& request, const CopyHooks& rawHooks) {
         // crash ext4, XFS and btrfs flush a file renamed over another one
         // before the rename itself, and at worst a new file comes back empty
         // or a hidden temporary file stays behind (the next run removes it).
-        if (!out.close()) {
+        // Where a close can report a delayed write error (a network or FUSE
+        // file system), the file is closed before the rename to see it and
+        // the lock's own descriptor keeps it locked; on a disk file system
+        // the one descriptor stays open, and locked, up to the rename.
+        if (closeFirst && !out.close()) {
             end = End::Error;
             transferError = errno;
         }
     }
-    out.reset();
+    if (closeFirst)
+        out.reset();
     if (end == End::Complete && request.remoteTarget) {
         // The server keeps the time set on a file only once no handle that
         // wrote it is open: the lock's descriptor is such a handle, so it

@@ -63,6 +63,11 @@ struct CopyRequest {
     // an SMB share through GVfs is written through the share's daemon itself
     // (platform/ShareFile.h).
     bool remoteTarget = false;
+    // The two roots opened once (OpenRoot) by a caller that copies many files:
+    // then only the folders below them are looked up for each file. -1: by
+    // their paths. The caller keeps them open until the copy returns.
+    int sourceRootFd = -1;
+    int targetRootFd = -1;
 };
 
 struct CopyOutcome {

@@ -138,6 +138,31 @@ Fd OpenFolderBelow(const std::string& root, const Below& below, bool create) {
     return Fd();
 }
 
+Fd OpenRoot(const std::string& root) {
+    return Fd(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+Fd OpenFolderBelow(int rootFd, const std::string& root, const Below& below, bool create) {
+    if (rootFd < 0)
+        return OpenFolderBelow(root, below, create);
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    if (below.folderPart.empty())
+        return Fd(::openat(rootFd, ".", kFlags));
+    // One call for folders that exist on a path without links; RESOLVE_BENEATH
+    // keeps the lookup below the root whatever the path says.
+    open_how how{};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const std::string rel(below.folderPart.substr(1));
+    const long fd = CurrentFileIo().openat2(rootFd, rel.c_str(), &how, sizeof how);
+    if (fd >= 0)
+        return Fd(static_cast<int>(fd));
+    if (errno == ENOENT || errno == ENAMETOOLONG || errno == ENOSYS || errno == EPERM ||
+        errno == E2BIG || errno == EAGAIN)
+        return WalkFolders(Fd(::openat(rootFd, ".", kFlags)), rel, create);
+    return Fd();
+}
+
 namespace {
 
 enum class Standing { Nothing, File, Folder, Unknown };

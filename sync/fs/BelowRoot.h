@@ -64,6 +64,14 @@ bool SplitBelowRoot(std::string&& path, const std::string& root, Below& out) = d
 // call works relative to it. Missing folders (and a missing root) are created
 // when `create` is set.
 Fd OpenFolderBelow(const std::string& root, const Below& below, bool create);
+// The same below a root already open as `rootFd` (an O_PATH folder): only the
+// folders below the root are looked up, never the root's own path again.
+// `root` (its path) is used when rootFd is -1.
+Fd OpenFolderBelow(int rootFd, const std::string& root, const Below& below, bool create);
+// Opens a root folder once for many operations below it (O_PATH; links on
+// the root's own path are followed, as the user chose it): -1 when it
+// cannot be opened, and the callers then go by its path.
+Fd OpenRoot(const std::string& root);
 
 // What the scan saw at a path: nothing, or a file of this size and time. A
 // link to a file counts as the file (the scan follows it as well).

@@ -98,9 +98,9 @@ struct RunInput {
     // Called right before each file copy or delete with the entry's path and
     // operation, after the scan saw the files; tests change files here.
     std::function<void(std::string_view relPath, TSyncOp op)> BeforeFileOperation;
-    // Worker threads for small-file copies: -1 decides by the roots (a few
-    // when either lies on a network or FUSE file system, none between local
-    // disks), 0 copies on the run's thread only, more overlaps copies anywhere.
+    // Worker threads for small-file copies: -1 decides by the roots
+    // (ChooseOverlap: a share or FUSE on either side, ext4 as the target), 0
+    // copies on the run's thread only, more overlaps copies under 1 MiB anywhere.
     int CopyWorkers = -1;
     // Where a task that remembers its last run keeps its record; "" for
     // DefaultMemoryFolder() (sync/memory/Remember.h).

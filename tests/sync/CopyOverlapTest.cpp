@@ -1,7 +1,9 @@
 // Copies overlapped on worker threads (a run uses them for small files onto
-// a share; forced onto local folders here) give the run that one copy after
+// a share and files just under 1 MiB onto ext4; forced onto any local folder
+// here) give the run that one copy after
 // the other gives: the same lines, failures, counts and display, in the
 // plan's order. A cancel leaves no temporary file and no half-copied file.
+#include "sync/execute/CopyPipeline.h"
 #include "sync/execute/FileCopier.h"
 #include "sync/run/SyncRun.h"
 
@@ -88,8 +90,29 @@ TEST(CopyOverlap, GivesTheRunOfOneCopyAfterAnother) {
     EXPECT_EQ(serial.copied, 59);
     EXPECT_EQ(serial.failed, 2);
     EXPECT_EQ(serial.mirror.at("d2/f3"), "the user's");
-    for (int round = 0; round < 3; ++round)
-        EXPECT_EQ(RunWith(3), serial) << "round " << round;
+    for (int workers : {2, 3, 3, 3})
+        EXPECT_EQ(RunWith(workers), serial) << workers << " workers";
+}
+
+// Which copies overlap, by the file systems they go between.
+TEST(CopyOverlap, RuleByFileSystems) {
+    constexpr unsigned long kExt4 = 0xEF53, kTmpfs = 0x01021994, kXfs = 0x58465342, kVfat = 0x4d44,
+                            kFuse = 0x65735546, kSmb2 = 0xFE534D42, kNfs = 0x6969;
+    const OverlapRule none{};
+    const OverlapRule share{3, 0, 1 << 20};
+    const OverlapRule disk{2, 512 << 10, 1 << 20};
+    const struct {
+        unsigned long source, target;
+        OverlapRule rule;
+    } cases[] = {
+        {kExt4, kExt4, disk},   {kTmpfs, kExt4, disk}, {kExt4, kTmpfs, none},
+        {kTmpfs, kTmpfs, none}, {kExt4, kXfs, none},   {kExt4, kVfat, none},
+        {kFuse, kExt4, share},  {kExt4, kFuse, share}, {kTmpfs, kSmb2, share},
+        {kNfs, kTmpfs, share},  {0, kExt4, disk},      {kExt4, 0, none},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChooseOverlap(c.source, c.target), c.rule)
+            << std::hex << c.source << " to " << c.target;
 }
 
 TEST(CopyOverlap, CancelLeavesOnlyWholeCopies) {

@@ -309,4 +309,73 @@ TEST_F(WithoutOpenat2, MissingRootIsCreated) {
     EXPECT_EQ(ReadFile(root / "x" / "f"), "data");
 }
 
+// A source is opened below its root: a link as the file's own name is the
+// file it points to, a link for a folder below the root is never walked
+// through, and the root may itself lie behind a link. The target's folders
+// follow the same rules. The same with the roots open once for a run (only
+// what lies below them looked up) or gone by their paths, and with the
+// one-call opens or the folder walk they fall back to.
+class BelowOpenRoots : public TempTree {};
+
+TEST_F(BelowOpenRoots, SameRulesWithAndWithoutOpenat2) {
+    WriteFile(src / "a" / "f", "plain");
+    WriteFile(outside / "real", "linked");
+    WriteFile(outside / "sub" / "f", "outside");
+    ASSERT_EQ(::symlink((outside / "real").c_str(), (src / "a" / "ln").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "sub").c_str(), (src / "linked").c_str()), 0);
+    ASSERT_EQ(::symlink(src.c_str(), (base / "srclink").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (root / "out").c_str()), 0);
+    const std::string linkRoot = (base / "srclink").string();
+    const std::string t = (root / "d" / "t").string();
+    const std::string escape = (root / "out" / "t").string();
+    struct Case {
+        std::string sourceRoot, source, target;
+        CopyResult result;
+        std::string content;
+    } cases[] = {
+        {src.string(), (src / "a" / "f").string(), t, CopyResult::Copied, "plain"},
+        {src.string(), (src / "a" / "ln").string(), t, CopyResult::Copied, "linked"},
+        {src.string(), (src / "linked" / "f").string(), t, CopyResult::SourceOpenFailed, ""},
+        {src.string(), (src / "a" / "gone").string(), t, CopyResult::SourceOpenFailed, ""},
+        {linkRoot, linkRoot + "/a/f", t, CopyResult::Copied, "plain"},
+        {linkRoot, linkRoot + "/a/ln", t, CopyResult::Copied, "linked"},
+        {src.string(), (src / "a" / "f").string(), escape, CopyResult::TargetCreateFailed, ""},
+    };
+    for (const bool withOpenat2 : {true, false}) {
+        FileIoCalls io;
+        if (!withOpenat2)
+            io.openat2 = [](int, const char*, const void*, size_t) -> long {
+                errno = ENOSYS;
+                return -1;
+            };
+        ScopedFileIo scoped(io);
+        for (const bool openRoots : {true, false}) {
+            for (const Case& c : cases) {
+                fs::remove_all(root / "d");
+                const Fd sourceRoot = openRoots ? OpenRoot(c.sourceRoot) : Fd();
+                const Fd targetRoot = openRoots ? OpenRoot(root.string()) : Fd();
+                CopyRequest r;
+                r.source = c.source;
+                r.sourceRoot = c.sourceRoot;
+                r.target = c.target;
+                r.targetRoot = root.string();
+                r.sourceRootFd = sourceRoot.get();
+                r.targetRootFd = targetRoot.get();
+                const CopyOutcome out = CopyOneFile(r, {});
+                const std::string what = c.source + " to " + c.target + " openat2 " +
+                                         std::to_string(withOpenat2) + " open roots " +
+                                         std::to_string(openRoots);
+                EXPECT_EQ(out.result, c.result) << what;
+                if (c.result == CopyResult::Copied) {
+                    EXPECT_EQ(ReadFile(c.target), c.content) << what;
+                } else if (c.result == CopyResult::SourceOpenFailed) {
+                    EXPECT_EQ(out.messageLine, "Failed to open source file, path: " + c.source);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(Names(outside), (std::vector<std::string>{"real", "sub"}));
+    EXPECT_EQ(Names(outside / "sub"), std::vector<std::string>{"f"});
+}
+
 } // namespace
