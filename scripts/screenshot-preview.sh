@@ -36,9 +36,9 @@ xvfb-run -a -s "-screen 0 1280x1024x24" \
 echo "saved $guard_out $adv_out"
 # Remembered files (a delete and a conflict) with their pictures, reasons
 # and filter buttons, for the README's part on remembering the last run.
-remember_out="docs/remembered-preview.png"
-[ "$scale" != 1 ] && remember_out="docs/remembered-preview@${scale}x.png"
+remember_out="docs/screenshots/remembered-preview.png"
+[ "$scale" != 1 ] && remember_out="docs/screenshots/remembered-preview@${scale}x.png"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$scale" DUPLORA_SCREENSHOT_REMEMBER="$PWD/$remember_out" \
-    build/tests/gui_tests --gtest_filter='RememberPreview.RowsShowTheirKindAndReason*'
+    build/tests/gui_tests --gtest_filter='RememberPreview.APlanOfARealRunShowsRememberedRows'
 echo "saved $remember_out"

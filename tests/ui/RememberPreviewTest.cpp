@@ -4,7 +4,10 @@
 #include "ui/MainForm.h"
 #include "ui/TreeVUnit.h"
 
+#include "sync/TreeFixture.h"
+#include "sync/run/SyncRun.h"
 #include "tasks/Helpers.h"
+#include "tasks/TaskPresets.h"
 #include "tasks/TextTable.h"
 
 #include <QCoreApplication>
@@ -138,12 +141,6 @@ TEST(RememberPreview, FilterButtonsKeepTheirKindsAndFindTheirFolder) {
 // A remembered row shows its kind's picture and the reason in words.
 TEST(RememberPreview, RowsShowTheirKindAndReason) {
     RememberedPlan f;
-    // DUPLORA_SCREENSHOT_REMEMBER saves the window as it opens
-    // (scripts/screenshot-preview.sh).
-    if (const char* path = std::getenv("DUPLORA_SCREENSHOT_REMEMBER")) {
-        QCoreApplication::processEvents();
-        EXPECT_TRUE(f.form.grab().save(QString::fromLocal8Bit(path)));
-    }
     const struct {
         const char* name;
         const char* image;
@@ -166,6 +163,57 @@ TEST(RememberPreview, RowsShowTheirKindAndReason) {
     RememberedPlan plain(false);
     EXPECT_FALSE(plain.form.btnKinds[0]->isVisible());
     EXPECT_EQ(plain.Cell("gone.txt", 0, Qt::DisplayRole).toString(), QStringLiteral("gone.txt"));
+}
+
+// The same pictures and reasons on a plan the engine made: a two-way task
+// with memory, after a file was deleted in the host and another edited on
+// both sides. DUPLORA_SCREENSHOT_REMEMBER saves the window
+// (scripts/screenshot-preview.sh).
+TEST(RememberPreview, APlanOfARealRunShowsRememberedRows) {
+    SetLanguage(Language::English);
+    TTreeVForm::HideEqual = false;
+    test::RunFixture f;
+    f.run.Task = MakePresetRecord(TaskPreset::TwoWay, "");
+    f.run.Task.set_host_path(f.host);
+    f.run.Task.set_mirror_path(f.mirror);
+    f.run.Start = RunStart::Console;
+    f.run.MemoryFolder = f.tmp.sub("state");
+    const std::vector<test::TreeFile> files = {{"report.odt", std::string(40000, 'r')},
+                                               {"notes.txt", "first"},
+                                               {"old draft.odt", std::string(90000, 'p')},
+                                               {"photos/beach.jpg", std::string(70000, 'n')}};
+    f.tmp.build(f.host, files);
+    f.tmp.build(f.mirror, files);
+    ASSERT_EQ(f.Run(), RunOutcome::NothingToDo) << f.Text();
+    std::filesystem::remove(f.host + "/old draft.odt");
+    f.tmp.build(f.host, {{"notes.txt", "edited on the laptop", test::kT0 + 600}});
+    f.tmp.build(f.mirror, {{"notes.txt", "edited on the disk", test::kT0 + 900}});
+    std::string error;
+    ASSERT_TRUE(BuildPlan(f.run, error)) << error;
+    SyncPlan& plan = f.run.Plan;
+    ASSERT_EQ(plan.RememberedCount[static_cast<int>(Remembered::DeletedInHost)], 1);
+    ASSERT_EQ(plan.RememberedCount[static_cast<int>(Remembered::ChangedOnBoth)], 1);
+
+    TTreeVForm form;
+    // Shown as a user's folders would be; the form only displays them.
+    form.SetPlan(&plan, "/home/ana/Documents", "/media/ana/USB/Documents", SyncAction::Ignore);
+    form.resize(900, 420);
+    form.show();
+    QElapsedTimer t;
+    t.start();
+    while (!form.TreeBuilt() && t.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    form.btnKinds[1]->click();
+    EXPECT_EQ(form.Filter(), KindFilter::Conflicts);
+    form.btnKinds[1]->click();
+    if (const char* path = std::getenv("DUPLORA_SCREENSHOT_REMEMBER")) {
+        form.TreeV->expandAll();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(form.grab().save(QString::fromLocal8Bit(path)));
+    }
+    form.btnKinds[0]->click();
+    ASSERT_EQ(form.Rows().size(), 1u);
+    EXPECT_EQ(RowName(form.Rows()[0]), "old draft.odt");
 }
 
 // The main window's last-run text names the conflicts only when a run met
