@@ -265,6 +265,7 @@ void ScanFolderSide(RunContext& run, bool hostSide, const std::atomic<bool>* sto
     versionsHold.AddTo(scanner.SkipFolders);
     homeTrashHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
+    scanner.ReadTimeZone = stop == nullptr;
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         if (progress) {
             progress->Offer(dir);
@@ -410,6 +411,7 @@ bool ScanProgressSlot::Take(std::string& dir) {
 
 MirrorScanThread::MirrorScanThread(RunContext& run) : run_(run) {
     run_.Plan.ClearMirror();
+    ResetLocalTimeCache(); // the time zone as it is now, read before the thread starts
     try {
         thread_ = std::thread([this] { Work(true); });
     } catch (const std::system_error&) {
