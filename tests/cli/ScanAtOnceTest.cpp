@@ -2,40 +2,13 @@
 // the same bytes from plan --json, for a tree of odd cases.
 
 #include "cli/CliFixture.h"
-#include "sync/fs/FileIo.h"
+#include "sync/UnreadableIo.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
 namespace duplora::test {
 namespace {
-
-// Folders whose path ends with one of `names` fail to open with EACCES (the
-// tests run as root, which no permission bit would stop).
-FileIoCalls UnreadableFolders(std::vector<std::string> names) {
-    FileIoCalls io;
-    io.openDir = [names](int dirFd, const char* path, int flags) {
-        std::string full = path;
-        if (dirFd != AT_FDCWD && path[0] != '/') {
-            char buf[4096];
-            const ssize_t n =
-                readlink(("/proc/self/fd/" + std::to_string(dirFd)).c_str(), buf, sizeof buf - 1);
-            full = std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + path;
-        }
-        for (const std::string& name : names)
-            if (full.size() >= name.size() &&
-                full.compare(full.size() - name.size(), name.size(), name) == 0) {
-                errno = EACCES;
-                return -1;
-            }
-        return KernelFileIo().openDir(dirFd, path, flags);
-    };
-    return io;
-}
 
 CliResult PlanJson(const CliFixture& f, bool serial) {
     if (serial)
@@ -101,7 +74,7 @@ TEST(ScanAtOnce, PlanJsonIsTheSerialScansByteForByte) {
         const CliResult made = f.Cli(args);
         ASSERT_EQ(made.code, 0) << made.err;
 
-        ScopedFileIo io(UnreadableFolders({"host/locked", "mirror/mlocked"}));
+        ScopedFileIo io(UnreadableAll({"/host/locked", "/mirror/mlocked"}));
         const CliResult serial = PlanJson(f, true);
         const CliResult parallel = PlanJson(f, false);
         ASSERT_EQ(serial.code, 0) << serial.err;

@@ -5,14 +5,11 @@
 #include "sync/run/SyncRun.h"
 
 #include "TreeFixture.h"
+#include "UnreadableIo.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 
 using namespace duplora;
@@ -93,25 +90,8 @@ TEST(ScanAtOnce, RunWritesTheSerialScansLinesAndSteps) {
                                {"locked/only-here", "h"},
                                {"locked/empty/"},
                                {"shut/z", "z"}});
-        // The host's "locked" and the mirror's "shut" cannot be read (root
-        // passes every permission bit, so the opening fails instead).
-        const std::string lockedHost = fs::canonical(f.host).string() + "/locked";
-        const std::string shutMirror = fs::canonical(f.mirror).string() + "/shut";
-        FileIoCalls calls;
-        calls.openDir = [&](int dirFd, const char* path, int flags) {
-            char self[64];
-            char dir[4096];
-            std::snprintf(self, sizeof self, "/proc/self/fd/%d", dirFd);
-            const ssize_t n = readlink(self, dir, sizeof dir);
-            const std::string full =
-                std::string(dir, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + path;
-            if (full == lockedHost || full == shutMirror) {
-                errno = EACCES;
-                return -1;
-            }
-            return KernelFileIo().openDir(dirFd, path, flags);
-        };
-        ScopedFileIo io(calls);
+        // The host's "locked" and the mirror's "shut" cannot be read.
+        ScopedFileIo io(UnreadableAll({"/host/locked", "/mirror/shut"}));
         f.run.SerialScan = serial;
         EXPECT_EQ(f.Run(), RunOutcome::Finished);
         return Outcome{f.lines.Lines(), f.ui.statuses, ReadTree(f.host), ReadTree(f.mirror)};
