@@ -434,9 +434,8 @@ void MirrorScanThread::Work(bool ownThread) {
     // this thread's system calls.
     sigset_t all;
     sigfillset(&all);
-    sigset_t old;
     if (ownThread)
-        pthread_sigmask(SIG_BLOCK, &all, &old);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
     try {
         ScanFolderSide(run_, false, &stop_, &progress_, nullptr);
     } catch (...) {
