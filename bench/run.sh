@@ -5,7 +5,11 @@
 #
 # Environment: RUNS (measured runs per command, default 5; copies use
 # COPY_RUNS, default 3), SKIP_BIG=1 (leave out the 2 GiB file), KEEP_DATA=1
-# (keep the generated trees in bench/data/ for the next time).
+# (keep the generated trees in bench/data/ for the next time), SCALE_SIZES
+# (files per side of the growth table, default "25000 50000 100000 200000
+# 1000000"), SCALE_DATA (where the growth table's trees go, default a folder
+# in /dev/shm: 2,000,000 empty files cost the disk's inode tables minutes,
+# a tmpfs about 2 GB of memory; removed at the end unless KEEP_DATA=1).
 # Needs hyperfine, rsync and GNU time (apt-get install -y hyperfine rsync time).
 #
 # Every duplora task runs with speed limit 0. Copies are timed from an empty
@@ -23,6 +27,8 @@ OUT=$HERE/out
 RUNS=${RUNS:-5}
 COPY_RUNS=${COPY_RUNS:-3}
 GEN="python3 $HERE/gen_tree.py"
+SCALE_SIZES=${SCALE_SIZES:-25000 50000 100000 200000 1000000}
+SCALE_DATA=${SCALE_DATA:-/dev/shm/duplora-bench-scale}
 
 for tool in hyperfine rsync /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -136,21 +142,22 @@ rss() { /usr/bin/time -f '%M KiB %e s' "$@" 2>&1 >/dev/null | tail -1; }
     echo "  duplora-cli plan:      $(rss "$CLI" --config "$CFG" plan same)"
     echo "  find -printf:          $(rss find "$SMALL" "$SAME" -printf '%s %T@\n')"
     echo "  rsync -a --delete -n:  $(rss rsync -a --delete -n "$SMALL/" "$SAME/")"
-    echo "doubling (empty files, 20 per folder, both sides identical):"
-    for n in 25000 50000 100000 200000; do
-        d=$DATA/scale-$n
+    echo "growth (empty files, 20 per folder, both sides identical; plan beside find):"
+    for n in $SCALE_SIZES; do
+        d=$SCALE_DATA/scale-$n
         [ -d "$d/host" ] || { $GEN empty "$d/host" --files $n --folders $((n / 20)); cp -a "$d/host" "$d/mirror"; }
         cli new "scale$n" --host "$d/host" --mirror "$d/mirror" "${oneway[@]}" 2>/dev/null || true
         hyperfine --style none --warmup 1 --runs "$RUNS" --export-json "$OUT/scale-$n.json" \
-            "$CLI --config $CFG plan scale$n >/dev/null" >/dev/null
-        mean=$(python3 -c "import json,sys; r=json.load(open('$OUT/scale-$n.json'))['results'][0]; print(f\"{r['median']*1000:.0f} ms median\")")
-        echo "  $n files per side: $mean, $(rss "$CLI" --config "$CFG" plan "scale$n")"
+            "$CLI --config $CFG plan scale$n >/dev/null" \
+            "find $d/host $d/mirror -printf '%s %T@\n' >/dev/null" >/dev/null
+        medians=$(python3 -c "import json; r=json.load(open('$OUT/scale-$n.json'))['results']; print(f\"{r[0]['median']*1000:.0f} ms median, find {r[1]['median']*1000:.0f} ms ({r[0]['median']/r[1]['median']:.2f}x)\")")
+        echo "  $n files per side: $medians, $(rss "$CLI" --config "$CFG" plan "scale$n")"
     done
 } | tee "$OUT/rss.txt"
 
 # --- clean up the big files -------------------------------------------------
 rm -rf "$TARGET" "$BIGT"
 if [ "${KEEP_DATA:-0}" != 1 ]; then
-    rm -rf "$DATA"
+    rm -rf "$DATA" "$SCALE_DATA"
 fi
 echo "results in $OUT"

@@ -105,6 +105,9 @@ struct RunInput {
     // Where a task that remembers its last run keeps its record; "" for
     // DefaultMemoryFolder() (sync/memory/Remember.h).
     std::string MemoryFolder;
+    // Scan the host, then the mirror, on the run's thread (both at once
+    // otherwise; see ScanSidesAtOnce).
+    bool SerialScan = false;
 
     // A quiet run shows no preview, no box for message 55 and no result.
     bool Quiet() const { return Start != RunStart::Window || Task.auto_mode(); }
@@ -157,6 +160,9 @@ struct RunContext : RunInput, PreparedRoots, RunEnd {
     // --- the steps' own state ---
     RunState State = RunState::Idle;
     RunState CancelState = RunState::Idle; // State when the user confirmed a cancel
+    // StepListMain scanned the mirror alongside the host: StepListMirror
+    // goes on from that scan.
+    bool MirrorScanned = false;
     // Where this run puts the files it deletes or replaces (the trash, the
     // versioning folder); null for a task that deletes permanently. Made by
     // BeginRun() from the task's on_delete, kept for the whole run so that

@@ -11,6 +11,7 @@
 #include "sync/memory/Remember.h"
 #include "sync/plan/DeleteGuard.h"
 #include "sync/run/RunDisplay.h"
+#include "sync/scan/ScanSides.h"
 #include "sync/setaside/Trash.h"
 #include "sync/setaside/Versions.h"
 #include "sync/share/ShareRun.h"
@@ -18,6 +19,7 @@
 #include "tasks/TextTable.h"
 #include "tasks/WildMask.h"
 
+#include <optional>
 #include <string>
 
 namespace duplora {
@@ -71,6 +73,7 @@ void BeginRun(RunContext& run) {
 
 void StepListMain(RunContext& run) {
     run.Plan.ClearHost();
+    run.MirrorScanned = false;
     run.State = RunState::ScanHost;
     ShowStatus(run, Msg(53));
     ShowPath(run, run.HostRoot);
@@ -86,18 +89,31 @@ void StepListMain(RunContext& run) {
         return;
     }
     StartLoadingMemory(run);
-    ScanHostSide(run);
+    std::optional<MirrorScanThread> mirror;
+    if (ScanSidesAtOnce(run))
+        mirror.emplace(run);
+    ScanHostSide(run, mirror ? &*mirror : nullptr);
     if (!IsFolder(run.HostRoot)) {
         run.State = RunState::Cancelled;
         run.HostMissing = true;
         run.Refusal = RefusalReason::HostMissing;
         run.RefusedLine = MsgFill(191, run.HostRoot);
     }
+    if (mirror && run.State != RunState::Cancelled) {
+        // The window shows the mirror's scan from here on, as after a host
+        // scanned alone.
+        run.State = RunState::ScanMirror;
+        ShowStatus(run, Msg(54));
+        ShowPath(run, run.MirrorRoot);
+        mirror->Finish();
+        run.MirrorScanned = true;
+    }
 }
 
 bool StepListMirror(RunContext& run) {
-    run.Plan.ClearMirror();
-    if (run.State != RunState::Cancelled && !run.SkipMirrorScan) {
+    if (!run.MirrorScanned)
+        run.Plan.ClearMirror();
+    if (run.State != RunState::Cancelled && !run.SkipMirrorScan && !run.MirrorScanned) {
         if (run.Task.sync_type() != SyncType::File) {
             run.State = RunState::ScanMirror;
             ShowStatus(run, Msg(54));
@@ -197,8 +213,9 @@ bool BuildPlan(RunContext& run, std::string& error) {
     StepListMain(run);
     bool ok = run.State != RunState::Cancelled;
     if (ok) {
-        run.Plan.ClearMirror();
-        if (!run.SkipMirrorScan) {
+        if (!run.MirrorScanned)
+            run.Plan.ClearMirror();
+        if (!run.SkipMirrorScan && !run.MirrorScanned) {
             run.State = RunState::ScanMirror;
             ScanMirrorSide(run);
         }

@@ -5,8 +5,9 @@
 //
 //   PassGate (RunGate.h): checks, roots, share, safety test  (before the window)
 //   BeginRun        time stamp, "Start task: " line, counters 0
-//   StepListMain    scan the host                                   (1282)
-//   StepListMirror  scan the mirror, compare, count, preview        (1283)
+//   StepListMain    scan the host, and the mirror at the same time  (1282)
+//   StepListMirror  scan the mirror (if not yet), compare, count,   (1283)
+//                   preview
 //        └─ false: nothing to do or declined; the run is over
 //   StepSyncMain    host list in order                              (1280)
 //   StepSyncMirror  mirror list from last to first                  (1281)

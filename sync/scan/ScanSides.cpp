@@ -14,11 +14,15 @@
 #include "tasks/WildMask.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <system_error>
 #include <unordered_map>
 
 namespace duplora {
@@ -193,7 +197,13 @@ private:
     int fd_;
 };
 
-void ScanFolderSide(RunContext& run, bool hostSide) {
+// `stop` is null for a scan on the run's thread, which reads the run's state
+// and shows its progress itself; a scan on a thread of its own reads only
+// `stop` and leaves its newest folder in `progress` for the run's thread.
+// `alongside` is the mirror's scan running while the host is scanned here:
+// a cancel seen here is passed on to it.
+void ScanFolderSide(RunContext& run, bool hostSide, const std::atomic<bool>* stop,
+                    ScanProgressSlot* progress, MirrorScanThread* alongside) {
     const std::string& root = hostSide ? run.HostRoot : run.MirrorRoot;
     const std::string& other = hostSide ? run.MirrorRoot : run.HostRoot;
     // The other root inside this one is found by identity wherever the scan
@@ -235,10 +245,19 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     const TSyncOp mirrorOp = static_cast<TSyncOp>(task.only_in_mirror_action());
     SyncPlan& plan = run.Plan;
     RunObserver& ui = run.ui();
-    // The host is scanned first: its unreadable folders are known when the
-    // mirror's entries are built.
-    const UnreadableFolders hostUnread(hostSide ? std::vector<std::string>() : plan.HostUnreadable,
-                                       run.FoldCase);
+    // Scanned after the host, the mirror knows the host's unreadable folders
+    // while its entries are built; scanned at the same time, it leaves them to
+    // MarkBelowHostUnreadable.
+    const UnreadableFolders hostUnread(
+        hostSide || stop ? std::vector<std::string>() : plan.HostUnreadable, run.FoldCase);
+    // What a scan on the run's thread reads in the run's state.
+    const auto cancelled = [&] {
+        return stop ? stop->load(std::memory_order_relaxed) : run.State == RunState::Cancelled;
+    };
+    const auto scanning = [&] {
+        return stop ? !stop->load(std::memory_order_relaxed)
+                    : run.State == RunState::ScanHost || run.State == RunState::ScanMirror;
+    };
 
     TSearchDirW scanner;
     scanner.Root = root;
@@ -246,9 +265,16 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     versionsHold.AddTo(scanner.SkipFolders);
     homeTrashHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
+    scanner.ReadTimeZone = stop == nullptr;
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
+        if (progress) {
+            progress->Offer(dir);
+            return;
+        }
         ShowPath(run, dir);
         ui.Pump();
+        if (alongside && run.State == RunState::Cancelled)
+            alongside->Stop();
     };
     scanner.OnFolderError = [&](TSearchDirW&, const std::string& dir) {
         const std::string_view rel =
@@ -257,7 +283,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     };
     scanner.OnEnquiryOperation = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
                                      TSearchOperation& op) {
-        if (run.State == RunState::Cancelled) {
+        if (cancelled()) {
             op = soSkip;
             return;
         }
@@ -277,7 +303,7 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
     };
     scanner.OnFoundItem = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
                               std::int64_t& size, std::int32_t age, std::uint32_t attr) {
-        if (run.State != RunState::ScanHost && run.State != RunState::ScanMirror)
+        if (!scanning())
             return;
         const std::string_view rel = std::string_view(item).substr(relStart);
         if (type == fiDir) {
@@ -323,20 +349,124 @@ void ScanFolderSide(RunContext& run, bool hostSide) {
         plan.MirrorFiles.Sort();
 }
 
+// A mirror scanned alongside the host could not know the host's unreadable
+// folders: what lies below one of them is marked afterwards as the serial
+// scan marks it (not created on the host, not copied there as "only in the
+// mirror"; a delete mask still applies). O(depth) per mirror entry, and
+// nothing at all when the host was read wholly.
+void MarkBelowHostUnreadable(RunContext& run) {
+    SyncPlan& plan = run.Plan;
+    if (plan.HostUnreadable.empty())
+        return;
+    const UnreadableFolders hostUnread(plan.HostUnreadable, run.FoldCase);
+    for (FolderItem& f : plan.MirrorFolders)
+        f.OtherUnknown = hostUnread.Covers(f.Path);
+    const bool deleteMasks = run.Task.delete_masks_enabled();
+    for (TFileEntry& e : plan.MirrorFiles) {
+        if (hostUnread.Covers(e.RelPath) &&
+            !(deleteMasks && MatchesAnyMask(LastComponent(e.RelPath), run.DeleteMasks)))
+            e.Op = opNone;
+    }
+}
+
 } // namespace
 
-void ScanHostSide(RunContext& run) {
+void ScanHostSide(RunContext& run, MirrorScanThread* alongside) {
     if (run.Task.sync_type() == SyncType::File)
         ReadListedFiles(run, true);
     else
-        ScanFolderSide(run, true);
+        ScanFolderSide(run, true, nullptr, nullptr, alongside);
 }
 
 void ScanMirrorSide(RunContext& run) {
     if (run.Task.sync_type() == SyncType::File)
         ReadListedFiles(run, false);
     else
-        ScanFolderSide(run, false);
+        ScanFolderSide(run, false, nullptr, nullptr, nullptr);
+}
+
+bool ScanSidesAtOnce(const RunContext& run) {
+    return run.Task.sync_type() != SyncType::File && !run.SkipMirrorScan && !run.SerialScan &&
+           std::getenv("DUPLORA_SERIAL_SCAN") == nullptr;
+}
+
+void ScanProgressSlot::Offer(const std::string& dir) {
+    if (!wanted_.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    path_ = dir;
+    fresh_ = true;
+    wanted_.store(false, std::memory_order_release);
+}
+
+bool ScanProgressSlot::Take(std::string& dir) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool fresh = fresh_;
+    if (fresh)
+        dir.swap(path_);
+    fresh_ = false;
+    wanted_.store(true, std::memory_order_release);
+    return fresh;
+}
+
+MirrorScanThread::MirrorScanThread(RunContext& run) : run_(run) {
+    run_.Plan.ClearMirror();
+    ResetLocalTimeCache(); // the time zone as it is now, read before the thread starts
+    try {
+        thread_ = std::thread([this] { Work(true); });
+    } catch (const std::system_error&) {
+        Work(false); // no thread to be had: the scan runs here, before the host's
+    }
+}
+
+MirrorScanThread::~MirrorScanThread() {
+    Stop();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void MirrorScanThread::Stop() {
+    stop_.store(true, std::memory_order_relaxed);
+}
+
+void MirrorScanThread::Work(bool ownThread) {
+    // Signals (Ctrl+C, a stop request) go to the run's thread, never into
+    // this thread's system calls.
+    sigset_t all;
+    sigfillset(&all);
+    if (ownThread)
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    try {
+        ScanFolderSide(run_, false, &stop_, &progress_, nullptr);
+    } catch (...) {
+        error_ = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    finished_.notify_all();
+}
+
+void MirrorScanThread::Finish() {
+    constexpr std::chrono::milliseconds kPumpEvery{25};
+    RunObserver& ui = run_.ui();
+    std::string dir;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!finished_.wait_for(lock, kPumpEvery, [this] { return done_; })) {
+        lock.unlock();
+        if (progress_.Take(dir))
+            ShowPath(run_, dir);
+        ui.Pump();
+        if (run_.State == RunState::Cancelled)
+            Stop();
+        lock.lock();
+    }
+    lock.unlock();
+    if (thread_.joinable())
+        thread_.join();
+    if (error_)
+        std::rethrow_exception(error_);
+    if (!stop_.load(std::memory_order_relaxed))
+        MarkBelowHostUnreadable(run_);
 }
 
 } // namespace duplora

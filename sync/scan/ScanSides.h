@@ -7,8 +7,13 @@
 #include "sync/scan/SearchDirW.h"
 #include "tasks/TaskRecord.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -60,9 +65,68 @@ bool IsRecycleFolderName(std::string_view name);
 // '/', ".", ".." and empty ones are passed over, repeated lines kept once.
 std::vector<std::string> ListedFileNames(const TaskRecord& task);
 
+// The newest folder a scan on a thread of its own has reached, for the
+// run's thread to show. The scan leaves a path only when the last one was
+// taken, so a scan nobody watches pays one atomic load per progress call.
+class ScanProgressSlot {
+public:
+    void Offer(const std::string& dir);
+    // The path left since the last call, or false when there is none.
+    bool Take(std::string& dir);
+
+private:
+    std::atomic<bool> wanted_{true};
+    std::mutex mutex_;
+    std::string path_;
+    bool fresh_ = false;
+};
+
+// The mirror of a folder-type task scanned on a thread of its own while the
+// run's thread scans the host. The thread writes only the mirror's part of
+// the plan; the run's state, its display and the observer stay with the
+// run's thread, which passes a cancel on with Stop() and, once the host is
+// done, waits in Finish(). Plan, result lines and their order are those of
+// a scan of one side after the other.
+class MirrorScanThread {
+public:
+    // Empties the mirror's part of the plan and starts the scan.
+    explicit MirrorScanThread(RunContext& run);
+    // Stops the scan if it still runs and waits for the thread.
+    ~MirrorScanThread();
+    MirrorScanThread(const MirrorScanThread&) = delete;
+    MirrorScanThread& operator=(const MirrorScanThread&) = delete;
+
+    // From any thread: no further entry is kept, no further folder entered.
+    void Stop();
+    // On the run's thread: waits for the scan, showing the folder it is in
+    // and pumping the observer every 25 ms; a cancel seen in the run's state
+    // stops it. Then marks what lies below a host folder that could not be
+    // read, as the serial scan does while it goes. An exception of the scan
+    // passes out here.
+    void Finish();
+
+private:
+    void Work(bool ownThread);
+
+    RunContext& run_;
+    std::atomic<bool> stop_{false};
+    ScanProgressSlot progress_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false; // under mutex_
+    std::exception_ptr error_;
+    std::thread thread_;
+};
+
+// Whether StepListMain scans the mirror alongside the host: a folder-type
+// task whose mirror is listed, unless RunInput::SerialScan or the
+// environment variable DUPLORA_SERIAL_SCAN asks for one side after the other.
+bool ScanSidesAtOnce(const RunContext& run);
+
 // Scans one side into the plan (folder-type task) or reads the listed files
-// (file-type task).
-void ScanHostSide(RunContext& run);
+// (file-type task). `alongside`: the mirror's scan running meanwhile, stopped
+// when the run is cancelled during the host's scan.
+void ScanHostSide(RunContext& run, MirrorScanThread* alongside = nullptr);
 void ScanMirrorSide(RunContext& run);
 
 } // namespace duplora

@@ -138,7 +138,8 @@ std::int64_t TSearchDirW::Search() {
             OnFolderError(*this, Root);
         return 0;
     }
-    ResetLocalTimeCache();
+    if (ReadTimeZone)
+        ResetLocalTimeCache();
     Walk walk;
     walk.path.reserve(4096);
     walk.path = Root;

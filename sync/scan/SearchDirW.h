@@ -80,6 +80,10 @@ public:
     // SkipFolders: the folder holding them is never taken for empty. Costs
     // two stat calls only when such a name is met.
     bool SkipVolumeTrash = true;
+    // Search() starts by reading the time zone afresh (tzset), so a changed
+    // TZ is seen. A scan on a second thread leaves that to the thread that
+    // started it: tzset beside another thread's tzset is a race.
+    bool ReadTimeZone = true;
 
     // "*.*" matches every name; any other mask is matched against the name
     // (throws InvalidMask on the first name matched against an invalid one).

@@ -5,6 +5,7 @@
 #include "sync/scan/SearchDirW.h"
 
 #include "TreeFixture.h"
+#include "UnreadableIo.h"
 
 #include <gtest/gtest.h>
 
@@ -19,36 +20,6 @@ using namespace duplora;
 using namespace duplora::test;
 
 using Tree = std::map<std::string, std::string>;
-
-namespace {
-
-// The full path of `path` opened relative to `dirFd`.
-std::string FullPath(int dirFd, const char* path) {
-    if (dirFd == AT_FDCWD || path[0] == '/')
-        return path;
-    char buf[4096];
-    const ssize_t n =
-        readlink(("/proc/self/fd/" + std::to_string(dirFd)).c_str(), buf, sizeof buf - 1);
-    return std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0) + "/" + path;
-}
-
-// Makes every folder whose path ends with `suffix` fail to open with EACCES
-// (the tests run as root, which no permission bit would stop).
-FileIoCalls Unreadable(std::string suffix) {
-    FileIoCalls io;
-    io.openDir = [suffix](int dirFd, const char* path, int flags) {
-        const std::string p = FullPath(dirFd, path);
-        if (p.size() >= suffix.size() &&
-            p.compare(p.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            errno = EACCES;
-            return -1;
-        }
-        return KernelFileIo().openDir(dirFd, path, flags);
-    };
-    return io;
-}
-
-} // namespace
 
 TEST(UnreadableFolder, TheScannerReportsItAndGoesOn) {
     TempRoot tmp;
