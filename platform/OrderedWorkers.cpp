@@ -14,7 +14,7 @@ OrderedWorkers::OrderedWorkers(int threads, std::function<void()> pump)
 OrderedWorkers::~OrderedWorkers() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        jobs_.erase(jobs_.begin() + static_cast<std::ptrdiff_t>(started_), jobs_.end());
+        std::erase_if(jobs_, [](const std::unique_ptr<Job>& job) { return !job->started; });
         quit_ = true;
     }
     wake_.notify_all();
@@ -31,28 +31,48 @@ bool OrderedWorkers::StartThread() {
     }
 }
 
+// The oldest job not started whose group no running job has. The caller
+// keeps a few jobs in flight, so this looks at a few.
+OrderedWorkers::Job* OrderedWorkers::NextToTake() const {
+    for (const std::unique_ptr<Job>& job : jobs_)
+        if (!job->started && (job->group == 0 || std::find(running_.begin(), running_.end(),
+                                                           job->group) == running_.end()))
+            return job.get();
+    return nullptr;
+}
+
 void OrderedWorkers::Work() {
     sigset_t all;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return quit_ || started_ < jobs_.size(); });
-        if (started_ >= jobs_.size())
+        Job* job = nullptr;
+        wake_.wait(lock, [this, &job] { return (job = NextToTake()) != nullptr || quit_; });
+        if (job == nullptr)
             return; // quitting with nothing left to take
-        Job& job = *jobs_[started_++];
+        job->started = true;
+        if (job->group != 0)
+            running_.push_back(job->group);
         lock.unlock();
-        job.work();
+        job->work();
         lock.lock();
-        job.done = true;
-        finished_.notify_all();
+        job->done = true;
+        if (job->group != 0) {
+            running_.erase(std::find(running_.begin(), running_.end(), job->group));
+            wake_.notify_all(); // a job of that group may wait
+        }
+        if (wantDone_ != 0 && OldestDone(wantDone_))
+            finished_.notify_all();
     }
 }
 
-void OrderedWorkers::Submit(std::function<void()> work, std::function<void()> finish) {
+void OrderedWorkers::Submit(std::function<void()> work, std::function<void()> finish,
+                            std::size_t group) {
     auto job = std::make_unique<Job>();
     job->work = std::move(work);
     job->finish = std::move(finish);
+    job->group = group;
     std::unique_lock<std::mutex> lock(mutex_);
     // One thread per job in flight, up to the number asked for.
     if (threads_.size() < most_ && threads_.size() <= jobs_.size() && !StartThread() &&
@@ -62,9 +82,8 @@ void OrderedWorkers::Submit(std::function<void()> work, std::function<void()> fi
         lock.unlock();
         job->work();
         lock.lock();
-        job->done = true;
+        job->started = job->done = true;
         jobs_.push_back(std::move(job));
-        ++started_;
         return;
     }
     jobs_.push_back(std::move(job));
@@ -81,7 +100,6 @@ void OrderedWorkers::FinishDone(std::unique_lock<std::mutex>& lock) {
     while (!jobs_.empty() && jobs_.front()->done) {
         std::unique_ptr<Job> job = std::move(jobs_.front());
         jobs_.pop_front();
-        --started_; // a done job was taken, by a worker or here
         lock.unlock();
         job->finish();
         lock.lock();
@@ -93,26 +111,36 @@ void OrderedWorkers::FinishReady() {
     FinishDone(lock);
 }
 
-void OrderedWorkers::WaitBelow(std::size_t most) {
+bool OrderedWorkers::OldestDone(std::size_t count) const {
+    for (std::size_t i = 0; i < count && i < jobs_.size(); ++i)
+        if (!jobs_[i]->done)
+            return false;
+    return true;
+}
+
+void OrderedWorkers::WaitBelow(std::size_t most, std::size_t batch) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (FinishDone(lock); jobs_.size() >= most && !jobs_.empty(); FinishDone(lock)) {
-        if (!finished_.wait_for(lock, kPumpEvery, [this] { return jobs_.front()->done; }) &&
-            pump_) {
-            lock.unlock();
-            pump_();
-            lock.lock();
+        wantDone_ = std::max<std::size_t>(batch, 1);
+        const bool done =
+            finished_.wait_for(lock, kPumpEvery, [this] { return OldestDone(wantDone_); });
+        wantDone_ = 0;
+        if (!done) {
+            // Slow jobs: from now on the oldest one is waited for, so that
+            // what `pump` sees (a cancel) reaches the caller after one job.
+            batch = 1;
+            if (pump_) {
+                lock.unlock();
+                pump_();
+                lock.lock();
+            }
         }
     }
 }
 
 std::size_t OrderedWorkers::DropWaiting() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::size_t dropped = 0;
-    while (jobs_.size() > started_) {
-        jobs_.pop_back();
-        ++dropped;
-    }
-    return dropped;
+    return std::erase_if(jobs_, [](const std::unique_ptr<Job>& job) { return !job->started; });
 }
 
 } // namespace duplora

@@ -1,16 +1,22 @@
 #pragma once
 // Overlapping copies of small files to or from a share, where each copy
 // waits for several round trips to the server (create, time, rename) while
-// both ends sit idle, and of files just under 1 MiB onto a disk, where each
-// waits for the page cache and the disk (ChooseOverlap): a few worker threads
-// run CopyOneFile for consecutive files at once. The run's thread hands the copies out and takes
-// every result back in the order it handed them out: all a run shows, counts and writes to its
-// lines happens there, as in a copy without workers.
+// both ends sit idle, and onto ext4 or tmpfs (ChooseOverlap): a few worker
+// threads run CopyOneFile at once. The run's thread hands the copies out and
+// takes every result back in the order it handed them out: all a run shows,
+// counts and writes to its lines happens there, as in a copy without workers.
 //
-// Only copies that cannot meet each other go together: files of one target
-// folder whose names differ (also without regard to case), none replacing a
-// file through a set-aside. Anything else waits until the copies handed out
-// are finished.
+// Only copies that cannot meet each other go together, none replacing a file
+// through a set-aside. With a share or FUSE on either side: consecutive files
+// of one target folder whose names differ (also without regard to case);
+// anything else waits until the copies handed out are finished. Between local
+// file systems ("spread"): the
+// files of different target folders as well, and small files (under
+// kTurnsBelow) one per folder at a time, since a folder's creates and renames
+// wait for one lock in the kernel, which the copy of a small file spends most
+// of its time holding or waiting for; those of one folder run in the plan's
+// order. A copy creates the folders above its target that are missing,
+// whichever copy gets there first.
 
 #include "platform/OrderedWorkers.h"
 #include "sync/execute/FileCopier.h"
@@ -44,6 +50,9 @@ bool RemoteFileSystemType(unsigned long type);
 // their progress shown as they go.
 inline constexpr std::int64_t kOverlapBelow = 1 << 20;
 
+// Copies of smaller files into one local folder take turns (see above).
+inline constexpr std::int64_t kTurnsBelow = 512 << 10;
+
 // Which copies between two file systems (statfs types) overlap on worker
 // threads: files of at least `from` and under `below` bytes (at the scan),
 // with `workers` threads; none when `workers` is 0.
@@ -62,9 +71,16 @@ public:
         std::function<void(const CopyOutcome& outcome, const std::vector<CopiedChunk>& steps)>;
 
     // `workers` threads (started with the first copy), at most twice as many
-    // copies handed out at once. `pump` keeps the interface alive while the
-    // run's thread waits.
-    CopyPipeline(int workers, std::function<void()> pump);
+    // copies handed out at once, or kSpreadAhead when `spread`. `pump` keeps
+    // the interface alive while the run's thread waits.
+    CopyPipeline(int workers, bool spread, std::function<void()> pump);
+
+    // Copies handed out at once when spread: enough to reach a few folders
+    // ahead while the oldest is still being copied (folders of tens of
+    // files). Copies done ahead of one that stops the run (its error limit)
+    // happened and are counted, so this also bounds how far a run goes past
+    // its limit.
+    static constexpr std::size_t kSpreadAhead = 64;
     ~CopyPipeline(); // drops what was not started, waits for the rest; finishes nothing
     CopyPipeline(const CopyPipeline&) = delete;
     CopyPipeline& operator=(const CopyPipeline&) = delete;
@@ -77,8 +93,9 @@ public:
     void WaitForRoom();
     // Hands out a copy. `setAside` is never used by a copy that goes here:
     // its target was absent at the scan, or there is none.
+    // `size` is the source's size at the scan.
     void Submit(CopyRequest request, std::string_view folder, std::string_view name,
-                SetAside* setAside, Finish finish);
+                std::int64_t size, bool foldCase, SetAside* setAside, Finish finish);
     // Finishes the copies that are done, in order, without waiting.
     void FinishReady();
     // Waits for all copies handed out and finishes each, in order.
@@ -89,13 +106,23 @@ public:
     void Stop();
 
 private:
+    struct Handed {
+        std::uint64_t number;
+        std::string folder;
+        std::string name;
+    };
+
     const std::size_t workers_;
+    const bool spread_;
+    const std::size_t ahead_;
     // Set while Stop() drains: a copy under way that has moved 1 MiB stops
     // between its steps. Read by the workers, so it outlives them.
     std::atomic<bool> stopping_{false};
     // The folder and name of each copy in flight, oldest first; only the
-    // run's thread touches it.
-    std::deque<std::pair<std::string, std::string>> inFlight_;
+    // run's thread touches it. A copy dropped by Stop() stays until a later
+    // one finishes (or the pipeline is drained).
+    std::deque<Handed> inFlight_;
+    std::uint64_t handed_ = 0;
     OrderedWorkers pool_;
 };
 

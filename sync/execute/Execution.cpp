@@ -167,8 +167,8 @@ bool PumpBefore(RunContext& run, TSyncOp op, std::size_t& idle) {
 }
 
 // The copies of one execution step: serial ones on the run's thread, those
-// the measured rule picks (ChooseOverlap: small files to or from a share,
-// files just under 1 MiB onto ext4) overlapped by a CopyPipeline. Results
+// the measured rule picks (ChooseOverlap) overlapped by a CopyPipeline, which
+// between local folders spreads them over different target folders. Results
 // come in the plan's order either way.
 class Copies {
 public:
@@ -181,7 +181,7 @@ public:
           toHost_(ChooseOverlap(mirrorType_, hostType_)),
           hostFd_(hostRemote_ ? Fd() : OpenRoot(run.HostRoot)),
           mirrorFd_(mirrorRemote_ ? Fd() : OpenRoot(run.MirrorRoot)),
-          pipe_(Workers(), [&run] { run.ui().Pump(); }) {}
+          pipe_(Workers(), !hostRemote_ && !mirrorRemote_, [&run] { run.ui().Pump(); }) {}
 
     // Before anything else the run does to a file: the copies handed out end.
     // False when the run stopped meanwhile.
@@ -231,7 +231,8 @@ public:
                 CountCopy(run, op, source, target, targetRoot, *counter, outcome);
                 CheckErrorLimit(run);
             };
-        pipe_.Submit(std::move(r), folder, name, run.Aside.get(), std::move(finish));
+        pipe_.Submit(std::move(r), folder, name, c.size, run.FoldCase, run.Aside.get(),
+                     std::move(finish));
         pipe_.FinishReady();
         return true;
     }

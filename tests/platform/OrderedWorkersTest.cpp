@@ -1,6 +1,7 @@
 // The worker pool of the copies and the move compares: whatever order the
 // workers end in, the caller finishes the jobs in the order it handed them
-// out, and jobs dropped before they started never run.
+// out, jobs dropped before they started never run, and jobs of one group
+// never run at once while other groups' jobs overtake them.
 #include "platform/OrderedWorkers.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,30 @@ TEST(OrderedWorkers, DroppedJobsNeverRunAndTheRunningOneFinishes) {
     pool.Drain();
     EXPECT_EQ(ran.load(), 1);
     EXPECT_EQ(finished, std::vector<int>{0});
+}
+
+TEST(OrderedWorkers, OneJobOfAGroupAtATimeWhileOtherGroupsOvertake) {
+    std::atomic<bool> release{false}, secondRan{false}, otherRan{false};
+    std::vector<int> finished;
+    OrderedWorkers pool(2, {});
+    pool.Submit(
+        [&] {
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        },
+        [&] { finished.push_back(0); }, 7);
+    pool.Submit([&] { secondRan = true; }, [&] { finished.push_back(1); }, 7);
+    pool.Submit([&] { otherRan = true; }, [&] { finished.push_back(2); }, 9);
+    // The free worker passes over the second job of group 7 and takes group 9's.
+    while (!otherRan.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(secondRan.load());
+    pool.FinishReady();
+    EXPECT_TRUE(finished.empty()); // the first job is not done: nothing finishes
+    release = true;
+    pool.Drain();
+    EXPECT_TRUE(secondRan.load());
+    EXPECT_EQ(finished, (std::vector<int>{0, 1, 2}));
 }
 
 } // namespace

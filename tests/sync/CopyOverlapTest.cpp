@@ -1,6 +1,5 @@
-// Copies overlapped on worker threads (a run uses them for small files onto
-// a share and files just under 1 MiB onto ext4; forced onto any local folder
-// here) give the run that one copy after
+// Copies overlapped on worker threads (a run uses them for files under 1 MiB
+// onto a share, ext4 or tmpfs; forced here) give the run that one copy after
 // the other gives: the same lines, failures, counts and display, in the
 // plan's order. A cancel leaves no temporary file and no half-copied file.
 #include "sync/execute/CopyPipeline.h"
@@ -43,20 +42,22 @@ std::vector<std::string> Relative(const std::vector<std::string>& texts, const s
     return out;
 }
 
-// Three folders of small files (every seventh large enough to be overtaken
-// by the next ones), one file over the overlap size in the middle
-// (copied on the run's thread), one replacement, and two copies that fail
-// while others are under way: a source removed and a target that appeared
-// after the scan.
+// Six folders of small files, three of them below others and two (d2 and
+// d2/u) missing in the mirror, so copies of different folders going at once
+// create the same folders (every seventh file large enough to be overtaken
+// by the next ones); one file over the overlap size in the middle (copied on
+// the run's thread), one replacement, and two copies that fail while others
+// are under way: a source removed and a target that appeared after the scan.
 Report RunWith(int workers) {
     RunFixture f;
     f.OneWay();
     f.run.CopyWorkers = workers;
     f.run.Task.set_speed_limit(0); // a limit keeps copies on the run's thread
+    const char* const folders[] = {"d0", "d1", "d2", "d0/s", "d0/s/t", "d2/u"};
     std::vector<TreeFile> files;
-    for (int i = 0; i < 60; ++i)
+    for (int i = 0; i < 72; ++i)
         files.push_back(
-            {"d" + std::to_string(i / 20) + "/f" + std::to_string(i % 20),
+            {std::string(folders[i % 6]) + "/f" + std::to_string(i / 6),
              std::string(i % 7 == 0 ? 700000 : 100 + 37 * i, static_cast<char>('a' + i % 26))});
     files.push_back({"d1/g-big", std::string(3 << 19, 'B')});
     f.tmp.build(f.host, files);
@@ -87,7 +88,7 @@ Report RunWith(int workers) {
 
 TEST(CopyOverlap, GivesTheRunOfOneCopyAfterAnother) {
     const Report serial = RunWith(0);
-    EXPECT_EQ(serial.copied, 59);
+    EXPECT_EQ(serial.copied, 71);
     EXPECT_EQ(serial.failed, 2);
     EXPECT_EQ(serial.mirror.at("d2/f3"), "the user's");
     for (int workers : {2, 3, 3, 3})
@@ -100,15 +101,16 @@ TEST(CopyOverlap, RuleByFileSystems) {
                             kFuse = 0x65735546, kSmb2 = 0xFE534D42, kNfs = 0x6969;
     const OverlapRule none{};
     const OverlapRule share{3, 0, 1 << 20};
-    const OverlapRule disk{2, 512 << 10, 1 << 20};
+    const OverlapRule local{2, 0, 1 << 20};
     const struct {
         unsigned long source, target;
         OverlapRule rule;
     } cases[] = {
-        {kExt4, kExt4, disk},   {kTmpfs, kExt4, disk}, {kExt4, kTmpfs, none},
-        {kTmpfs, kTmpfs, none}, {kExt4, kXfs, none},   {kExt4, kVfat, none},
-        {kFuse, kExt4, share},  {kExt4, kFuse, share}, {kTmpfs, kSmb2, share},
-        {kNfs, kTmpfs, share},  {0, kExt4, disk},      {kExt4, 0, none},
+        {kExt4, kExt4, local},   {kTmpfs, kExt4, local}, {kExt4, kTmpfs, local},
+        {kTmpfs, kTmpfs, local}, {kExt4, kXfs, none},    {kExt4, kVfat, none},
+        {kXfs, kVfat, none},     {kFuse, kExt4, share},  {kExt4, kFuse, share},
+        {kTmpfs, kSmb2, share},  {kNfs, kTmpfs, share},  {0, kExt4, local},
+        {kExt4, 0, none},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ChooseOverlap(c.source, c.target), c.rule)
@@ -125,9 +127,9 @@ TEST(CopyOverlap, CancelLeavesOnlyWholeCopies) {
         files.push_back({"d/f" + std::to_string(i), std::string(4000 + i, 'x')});
     f.tmp.build(f.host, files);
     f.tmp.build(f.mirror, {});
-    int pumps = 0;
+    // Cancelled with copies done, copies under way and copies handed out.
     f.ui.onPump = [&] {
-        if (f.run.State == RunState::ExecHost && ++pumps == 40)
+        if (f.run.State == RunState::ExecHost && f.run.Plan.CopiedToMirror >= 20)
             RequestCancel(f.run);
     };
     EXPECT_EQ(f.Run(), RunOutcome::Cancelled);
