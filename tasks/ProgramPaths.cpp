@@ -79,6 +79,20 @@ ProgramPaths ResolveProgramPaths(const PathEnvironment& env) {
     return InFolder(WithSlash(base) + "duplora");
 }
 
+std::string ResolveMemoryFolder(const PathEnvironment& env) {
+    const std::function<const char*(const char*)> getenv =
+        env.getenv ? env.getenv : [](const char* name) -> const char* { return std::getenv(name); };
+    if (const char* home = getenv("DUPLORA_HOME"); home != nullptr && *home != '\0')
+        return WithSlash(home) + "memory/";
+    // As for the configuration, a relative XDG_STATE_HOME is ignored.
+    std::string base;
+    if (const char* xdg = getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/')
+        base = xdg;
+    else
+        base = WithSlash(HomeFolder(getenv)) + ".local/state";
+    return WithSlash(base) + "duplora/memory/";
+}
+
 std::string LogPathForConfig(const std::string& configPath) {
     const auto slash = configPath.rfind('/');
     return (slash == std::string::npos ? std::string() : configPath.substr(0, slash + 1)) +

@@ -30,6 +30,11 @@ ProgramPaths ResolveProgramPaths(const PathEnvironment& env = {});
 // program's --config): the same folder, "duplora.log".
 std::string LogPathForConfig(const std::string& configPath);
 
+// Where tasks that remember their last run keep their records (not created
+// here): $DUPLORA_HOME/memory/ when that is set, else
+// $XDG_STATE_HOME/duplora/memory/ (default ~/.local/state/duplora/memory/).
+std::string ResolveMemoryFolder(const PathEnvironment& env = {});
+
 // The running program's full path, or "" when the system does not say.
 std::string CurrentExecutablePath();
 

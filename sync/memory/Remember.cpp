@@ -6,6 +6,7 @@
 #include "sync/memory/LastRun.h"
 #include "sync/run/RunContext.h"
 #include "tasks/Helpers.h"
+#include "tasks/ProgramPaths.h"
 #include "tasks/TextTable.h"
 
 #include <sys/stat.h>
@@ -65,22 +66,13 @@ const RememberedFile* Lookup(const RunContext& run, std::string_view rel) {
 
 } // namespace
 
-std::string DefaultMemoryFolder() {
-    if (const char* home = std::getenv("DUPLORA_HOME"); home != nullptr && *home != '\0')
-        return std::string(home) + (std::string_view(home).ends_with('/') ? "" : "/") + "memory/";
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/')
-        return std::string(xdg) + "/duplora/memory/";
-    const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "") + "/.local/state/duplora/memory/";
-}
-
 void StartLoadingMemory(RunContext& run) {
     run.Memory.reset();
     if (!run.Task.remember_last_run() || run.SkipMirrorScan)
         return;
     auto memory = std::make_shared<RunMemory>();
     memory->Owner = {run.TaskName, run.ShownHostRoot(), run.ShownMirrorRoot(), run.FoldCase};
-    memory->File = MemoryFileOf(run.MemoryFolder.empty() ? DefaultMemoryFolder() : run.MemoryFolder,
+    memory->File = MemoryFileOf(run.MemoryFolder.empty() ? ResolveMemoryFolder() : run.MemoryFolder,
                                 memory->Owner);
     RunMemory* m = memory.get();
     memory->Reading =

@@ -16,7 +16,7 @@
 // and every file the record never saw, is compared as without memory.
 //
 //   LoadMemory ─► CompareHostEntries (RememberPair, RememberHostOnly,
-//                 RememberMirrorOnly) ─► DetectMoves ─► run ─► SaveMemory
+//                 RememberMirrorEntries) ─► DetectMoves ─► run ─► SaveMemory
 
 #include "sync/memory/LastRun.h"
 #include "sync/plan/SyncPlan.h"
@@ -46,11 +46,6 @@ struct RunMemory {
 // The reason in words, for the preview and the plan: "deleted in the host
 // since 2026-12-08 14:03". "" for Remembered::None.
 std::string RememberedReason(Remembered kind, std::int64_t since);
-
-// Where the records live unless the run says otherwise (RunInput's
-// MemoryFolder): $DUPLORA_HOME/memory/ when that is set, else
-// $XDG_STATE_HOME/duplora/memory/ (default ~/.local/state/duplora/memory/).
-std::string DefaultMemoryFolder();
 
 // Starts reading the task's record on a thread of its own while the sides
 // are scanned (the scan steps call this once the roots are known).

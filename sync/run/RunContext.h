@@ -103,7 +103,7 @@ struct RunInput {
     // copies on the run's thread only, more overlaps copies under 1 MiB anywhere.
     int CopyWorkers = -1;
     // Where a task that remembers its last run keeps its record; "" for
-    // DefaultMemoryFolder() (sync/memory/Remember.h).
+    // ResolveMemoryFolder() (tasks/ProgramPaths.h).
     std::string MemoryFolder;
     // Scan the host, then the mirror, on the run's thread (both at once
     // otherwise; see ScanSidesAtOnce).

@@ -76,3 +76,16 @@ TEST(ProgramPaths, LogBesideAGivenConfiguration) {
     EXPECT_EQ(LogPathForConfig("my.cfg"), "duplora.log");
     EXPECT_FALSE(CurrentExecutablePath().empty());
 }
+
+TEST(ProgramPaths, MemoryFolderFollowsHomeThenStateHome) {
+    const struct {
+        std::map<std::string, std::string> vars;
+        const char* folder;
+    } cases[] = {
+        {{{"DUPLORA_HOME", "/p/home"}, {"XDG_STATE_HOME", "/s"}}, "/p/home/memory/"},
+        {{{"XDG_STATE_HOME", "/s/"}, {"HOME", "/h"}}, "/s/duplora/memory/"},
+        {{{"XDG_STATE_HOME", "rel"}, {"HOME", "/h"}}, "/h/.local/state/duplora/memory/"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResolveMemoryFolder(Env(c.vars, "/usr/bin/duplora")), c.folder);
+}
