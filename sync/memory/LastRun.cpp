@@ -37,6 +37,14 @@ std::uint64_t Fnv(std::uint64_t h, const void* data, std::size_t n) {
     return h;
 }
 
+// A little-endian value of the record.
+template <class T> T Load(const unsigned char* p) {
+    std::uint64_t x = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;)
+        x = (x << 8) | p[i];
+    return static_cast<T>(x);
+}
+
 // Reads the record in steps, keeping the check value of what it took.
 class Reader {
 public:
@@ -59,10 +67,7 @@ public:
         unsigned char b[sizeof(T)];
         if (!Take(b, sizeof b))
             return false;
-        std::uint64_t x = 0;
-        for (std::size_t i = sizeof(T); i-- > 0;)
-            x = (x << 8) | b[i];
-        v = static_cast<T>(x);
+        v = Load<T>(b);
         return true;
     }
     bool Text(std::string& s) {
@@ -151,13 +156,6 @@ struct Fd {
             ::close(fd);
     }
 };
-
-template <class T> T Load(const unsigned char* p) {
-    std::uint64_t x = 0;
-    for (std::size_t i = sizeof(T); i-- > 0;)
-        x = (x << 8) | p[i];
-    return static_cast<T>(x);
-}
 
 // One file's values and the length of its path, taken in one step.
 bool ReadValues(Reader& r, RememberedFile& f, std::uint32_t& pathLength) {
