@@ -126,6 +126,7 @@ void RememberPair(RunContext& run, TFileEntry& host, TFileEntry& mirror) {
     plan.SetRemembered(host, true, Remembered::ChangedOnBoth);
     switch (run.Task.conflict_action()) {
     case ConflictAction::KeepBoth:
+        plan.KeepBothConflicts = true;
         // The newer version keeps the name; at the same time the larger.
         host.Op = AgeLater(host.Age, mirror.Age)   ? opToMirror
                   : AgeLater(mirror.Age, host.Age) ? opToHost

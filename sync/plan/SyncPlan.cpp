@@ -28,6 +28,7 @@ void SyncPlan::ClearHost() {
     moveIndex_.clear();
     remembered_.clear();
     RememberedSince = 0;
+    KeepBothConflicts = false;
     MemoryNote.clear();
     RememberedCount = {};
 }
@@ -47,6 +48,7 @@ void SyncPlan::ClearMirror() {
     moveIndex_.clear();
     remembered_.clear();
     RememberedSince = 0;
+    KeepBothConflicts = false;
     MemoryNote.clear();
     RememberedCount = {};
 }
@@ -99,18 +101,29 @@ std::int64_t SyncPlan::SourceSize(const TFileEntry& entry, bool inHostList) cons
     return entry.Size;
 }
 
+// The version a kept conflict copies back under its conflict name: the one
+// the copy replaces.
+std::int64_t SyncPlan::conflictCopySize(const TFileEntry& entry, bool inHostList) const {
+    if (!KeepBothConflicts || !inHostList || RememberedOf(entry, true) != Remembered::ChangedOnBoth)
+        return 0;
+    if (entry.Op == opToHost)
+        return entry.Size;
+    const int twin = MirrorFiles.Find(entry.RelPath);
+    return twin >= 0 ? MirrorFiles.Items(twin).Size : 0;
+}
+
 void SyncPlan::adjustCounters(const TFileEntry& entry, bool inHostList, int sign) {
     switch (entry.Op) {
     case opToMirror:
         // Only host entries are copied to the mirror.
         if (inHostList) {
             ToMirrorCount += sign;
-            TotalBytes += sign * entry.Size;
+            TotalBytes += sign * (entry.Size + conflictCopySize(entry, inHostList));
         }
         break;
     case opToHost:
         ToHostCount += sign;
-        TotalBytes += sign * SourceSize(entry, inHostList);
+        TotalBytes += sign * (SourceSize(entry, inHostList) + conflictCopySize(entry, inHostList));
         break;
     case opDelete:
         (inHostList ? HostDeleteCount : MirrorDeleteCount) += sign;

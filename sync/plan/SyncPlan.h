@@ -96,6 +96,10 @@ public:
     std::int64_t RememberedSince = 0;
     std::string MemoryNote; // the result line that says why there is no memory, or ""
     std::array<std::int32_t, kRememberedKinds> RememberedCount{};
+    // Files changed on both sides are kept in both versions: such a copy
+    // also copies the other version, under its conflict name, the other way,
+    // and TotalBytes counts both.
+    bool KeepBothConflicts = false;
 
     // Results of the run, zeroed when a run begins.
     std::int32_t CopiedToMirror = 0;
@@ -169,6 +173,7 @@ private:
     const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
                                bool& built) const;
     void adjustCounters(const TFileEntry& entry, bool inHostList, int sign);
+    std::int64_t conflictCopySize(const TFileEntry& entry, bool inHostList) const;
 
     std::uint64_t moveKey(const TFileEntry& entry, bool inHostList) const;
 

@@ -158,6 +158,9 @@ TEST(Remember, AConflictKeepsBothVersionsOnBothSides) {
     EXPECT_EQ(ReadTree(f.host), both) << f.Text();
     EXPECT_EQ(ReadTree(f.mirror), both) << f.Text();
     EXPECT_EQ(f.run.Plan.ConflictsKept, 1);
+    // Both versions were copied, and the progress total said so.
+    EXPECT_EQ(f.run.Plan.TotalBytes, std::ssize("host edit") - 1 + std::ssize("mirror edit") - 1);
+    EXPECT_EQ(f.run.Plan.DoneBytes, f.run.Plan.TotalBytes);
     EXPECT_NE(f.Text().find("Conflicts: 1 kept both, 0 left alone"), std::string::npos) << f.Text();
     EXPECT_EQ(f.RunAgain(), RunOutcome::NothingToDo) << f.Text();
 }
