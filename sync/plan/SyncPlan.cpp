@@ -12,6 +12,18 @@ void SyncPlan::SetFoldCase(bool fold) {
     hostSetBuilt_ = mirrorSetBuilt_ = false;
 }
 
+// What pairs the two sides: it goes when either side is scanned again.
+void SyncPlan::clearPairing() {
+    Moves.clear();
+    CaseCollisions.clear();
+    moveIndex_.clear();
+    remembered_.clear();
+    RememberedSince = 0;
+    KeepBothConflicts = false;
+    MemoryNote.clear();
+    RememberedCount = {};
+}
+
 void SyncPlan::ClearHost() {
     HostFiles.clear();
     HostFiles.shrink_to_fit();
@@ -23,14 +35,7 @@ void SyncPlan::ClearHost() {
     hostSetBuilt_ = false;
     hostTaken_.clear();
     hostPaths_.Clear();
-    Moves.clear();
-    CaseCollisions.clear();
-    moveIndex_.clear();
-    remembered_.clear();
-    RememberedSince = 0;
-    KeepBothConflicts = false;
-    MemoryNote.clear();
-    RememberedCount = {};
+    clearPairing();
 }
 
 void SyncPlan::ClearMirror() {
@@ -43,14 +48,7 @@ void SyncPlan::ClearMirror() {
     mirrorSetBuilt_ = false;
     mirrorTaken_.clear();
     mirrorPaths_.Clear();
-    Moves.clear();
-    CaseCollisions.clear();
-    moveIndex_.clear();
-    remembered_.clear();
-    RememberedSince = 0;
-    KeepBothConflicts = false;
-    MemoryNote.clear();
-    RememberedCount = {};
+    clearPairing();
 }
 
 void SyncPlan::ClearResults() {

@@ -172,6 +172,7 @@ private:
     using FolderSet = std::unordered_set<std::string_view, KeyHash, KeyEqual>;
     const FolderSet& folderSet(const std::vector<FolderItem>& items, FolderSet& set,
                                bool& built) const;
+    void clearPairing();
     void adjustCounters(const TFileEntry& entry, bool inHostList, int sign);
     std::int64_t conflictCopySize(const TFileEntry& entry, bool inHostList) const;
 
