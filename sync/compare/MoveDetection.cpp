@@ -122,11 +122,6 @@ ssize_t ReadFull(const FileIoCalls& io, int fd, char* buf, std::size_t len) {
     return static_cast<ssize_t>(got);
 }
 
-std::string_view NameOf(std::string_view rel) {
-    const std::size_t slash = rel.rfind('/');
-    return slash == std::string_view::npos ? rel : rel.substr(slash + 1);
-}
-
 } // namespace
 
 std::vector<std::pair<std::size_t, std::size_t>>
@@ -290,10 +285,6 @@ void DetectMovesOn(RunContext& run, bool onMirror) {
     const TaskRecord& task = run.Task;
     SyncPlan& plan = run.Plan;
     const std::int64_t minSize = std::max<std::int64_t>(1, task.move_min_size());
-    const bool deleteMasks = task.delete_masks_enabled();
-    auto maskedForDelete = [&](std::string_view rel) {
-        return deleteMasks && MatchesAnyMask(NameOf(rel), run.DeleteMasks);
-    };
 
     // The file copied in: only on its side (no twin), planned to be copied.
     // The file deleted: only on its side, deleted by the task's action, not
@@ -321,15 +312,15 @@ void DetectMovesOn(RunContext& run, bool onMirror) {
     // mirror twins were never set to opNone.
     std::unordered_set<std::string_view, KeyHash, KeyEqual> hostMasked(0, KeyHash{run.FoldCase},
                                                                        KeyEqual{run.FoldCase});
-    if (deleteMasks)
+    if (task.delete_masks_enabled())
         for (const TFileEntry& e : plan.HostFiles)
-            if (e.Op == opDelete && maskedForDelete(e.RelPath))
+            if (e.Op == opDelete && run.MaskedForDelete(e.RelPath))
                 hostMasked.insert(e.RelPath);
     auto keep = [&](std::vector<MoveCandidate>& list, bool hostSide) {
         std::erase_if(list, [&](const MoveCandidate& c) {
             const TFileEntry& e = hostSide ? plan.HostFiles[c.Index]
                                            : plan.MirrorFiles.Items(static_cast<int>(c.Index));
-            if (maskedForDelete(e.RelPath))
+            if (run.MaskedForDelete(e.RelPath))
                 return true;
             return hostSide ? plan.MirrorFiles.Find(e.RelPath) >= 0
                             : hostMasked.count(e.RelPath) != 0;

@@ -30,10 +30,6 @@ std::string MinuteText(std::int64_t t) {
     return buf;
 }
 
-std::string_view NameOf(std::string_view rel) {
-    return rel.substr(rel.find_last_of('/') + 1);
-}
-
 // The record's values of one side still describe the file: the same size
 // and the same moment. The time tag holds the exact time independent of
 // the time zone; the packed age only counts where a tag is missing.
@@ -54,10 +50,6 @@ TSyncOp OpOf(SyncAction a, TSyncOp copy) {
     default:
         return copy;
     }
-}
-
-bool MaskedForDelete(const RunContext& run, std::string_view rel) {
-    return run.Task.delete_masks_enabled() && MatchesAnyMask(NameOf(rel), run.DeleteMasks);
 }
 
 const RememberedFile* Lookup(const RunContext& run, std::string_view rel) {
@@ -162,7 +154,7 @@ void RememberMirrorEntries(RunContext& run) {
     for (int i = 0; i < count; ++i) {
         TFileEntry& mirror = plan.MirrorFiles.Items(i);
         if (twinned[static_cast<std::size_t>(i)] || unread.Covers(mirror.RelPath) ||
-            MaskedForDelete(run, mirror.RelPath))
+            run.MaskedForDelete(mirror.RelPath))
             continue;
         const RememberedFile* was = Lookup(run, mirror.RelPath);
         if (was == nullptr)

@@ -1,12 +1,18 @@
 #include "sync/run/RunContext.h"
 
 #include "sync/run/RunDisplay.h"
+#include "tasks/Helpers.h"
 
 namespace duplora {
 
 RunObserver& RunContext::ui() {
     static RunObserver silent;
     return Ui ? *Ui : silent;
+}
+
+bool RunContext::MaskedForDelete(std::string_view rel) const {
+    return Task.delete_masks_enabled() &&
+           MatchesAnyMask(rel.substr(rel.find_last_of('/') + 1), DeleteMasks);
 }
 
 std::time_t RunContext::now() const {

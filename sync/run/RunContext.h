@@ -157,6 +157,10 @@ struct RunEnd {
 // One run: its input, its prepared roots, how it ended, and the state the
 // steps keep between them.
 struct RunContext : RunInput, PreparedRoots, RunEnd {
+    // Whether a file (its path below the root) is one the task's delete masks
+    // let the run delete where it would otherwise keep it.
+    bool MaskedForDelete(std::string_view rel) const;
+
     // --- the steps' own state ---
     RunState State = RunState::Idle;
     RunState CancelState = RunState::Idle; // State when the user confirmed a cancel

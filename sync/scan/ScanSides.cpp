@@ -361,10 +361,8 @@ void MarkBelowHostUnreadable(RunContext& run) {
     const UnreadableFolders hostUnread(plan.HostUnreadable, run.FoldCase);
     for (FolderItem& f : plan.MirrorFolders)
         f.OtherUnknown = hostUnread.Covers(f.Path);
-    const bool deleteMasks = run.Task.delete_masks_enabled();
     for (TFileEntry& e : plan.MirrorFiles) {
-        if (hostUnread.Covers(e.RelPath) &&
-            !(deleteMasks && MatchesAnyMask(LastComponent(e.RelPath), run.DeleteMasks)))
+        if (hostUnread.Covers(e.RelPath) && !run.MaskedForDelete(e.RelPath))
             e.Op = opNone;
     }
 }
