@@ -259,13 +259,15 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd,
             bool haveStat = false;
             bool subUnread = false;
             if (enter) {
-                const int sub =
-                    ready ? -1
-                          : CurrentFileIo().openDir(
-                                fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (ready)
+                int sub = -1; // a folder read ahead comes open, with its stat data
+                if (ready) {
                     st = ready->st;
-                haveStat = ready || (sub >= 0 && fstat(sub, &st) == 0);
+                    haveStat = true;
+                } else {
+                    sub = CurrentFileIo().openDir(fd, name,
+                                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                    haveStat = sub >= 0 && fstat(sub, &st) == 0;
+                }
                 if (ready || sub >= 0) {
                     if (haveStat && skipped(st)) { // never one read ahead: handed back
                         // The folder holding it is not empty, whatever else it holds.
