@@ -119,9 +119,10 @@ struct OddTree {
     }
 };
 
-std::size_t OpenDescriptors() {
+// Entries of /proc/self/fd (descriptors) or /proc/self/task (threads).
+std::size_t Count(const char* folder) {
     std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder))
         ++n;
     return n;
 }
@@ -134,7 +135,8 @@ TEST(ListingAhead, WalkReportsWhatTheWalkAloneReports) {
     // The faults were met: one error each for "locked" and "listonly".
     EXPECT_EQ(std::count(alone.begin(), alone.end(), "error /locked"), 1);
     EXPECT_EQ(std::count(alone.begin(), alone.end(), "error /listonly"), 1);
-    const std::size_t descriptors = OpenDescriptors();
+    const std::size_t descriptors = Count("/proc/self/fd");
+    const std::size_t threads = Count("/proc/self/task");
     struct Case {
         int threads;
         int stopAfter; // items before a handler stops the reading ahead
@@ -149,7 +151,8 @@ TEST(ListingAhead, WalkReportsWhatTheWalkAloneReports) {
             if (c.stopAfter < 0) {
                 EXPECT_GT(tree.opensAhead, 0); // the threads did read ahead
             }
-            EXPECT_EQ(OpenDescriptors(), descriptors);
+            EXPECT_EQ(Count("/proc/self/fd"), descriptors);
+            EXPECT_EQ(Count("/proc/self/task"), threads);
         }
     }
 }
