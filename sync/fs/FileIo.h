@@ -21,7 +21,9 @@ struct FileIoCalls {
     // EPERM). `how` points to a struct open_how of `size` bytes.
     std::function<long(int dirFd, const char* path, const void* how, size_t size)> openat2;
     // openat(2) of a folder by the scanner, so tests can make one unreadable
-    // (the tests run as root, which no permission bit stops).
+    // (the tests run as root, which no permission bit stops). With folders
+    // read ahead (sync/scan/ListingAhead.h) this and statAt are called from
+    // several threads at once: a replacement must allow that.
     std::function<int(int dirFd, const char* path, int flags)> openDir;
     // fstatat(2) of a folder entry by the scanner.
     std::function<int(int dirFd, const char* path, struct stat* st, int flags)> statAt;

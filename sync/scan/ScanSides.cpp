@@ -1,6 +1,7 @@
 #include "sync/scan/ScanSides.h"
 
 #include "platform/Ascii.h"
+#include "sync/execute/CopyPipeline.h"
 #include "sync/execute/FileCopier.h"
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FileTime.h"
@@ -197,6 +198,20 @@ private:
     int fd_;
 };
 
+// Threads that read folders ahead of a side's walk (ListingAhead.h): 4 on a
+// network or FUSE file system (a share through GVfs, sshfs, exfat-fuse: the
+// copier's rule, RemoteFileSystemType), where each listing and each entry's
+// stat waits for a server and more requests in flight keep it busy; none on
+// a local disk, where a listing takes microseconds and threads only add work.
+// DUPLORA_SCAN_AHEAD=N forces N threads (0: none; at most 16) for tests and
+// measuring; read once per side's scan.
+int ScanAheadThreads(const std::string& root) {
+    constexpr int kRemoteThreads = 4;
+    if (const char* forced = std::getenv("DUPLORA_SCAN_AHEAD"))
+        return std::clamp(std::atoi(forced), 0, 16);
+    return OnRemoteFileSystem(root) ? kRemoteThreads : 0;
+}
+
 // `stop` is null for a scan on the run's thread, which reads the run's state
 // and shows its progress itself; a scan on a thread of its own reads only
 // `stop` and leaves its newest folder in `progress` for the run's thread.
@@ -265,6 +280,7 @@ void ScanFolderSide(RunContext& run, bool hostSide, const std::atomic<bool>* sto
     versionsHold.AddTo(scanner.SkipFolders);
     homeTrashHold.AddTo(scanner.SkipFolders);
     scanner.IntoSubDir = task.include_subfolders();
+    scanner.ListAheadThreads = ScanAheadThreads(root);
     scanner.ReadTimeZone = stop == nullptr;
     scanner.OnProgress = [&](TSearchDirW&, const std::string& dir) {
         if (progress) {
@@ -284,6 +300,7 @@ void ScanFolderSide(RunContext& run, bool hostSide, const std::atomic<bool>* sto
     scanner.OnEnquiryOperation = [&](TSearchDirW&, TFoundItemType type, const std::string& item,
                                      TSearchOperation& op) {
         if (cancelled()) {
+            scanner.StopListingAhead();
             op = soSkip;
             return;
         }

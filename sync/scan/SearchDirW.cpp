@@ -2,6 +2,7 @@
 
 #include "sync/fs/FileIo.h"
 #include "sync/fs/FileTime.h"
+#include "sync/scan/ListingAhead.h"
 #include "tasks/WildMask.h"
 
 #include <dirent.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace duplora {
@@ -32,40 +34,11 @@ std::uint32_t AttrOf(const struct stat& st, const char* name, bool folder) {
     return attr;
 }
 
-// Unknown: the entry exists but cannot be looked at (a folder that may be
-// listed but not searched, mode r--, gives EACCES for every entry).
-enum class Kind { File, Folder, Other, Unknown };
-
-// What an entry is for the scan, with its stat data for files. A link counts
-// as what it points to, except that a link to a folder is passed over.
-Kind Classify(int dirFd, const struct dirent* e, struct stat& st) {
-    const FileIoCalls& io = CurrentFileIo();
-    unsigned char type = e->d_type;
-    if (type == DT_DIR)
-        return Kind::Folder; // stat taken later, only when needed
-    if (type == DT_REG || type == DT_UNKNOWN) {
-        if (io.statAt(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return errno == ENOENT ? Kind::Other : Kind::Unknown; // ENOENT: vanished meanwhile
-        if (S_ISREG(st.st_mode))
-            return Kind::File;
-        if (S_ISDIR(st.st_mode))
-            return Kind::Folder;
-        if (!S_ISLNK(st.st_mode))
-            return Kind::Other;
-        type = DT_LNK;
-    }
-    if (type == DT_LNK) {
-        if (io.statAt(dirFd, e->d_name, &st, 0) != 0)
-            return Kind::Other; // dangling
-        return S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
-    }
-    return Kind::Other; // fifo, socket, device: nothing a copy could use
-}
-
 } // namespace
 
 struct TSearchDirW::Walk {
     std::string path; // the folder being scanned, then + '/' + entry name
+    WalkPlace place;  // with read-ahead: the folder's place, then + the entry's index
     bool aborted = false;
     bool unreadPart = false; // the folder being scanned, or one below it, was not read wholly
 };
@@ -144,34 +117,57 @@ std::int64_t TSearchDirW::Search() {
     walk.path.reserve(4096);
     walk.path = Root;
     level_ = -1;
+    std::optional<ListingAhead> ahead;
+    if (ListAheadThreads > 0 && IntoSubDir)
+        ahead_ = &ahead.emplace(ListAheadThreads, SkipFolders);
     std::int64_t total = 0;
     try {
-        total = scanFolder(walk, rootFd);
+        total = scanFolder(walk, rootFd, nullptr);
     } catch (...) {
         level_ = -1;
+        ahead_ = nullptr;
         throw;
     }
     level_ = -1;
+    ahead_ = nullptr;
+    ahead.reset();
     if (OnSearchEnd)
         OnSearchEnd(*this);
     return total;
 }
 
-std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
-    DirHandle dir(fdopendir(dirFd));
-    if (!dir) {
-        close(dirFd);
-        walk.unreadPart = true;
-        if (OnFolderError)
-            OnFolderError(*this, walk.path);
-        return 0;
+void TSearchDirW::StopListingAhead() {
+    if (ahead_)
+        ahead_->Stop();
+}
+
+std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd,
+                                     std::unique_ptr<FolderListing> listing) {
+    DirHandle stream; // without read-ahead: the folder read entry by entry
+    if (!listing) {
+        stream.reset(fdopendir(dirFd));
+        if (!stream) {
+            close(dirFd);
+            walk.unreadPart = true;
+            if (OnFolderError)
+                OnFolderError(*this, walk.path);
+            return 0;
+        }
     }
     if (OnProgress) {
         OnProgress(*this, walk.path);
         progressCounter_ = 0;
     }
+    if (ahead_ && stream) {
+        // Read whole, so that the threads read its sub-folders meanwhile.
+        listing = std::make_unique<FolderListing>(ReadFolder(ShareDir(stream.release())));
+        ahead_->Offer(walk.place, std::string_view(walk.path).substr(walk.path.rfind('/') + 1),
+                      *listing);
+    }
+    const int fd = listing ? dirfd(listing->dir.get()) : dirfd(stream.get());
     ++level_;
     const std::size_t folderLen = walk.path.size();
+    const std::size_t depth = walk.place.size();
     if (walk.path.empty() || walk.path.back() != '/')
         walk.path.push_back('/');
     const std::size_t baseLen = walk.path.size();
@@ -179,20 +175,35 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
     std::int64_t total = 0;
     bool first = true;
     bool unreadableReported = false;
+    std::uint32_t next = 0; // the next entry of `listing`
     for (;;) {
-        errno = 0;
-        const struct dirent* e = readdir(dir.get());
-        if (!e) {
-            // The end of the listing, or an error part-way (EIO, a folder
-            // removed meanwhile gives no error).
-            if (errno != 0) {
+        const char* name = nullptr;
+        unsigned char type = DT_UNKNOWN;
+        bool failed = false;
+        if (listing) {
+            if (next < listing->entries.size())
+                name = listing->NameOf(listing->entries[next]);
+            else
+                failed = !listing->complete;
+        } else {
+            errno = 0;
+            if (const struct dirent* e = readdir(stream.get())) {
+                name = e->d_name;
+                type = e->d_type;
+            } else {
+                // An error part-way (EIO; a folder removed meanwhile gives
+                // no error).
+                failed = errno != 0;
+            }
+        }
+        if (!name) {
+            if (failed) {
                 walk.unreadPart = true;
                 if (OnFolderError)
                     OnFolderError(*this, walk.path.substr(0, folderLen));
             }
             break;
         }
-        const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         if (!first && OnProgress && ProgressInterval != 0) {
@@ -203,15 +214,22 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
         first = false;
 
         struct stat st;
-        const Kind kind = Classify(dirfd(dir.get()), e, st);
-        if (kind == Kind::Unknown)
+        EntryKind kind;
+        if (listing) {
+            const ListedEntry& e = listing->entries[next++];
+            kind = e.kind;
+            st = e.st;
+        } else {
+            kind = ClassifyEntry(fd, name, type, st);
+        }
+        if (kind == EntryKind::Unknown)
             walk.unreadPart = true;
-        if (kind == Kind::Unknown && !unreadableReported && OnFolderError) {
+        if (kind == EntryKind::Unknown && !unreadableReported && OnFolderError) {
             // Once per folder: an entry of it is missing from the scan.
             unreadableReported = true;
             OnFolderError(*this, walk.path.substr(0, folderLen));
         }
-        if (kind == Kind::Other || kind == Kind::Unknown)
+        if (kind == EntryKind::Other || kind == EntryKind::Unknown)
             continue;
         walk.path.resize(baseLen);
         walk.path.append(name);
@@ -219,31 +237,48 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
         TSearchOperation op = soContinue;
 
         // Only names that start with '.' or a digit can be a volume's trash.
-        if (kind == Kind::Folder && SkipVolumeTrash && name[0] <= '9' &&
-            isVolumeTrash(dirfd(dir.get()), name, std::string_view(walk.path).substr(0, baseLen))) {
+        if (kind == EntryKind::Folder && SkipVolumeTrash && name[0] <= '9' &&
+            isVolumeTrash(fd, name, std::string_view(walk.path).substr(0, baseLen))) {
             walk.unreadPart = true; // as for SkipFolders: the folder is not empty
             continue;
         }
-        if (kind == Kind::Folder) {
+        if (kind == EntryKind::Folder) {
             std::int64_t itemSize = 0;
             if (OnEnquiryOperation && matches)
                 OnEnquiryOperation(*this, fiDir, walk.path, op);
+            const bool enter = IntoSubDir && op == soContinue;
+            std::unique_ptr<FolderListing> ready;
+            if (ahead_) {
+                walk.place.resize(depth);
+                walk.place.push_back(next - 1);
+                if (enter)
+                    ready = ahead_->Take(walk.place);
+                else
+                    ahead_->PassOver(walk.place);
+            }
             bool haveStat = false;
             bool subUnread = false;
-            if (IntoSubDir && op == soContinue) {
-                const int sub = CurrentFileIo().openDir(
-                    dirfd(dir.get()), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (sub >= 0) {
-                    haveStat = fstat(sub, &st) == 0;
-                    if (haveStat && skipped(st)) {
+            if (enter) {
+                int sub = -1; // a folder read ahead comes open, with its stat data
+                if (ready) {
+                    st = ready->st;
+                    haveStat = true;
+                } else {
+                    sub = CurrentFileIo().openDir(fd, name,
+                                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                    haveStat = sub >= 0 && fstat(sub, &st) == 0;
+                }
+                if (ready || sub >= 0) {
+                    if (haveStat && skipped(st)) { // never one read ahead: handed back
                         // The folder holding it is not empty, whatever else it holds.
                         walk.unreadPart = true;
-                        close(sub);
+                        if (sub >= 0)
+                            close(sub);
                         continue;
                     }
                     const bool outerUnread = walk.unreadPart;
                     walk.unreadPart = false;
-                    itemSize = scanFolder(walk, sub);
+                    itemSize = scanFolder(walk, sub, std::move(ready));
                     subUnread = walk.unreadPart;
                     walk.unreadPart = outerUnread || subUnread;
                     walk.path.resize(baseLen);
@@ -265,7 +300,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
             if (op == soContinue) {
                 const bool report = OnFoundItem && SearchType != stFile && matches;
                 if ((report || !SkipFolders.empty()) && !haveStat &&
-                    fstatat(dirfd(dir.get()), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     st = {};
                 if (!haveStat && skipped(st)) {
                     walk.unreadPart = true;
@@ -298,6 +333,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd) {
         }
     }
     walk.path.resize(folderLen);
+    walk.place.resize(depth);
     --level_;
     return total;
 }

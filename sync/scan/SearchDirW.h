@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -36,6 +37,8 @@ struct FolderIdentity {
     std::uint64_t ino = 0;
 };
 
+class ListingAhead;
+struct FolderListing;
 class TSearchDirW;
 
 // Item is the full path (root + '/' + relative part); it is a buffer reused
@@ -84,6 +87,11 @@ public:
     // TZ is seen. A scan on a second thread leaves that to the thread that
     // started it: tzset beside another thread's tzset is a race.
     bool ReadTimeZone = true;
+    // Threads that read the folders the walk enters next while it works
+    // through one (ListingAhead.h), for a file system where every call waits
+    // for a server; 0 = none. Events, their order and what they report stay
+    // those of the walk alone. Only with IntoSubDir.
+    int ListAheadThreads = 0;
 
     // "*.*" matches every name; any other mask is matched against the name
     // (throws InvalidMask on the first name matched against an invalid one).
@@ -99,10 +107,14 @@ public:
     // (and calls nothing) when Root is empty or not a folder. An exception
     // from an event handler passes out after every open folder is closed.
     std::int64_t Search();
+    // From an event handler: the folders read ahead are dropped and no more
+    // are read; the walk reads what it still enters itself.
+    void StopListingAhead();
 
 private:
     struct Walk;
-    std::int64_t scanFolder(Walk& walk, int dirFd);
+    // The folder opened as `dirFd`, or `ready`, read ahead (dirFd unused).
+    std::int64_t scanFolder(Walk& walk, int dirFd, std::unique_ptr<FolderListing> ready);
     bool skipped(const struct stat& st) const;
     // `folder`: the folder being read, with its trailing '/'.
     bool isVolumeTrash(int dirFd, const char* name, std::string_view folder) const;
@@ -113,6 +125,7 @@ private:
     int level_ = 0;
     std::uint32_t progressCounter_ = 0;
     const struct stat* foundStat_ = nullptr;
+    ListingAhead* ahead_ = nullptr; // during Search, with ListAheadThreads
 };
 
 } // namespace duplora

@@ -1,5 +1,6 @@
-// The two sides scanned at once give the plan of one side after the other:
-// the same bytes from plan --json, for a tree of odd cases.
+// The two sides scanned at once, and either with folders read ahead, give the
+// plan of one side after the other: the same bytes from plan --json, for a
+// tree of odd cases.
 
 #include "cli/CliFixture.h"
 #include "sync/UnreadableIo.h"
@@ -10,13 +11,16 @@
 namespace duplora::test {
 namespace {
 
-CliResult PlanJson(const CliFixture& f, bool serial) {
+// `ahead`: threads reading folders ahead of each side's walk.
+CliResult PlanJson(const CliFixture& f, bool serial, const char* ahead = "0") {
     if (serial)
         setenv("DUPLORA_SERIAL_SCAN", "1", 1);
     else
         unsetenv("DUPLORA_SERIAL_SCAN");
+    setenv("DUPLORA_SCAN_AHEAD", ahead, 1);
     CliResult r = f.Cli({"plan", "t", "--json"});
     unsetenv("DUPLORA_SERIAL_SCAN");
+    unsetenv("DUPLORA_SCAN_AHEAD");
     return r;
 }
 
@@ -80,6 +84,11 @@ TEST(ScanAtOnce, PlanJsonIsTheSerialScansByteForByte) {
         ASSERT_EQ(serial.code, 0) << serial.err;
         EXPECT_EQ(parallel.code, serial.code) << parallel.err;
         EXPECT_EQ(parallel.out, serial.out);
+        for (const char* ahead : {"1", "4"}) {
+            SCOPED_TRACE(ahead);
+            EXPECT_EQ(PlanJson(f, false, ahead).out, serial.out);
+            EXPECT_EQ(PlanJson(f, true, ahead).out, serial.out);
+        }
         // A plan with work in it, and nothing below the host's unreadable
         // folder taken for "only in the mirror".
         EXPECT_TRUE(HasText(serial.out, "\"to-mirror\""));

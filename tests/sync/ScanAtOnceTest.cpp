@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 
 using namespace duplora;
@@ -45,18 +46,38 @@ private:
     bool open_ = false;
 };
 
+// DUPLORA_SCAN_AHEAD set to `threads` while it lives.
+class ScanAhead {
+public:
+    explicit ScanAhead(const char* threads) { setenv("DUPLORA_SCAN_AHEAD", threads, 1); }
+    ~ScanAhead() { unsetenv("DUPLORA_SCAN_AHEAD"); }
+    ScanAhead(const ScanAhead&) = delete;
+    ScanAhead& operator=(const ScanAhead&) = delete;
+};
+
 TEST(ScanAtOnce, CancelStopsTheMirrorWithinOneFolder) {
     // The mirror's scan waits at "gate" until the run has been cancelled and
-    // pumped once more: nothing of it may be kept.
-    for (const RunState cancelIn : {RunState::ScanHost, RunState::ScanMirror}) {
-        SCOPED_TRACE(static_cast<int>(cancelIn));
+    // pumped once more: nothing of it may be kept. With folders read ahead,
+    // a thread waits there and the mirror's walk waits for it.
+    const std::pair<const char*, RunState> cases[] = {{"0", RunState::ScanHost},
+                                                      {"0", RunState::ScanMirror},
+                                                      {"4", RunState::ScanHost},
+                                                      {"4", RunState::ScanMirror}};
+    for (const auto& [ahead, cancelIn] : cases) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(cancelIn) << " ahead " << ahead);
+        const ScanAhead threads(ahead);
         RunFixture f;
         f.OneWay();
         std::vector<TreeFile> hostFiles;
         for (int i = 0; i < 40; ++i) // more than one progress call in the root
             hostFiles.push_back({"h" + std::to_string(i), "h"});
+        hostFiles.push_back({"hd/h", "h"});
         f.tmp.build(f.host, hostFiles);
-        f.tmp.build(f.mirror, {{"a/1", "1"}, {"gate/g1", "g"}, {"gate/sub/g2", "g"}});
+        f.tmp.build(f.mirror, {{"a/1", "1"},
+                               {"gate/g1", "g"},
+                               {"gate/sub/g2", "g"},
+                               {"late/l1", "l"},
+                               {"late/sub/l2", "l"}});
         FolderGate gate("gate");
         ScopedFileIo io(gate.Calls());
         bool cancelled = false;
@@ -79,7 +100,8 @@ TEST(ScanAtOnce, RunWritesTheSerialScansLinesAndSteps) {
         std::vector<std::string> lines, statuses;
         std::map<std::string, std::string> host, mirror;
     };
-    const auto runOnce = [](bool serial) {
+    const auto runOnce = [](bool serial, const char* ahead) {
+        const ScanAhead threads(ahead);
         RunFixture f;
         f.OneWay();
         f.run.Task.set_only_in_mirror_action(SyncAction::MirrorToHost);
@@ -96,12 +118,16 @@ TEST(ScanAtOnce, RunWritesTheSerialScansLinesAndSteps) {
         EXPECT_EQ(f.Run(), RunOutcome::Finished);
         return Outcome{f.lines.Lines(), f.ui.statuses, ReadTree(f.host), ReadTree(f.mirror)};
     };
-    const Outcome serial = runOnce(true);
-    const Outcome parallel = runOnce(false);
-    EXPECT_EQ(parallel.lines, serial.lines);
-    EXPECT_EQ(parallel.statuses, serial.statuses);
-    EXPECT_EQ(parallel.host, serial.host);
-    EXPECT_EQ(parallel.mirror, serial.mirror);
+    const Outcome serial = runOnce(true, "0");
+    const std::pair<bool, const char*> others[] = {{false, "0"}, {false, "3"}, {true, "2"}};
+    for (const auto& [serialScan, ahead] : others) {
+        SCOPED_TRACE(testing::Message() << "serial " << serialScan << ", ahead " << ahead);
+        const Outcome other = runOnce(serialScan, ahead);
+        EXPECT_EQ(other.lines, serial.lines);
+        EXPECT_EQ(other.statuses, serial.statuses);
+        EXPECT_EQ(other.host, serial.host);
+        EXPECT_EQ(other.mirror, serial.mirror);
+    }
     EXPECT_EQ(serial.host.count("locked/only-here"), 0u); // unknown to the host: left
     EXPECT_EQ(serial.host.count("m"), 1u);
 }
