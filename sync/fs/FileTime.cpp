@@ -2,6 +2,8 @@
 
 #include "tasks/CivilDate.h"
 
+#include <array>
+
 namespace duplora {
 
 namespace {
@@ -13,12 +15,18 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
-struct OffsetCache {
-    std::time_t hourStart = 0;
+// The local time's offset from UTC over whole days (UTC days): a day whose
+// first and last second have the same offset keeps it throughout, as no time
+// zone changes its offset twice within a day. Files of a tree cluster in
+// days, so a few dozen days serve almost every file of a scan; the slot is the
+// day number's low bits. A day in which the offset changes is not kept.
+struct OffsetDay {
+    std::int64_t day = 0;
     long offset = 0;
     bool valid = false;
 };
-thread_local OffsetCache t_cache;
+constexpr std::size_t kOffsetDays = 64;
+thread_local std::array<OffsetDay, kOffsetDays> t_days;
 
 } // namespace
 
@@ -36,20 +44,21 @@ std::int32_t PackLocalFields(int year, int month, int day, int hour, int minute,
 
 void ResetLocalTimeCache() {
     tzset();
-    t_cache.valid = false;
+    t_days = {};
 }
 
 std::int32_t PackLocalTime(std::time_t t) {
-    const std::time_t hourStart = static_cast<std::time_t>(FloorDiv(t, 3600) * 3600);
-    if (!t_cache.valid || t_cache.hourStart != hourStart) {
+    const std::int64_t day = FloorDiv(t, 86400);
+    OffsetDay& known = t_days[static_cast<std::size_t>(day) % kOffsetDays];
+    if (!known.valid || known.day != day) {
         std::tm a{}, b{};
-        const std::time_t hourEnd = hourStart + 3599;
-        if (localtime_r(&hourStart, &a) && localtime_r(&hourEnd, &b) &&
-            a.tm_gmtoff == b.tm_gmtoff) {
-            t_cache = {hourStart, a.tm_gmtoff, true};
+        const auto dayStart = static_cast<std::time_t>(day * 86400);
+        const std::time_t dayEnd = dayStart + 86399;
+        if (localtime_r(&dayStart, &a) && localtime_r(&dayEnd, &b) && a.tm_gmtoff == b.tm_gmtoff) {
+            known = {day, a.tm_gmtoff, true};
         } else {
-            // The offset changes inside this hour: no shortcut.
-            t_cache.valid = false;
+            // The offset changes on this day: no shortcut.
+            known.valid = false;
             std::tm tm{};
             if (!localtime_r(&t, &tm))
                 return t < 0 ? kAgeMin : kAgeMax;
@@ -57,12 +66,12 @@ std::int32_t PackLocalTime(std::time_t t) {
                                    tm.tm_min, tm.tm_sec);
         }
     }
-    const std::int64_t local = static_cast<std::int64_t>(t) + t_cache.offset;
+    const std::int64_t local = static_cast<std::int64_t>(t) + known.offset;
     const std::int64_t days = FloorDiv(local, 86400);
     const std::int64_t secs = local - days * 86400;
-    int year = 0, month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
-    return PackLocalFields(year, month, day, static_cast<int>(secs / 3600),
+    int year = 0, month = 0, mday = 0;
+    CivilFromDays(days, year, month, mday);
+    return PackLocalFields(year, month, mday, static_cast<int>(secs / 3600),
                            static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
 }
 
