@@ -23,23 +23,6 @@ constexpr int kLocalWorkers = 2;
 
 } // namespace
 
-bool RemoteFileSystemType(unsigned long type) {
-    switch (type) {
-    case 0x65735546UL: // fuse (GVfs, sshfs, exfat-fuse, ...)
-    case 0xFF534D42UL: // cifs
-    case 0xFE534D42UL: // smb2
-    case 0x517BUL:     // smb
-    case 0x6969UL:     // nfs
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool OnRemoteFileSystem(const std::string& path) {
-    return RemoteFileSystemType(FileSystemTypeOf(path));
-}
-
 // Measured on two cores, initial copies timed against copies on the run's
 // thread (bench/local_copy.sh; bench/RESULTS.md, 2026-12-09):
 // - A share through GVfs or exFAT through FUSE, on either side: each call

@@ -39,13 +39,6 @@ struct CopiedChunk {
     std::int64_t size = 0;
 };
 
-// True when `path` (or the nearest folder above it that exists) lies on a
-// network file system or behind FUSE, where every call may wait for a server.
-bool OnRemoteFileSystem(const std::string& path);
-
-// The same for a file system type from statfs.
-bool RemoteFileSystemType(unsigned long type);
-
 // Files of this size and more are always copied on the run's thread, with
 // their progress shown as they go.
 inline constexpr std::int64_t kOverlapBelow = 1 << 20;

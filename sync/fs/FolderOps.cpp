@@ -145,6 +145,23 @@ unsigned long FileSystemTypeOf(const std::string& path) {
     return static_cast<unsigned long>(fs.f_type);
 }
 
+bool RemoteFileSystemType(unsigned long type) {
+    switch (type) {
+    case 0x65735546UL: // fuse (GVfs, sshfs, exfat-fuse, ...)
+    case 0xFF534D42UL: // cifs
+    case 0xFE534D42UL: // smb2
+    case 0x517BUL:     // smb
+    case 0x6969UL:     // nfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool OnRemoteFileSystem(const std::string& path) {
+    return RemoteFileSystemType(FileSystemTypeOf(path));
+}
+
 bool FileSystemFoldsCase(const std::string& path) {
     switch (FileSystemTypeOf(path)) {
     case 0x4d44UL:     // vfat / msdos

@@ -24,6 +24,13 @@ bool CreateFolderBelow(const std::string& root, std::string_view rel);
 // working folder); 0 when none can be asked.
 unsigned long FileSystemTypeOf(const std::string& path);
 
+// True when `path` (or the nearest folder above it that exists) lies on a
+// network file system or behind FUSE, where every call may wait for a server.
+bool OnRemoteFileSystem(const std::string& path);
+
+// The same for a file system type from statfs.
+bool RemoteFileSystemType(unsigned long type);
+
 // Whether the root (or, when it does not exist yet, its nearest existing
 // parent) lies on a file system that ignores letter case: vfat, exfat, ntfs,
 // cifs/smb.

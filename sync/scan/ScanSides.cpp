@@ -1,7 +1,6 @@
 #include "sync/scan/ScanSides.h"
 
 #include "platform/Ascii.h"
-#include "sync/execute/CopyPipeline.h"
 #include "sync/execute/FileCopier.h"
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FileTime.h"
@@ -200,7 +199,7 @@ private:
 
 // Threads that read folders ahead of a side's walk (ListingAhead.h): 4 on a
 // network or FUSE file system (a share through GVfs, sshfs, exfat-fuse: the
-// copier's rule, RemoteFileSystemType), where each listing and each entry's
+// rule of RemoteFileSystemType), where each listing and each entry's
 // stat waits for a server and more requests in flight keep it busy; none on
 // a local disk, where a listing takes microseconds and threads only add work.
 // DUPLORA_SCAN_AHEAD=N forces N threads (0: none; at most 16) for tests and
