@@ -19,6 +19,8 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(dirname "$HERE")
+# shellcheck source=share_server.sh
+. "$HERE/share_server.sh"
 CLI=$(realpath "${1:-$ROOT/build/duplora-cli}")
 RUNS=${RUNS:-5}
 AHEAD=${AHEAD:-0 2 4 8}
@@ -31,34 +33,10 @@ FILES=${FILES:-10}
 if [ -z "${DUPLORA_BENCH_SESSION:-}" ]; then
     T=$(mktemp -d /tmp/duplora-share-scan.XXXXXX)
     chmod 755 "$T"
-    mkdir -p "$T"/{share,priv,state,lock,cache,pid,ncalrpc,xdg,local}
+    mkdir -p "$T"/{xdg,local}
     chmod 700 "$T/xdg"
-    id duplorasmb >/dev/null 2>&1 || useradd -M -s /usr/sbin/nologin duplorasmb
     PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-    cat >"$T/smb.conf" <<CONF
-[global]
-  server role = standalone server
-  interfaces = lo
-  bind interfaces only = yes
-  smb ports = $PORT
-  disable netbios = yes
-  private dir = $T/priv
-  state directory = $T/state
-  lock directory = $T/lock
-  cache directory = $T/cache
-  pid directory = $T/pid
-  ncalrpc dir = $T/ncalrpc
-  passdb backend = tdbsam:$T/priv/passdb.tdb
-  log file = $T/smbd.log
-  map to guest = never
-  load printers = no
-  disable spoolss = yes
-[data]
-  path = $T/share
-  read only = no
-  valid users = duplorasmb
-CONF
-    printf 'bench-pw\nbench-pw\n' | smbpasswd -c "$T/smb.conf" -s -a duplorasmb >/dev/null
+    write_share_server "$T" "$PORT"
     # The tree, written on the server's side and copied to the local side.
     python3 - "$T/share/tree" "$TOP" "$SUB" "$FILES" <<'PY'
 import os, sys
