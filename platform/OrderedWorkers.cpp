@@ -1,7 +1,6 @@
 #include "platform/OrderedWorkers.h"
 
-#include <pthread.h>
-#include <signal.h>
+#include "platform/ThreadSignals.h"
 
 #include <algorithm>
 #include <system_error>
@@ -42,9 +41,7 @@ OrderedWorkers::Job* OrderedWorkers::NextToTake() const {
 }
 
 void OrderedWorkers::Work() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    BlockSignalsInThisThread();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         Job* job = nullptr;

@@ -1,10 +1,9 @@
 #include "sync/scan/ListingAhead.h"
 
+#include "platform/ThreadSignals.h"
 #include "sync/fs/FileIo.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -175,11 +174,7 @@ ListingAhead::Nodes::iterator ListingAhead::firstWaiting() {
 }
 
 void ListingAhead::Work() {
-    // Signals (Ctrl+C, a stop request) go to the run's thread, never into
-    // these threads' system calls.
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    BlockSignalsInThisThread();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         Nodes::iterator next = nodes_.end();
@@ -229,11 +224,7 @@ std::unique_ptr<FolderListing> ListingAhead::readAhead(const SharedDir& parent,
     if (fd < 0)
         return nullptr;
     struct stat st;
-    const bool skipped = fstat(fd, &st) != 0 ||
-                         std::any_of(skip_.begin(), skip_.end(), [&](const FolderIdentity& id) {
-                             return id.dev == static_cast<std::uint64_t>(st.st_dev) &&
-                                    id.ino == static_cast<std::uint64_t>(st.st_ino);
-                         });
+    const bool skipped = fstat(fd, &st) != 0 || IsOneOf(skip_, st);
     SharedDir dir = skipped ? SharedDir() : ShareDir(fdopendir(fd));
     if (!dir) {
         close(fd);

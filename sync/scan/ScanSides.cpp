@@ -1,6 +1,7 @@
 #include "sync/scan/ScanSides.h"
 
 #include "platform/Ascii.h"
+#include "platform/ThreadSignals.h"
 #include "sync/execute/FileCopier.h"
 #include "sync/fs/CaseProbe.h"
 #include "sync/fs/FileTime.h"
@@ -14,8 +15,6 @@
 #include "tasks/WildMask.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -444,12 +443,8 @@ void MirrorScanThread::Stop() {
 }
 
 void MirrorScanThread::Work(bool ownThread) {
-    // Signals (Ctrl+C, a stop request) go to the run's thread, never into
-    // this thread's system calls.
-    sigset_t all;
-    sigfillset(&all);
     if (ownThread)
-        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        BlockSignalsInThisThread();
     try {
         ScanFolderSide(run_, false, &stop_, &progress_, nullptr);
     } catch (...) {

@@ -43,8 +43,8 @@ struct TSearchDirW::Walk {
     bool unreadPart = false; // the folder being scanned, or one below it, was not read wholly
 };
 
-bool TSearchDirW::skipped(const struct stat& st) const {
-    for (const FolderIdentity& id : SkipFolders)
+bool IsOneOf(const std::vector<FolderIdentity>& folders, const struct stat& st) {
+    for (const FolderIdentity& id : folders)
         if (id.dev == static_cast<std::uint64_t>(st.st_dev) &&
             id.ino == static_cast<std::uint64_t>(st.st_ino))
             return true;
@@ -269,7 +269,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd,
                     haveStat = sub >= 0 && fstat(sub, &st) == 0;
                 }
                 if (ready || sub >= 0) {
-                    if (haveStat && skipped(st)) { // never one read ahead: handed back
+                    if (haveStat && IsOneOf(SkipFolders, st)) { // never one read ahead: handed back
                         // The folder holding it is not empty, whatever else it holds.
                         walk.unreadPart = true;
                         if (sub >= 0)
@@ -302,7 +302,7 @@ std::int64_t TSearchDirW::scanFolder(Walk& walk, int dirFd,
                 if ((report || !SkipFolders.empty()) && !haveStat &&
                     fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
                     st = {};
-                if (!haveStat && skipped(st)) {
+                if (!haveStat && IsOneOf(SkipFolders, st)) {
                     walk.unreadPart = true;
                     continue; // not entered (no sub-folders), still never reported
                 }

@@ -37,6 +37,9 @@ struct FolderIdentity {
     std::uint64_t ino = 0;
 };
 
+// Whether the folder `st` describes is one of `folders`.
+bool IsOneOf(const std::vector<FolderIdentity>& folders, const struct stat& st);
+
 class ListingAhead;
 struct FolderListing;
 class TSearchDirW;
@@ -115,7 +118,6 @@ private:
     struct Walk;
     // The folder opened as `dirFd`, or `ready`, read ahead (dirFd unused).
     std::int64_t scanFolder(Walk& walk, int dirFd, std::unique_ptr<FolderListing> ready);
-    bool skipped(const struct stat& st) const;
     // `folder`: the folder being read, with its trailing '/'.
     bool isVolumeTrash(int dirFd, const char* name, std::string_view folder) const;
     bool nameMatches(const char* name) const;
